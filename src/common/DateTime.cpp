@@ -34,6 +34,9 @@ constexpr int64_t kEpochOffset = 25569; // 1970-01-01 as a day number
 // Whole days and milliseconds of the day; the time of a negative value is its
 // absolute fraction, as the day-number convention has it.
 void Split(TDateTime value, int64_t& days, int64_t& ms) {
+    // Beyond year 9999 either way (or not a number) there is no date to give;
+    // such values decode as day 0 instead of overflowing the conversion.
+    if (!std::isfinite(value) || std::fabs(value) > 3000000.0) value = 0;
     double whole = std::trunc(value);
     days = int64_t(whole);
     ms = std::llround(std::fabs(value - whole) * kMSecsPerDay);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 TEST(DateTime, EncodesAndDecodesKnownDays) {
     EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
     EXPECT_EQ(EncodeDate(1994, 11, 6), 34644.0);
@@ -28,6 +30,16 @@ TEST(DateTime, TimeRoundTripsToTheMillisecondAndRollsOverAtMidnight) {
     DecodeDate(late, y, m, d);
     EXPECT_EQ(h + mi + s + ms, 0);
     EXPECT_EQ(y, 2021);
+}
+
+TEST(DateTime, ValuesWithoutADateDecodeAsDayZero) {
+    int y, m, d, h, mi, s, ms;
+    for (double v : {std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300}) {
+        DecodeDate(v, y, m, d);
+        DecodeTime(v, h, mi, s, ms);
+        EXPECT_EQ(y * 10000 + m * 100 + d, 18991230);
+        EXPECT_EQ(DayOfWeek(v), 7);
+    }
 }
 
 TEST(DateTime, RejectsInvalidParts) {
