@@ -1,0 +1,24 @@
+#include "media/BaseFilter.h"
+
+void TBaseFilter::AssignMoniker(IMoniker* moniker) {
+    std::vector<uint8_t> bytes;
+    if (moniker && SUCCEEDED(OleSaveToStream(moniker, bytes)))
+        SetData(bytes);
+    else
+        SetDataLength(0);
+}
+
+ComPtr<IMoniker> TBaseFilter::LoadMoniker() const {
+    ComPtr<IMoniker> moniker;
+    if (DataLength() == 0) return moniker;
+    if (FAILED(OleLoadFromStream(Bytes(), IID_IMoniker, moniker.PutVoid()))) moniker.Reset();
+    return moniker;
+}
+
+ComPtr<IBaseFilter> TBaseFilter::BindFilter() const {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IMoniker> moniker = LoadMoniker();
+    if (!moniker) return filter;
+    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid()))) filter.Reset();
+    return filter;
+}
