@@ -1,0 +1,114 @@
+#pragma once
+// TNetCustomHTTPServer: a TNetTCPServer whose per-connection routine is an
+// HTTP/1.x request loop (request line, header lines, body by Content-Length,
+// parameters, cookies, Basic credentials, session), calling the application's
+// handler and finishing its response.
+#include "http/NetHTTPRequestInfo.h"
+#include "http/NetHTTPResponseInfo.h"
+#include "http/NetHTTPSession.h"
+#include "http/NetTCPServer.h"
+#include "net/NetMimeTable.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class ENetHTTPErrorParsingCommand : public ENetException {
+public:
+    ENetHTTPErrorParsingCommand() : ENetException("Error in parsing command.") {}
+};
+class ENetHTTPUnsupportedAuthorisationScheme : public ENetException {
+public:
+    ENetHTTPUnsupportedAuthorisationScheme() : ENetException("Unsupported authorization scheme.") {}
+};
+class ENetHTTPCannotSwitchSessionStateWhenActive : public ENetException {
+public:
+    ENetHTTPCannotSwitchSessionStateWhenActive()
+        : ENetException("Cannot change session state when the server is active.") {}
+};
+// A request whose header block or body exceeds the server's limits; the
+// connection is closed without a reply.
+class ENetHTTPRequestTooLarge : public ENetException {
+public:
+    ENetHTTPRequestTooLarge() : ENetException("Request too large.") {}
+};
+
+using TNetHTTPGetEvent = std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
+                                            TNetHTTPResponseInfo& AResponseInfo)>;
+using TNetHTTPOtherEvent = std::function<void(TNetPeerThread& AThread, const std::string& asCommand,
+                                              const std::string& asData, const std::string& asVersion)>;
+using TOnCreatePostStream = std::function<void(TNetPeerThread& ASender, std::unique_ptr<TStream>& VPostStream)>;
+using TOnCreateSession = std::function<void(TNetPeerThread& ASender, TNetHTTPSessionRef& VHTTPSession)>;
+using TNetHTTPInvalidSessionEvent =
+    std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
+                       TNetHTTPResponseInfo& AResponseInfo, bool& VContinueProcessing,
+                       const std::string& AInvalidSessionID)>;
+
+class TNetCustomHTTPServer : public TNetTCPServer {
+public:
+    // Largest request body read (by Content-Length or until the client
+    // closes) and largest header block; past them the connection is closed.
+    static constexpr int64_t kMaxRequestBodySize = 64 * 1024 * 1024;
+    static constexpr int64_t kMaxHeaderBlockSize = 1024 * 1024;
+
+    TNetCustomHTTPServer();
+    ~TNetCustomHTTPServer() override;
+
+    // Prepares sessions, then starts or stops the TCP server.
+    void SetActive(bool value) override;
+
+    bool ParseParams = true;
+    bool KeepAlive = false;
+    std::string ServerSoftware;
+    bool SessionState() const { return sessionState_; }
+    // Raises ENetHTTPCannotSwitchSessionStateWhenActive while active.
+    void SetSessionState(bool value);
+    int SessionTimeOut = 0; // ms
+    bool AutoStartSession = false;
+
+    TNetHTTPOtherEvent OnCommandOther;
+    TOnCreateSession OnCreateSession;
+    TNetHTTPInvalidSessionEvent OnInvalidSession;
+    TOnSessionStartEvent OnSessionStart;
+    TOnSessionEndEvent OnSessionEnd;
+
+    TNetMimeTable& MIMETable() { return *mimeTable_; }
+    TNetHTTPCustomSessionList& SessionStore() { return *sessionList_; }
+
+    // The request loop; always returns true.
+    bool ExecuteConnection(TNetPeerThread& thread) override;
+
+    // Sets ContentType (when empty) from the file name and ContentLength from
+    // the file, sends the header and then the file's bytes.
+    int64_t ServeFileContents(TNetPeerThread& thread, TNetHTTPResponseInfo& response, const std::string& fileName);
+
+    TNetHTTPSessionRef StartSession(TNetPeerThread& thread, TNetHTTPResponseInfo& response,
+                                    TNetHTTPRequestInfo& request);
+
+protected:
+    virtual void HandleGet(TNetPeerThread& thread, TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response);
+    virtual void HandleOther(TNetPeerThread& thread, const std::string& method, const std::string& target,
+                             const std::string& version);
+    virtual void MakeBodyStream(TNetPeerThread& thread, std::unique_ptr<TStream>& stream);
+    void ResolveSession(TNetPeerThread& thread, TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                        bool& continueProcessing);
+
+    TNetHTTPGetEvent onCommandGet_;
+    TOnCreatePostStream onCreatePostStream_;
+
+private:
+    // One request on the connection; returns whether the loop ends after it.
+    bool ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn, bool closeByDefault);
+    void ReadHeaderBlock(TNetTCPServerConnection& conn, TNetHeaderList& lines);
+    void ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request);
+
+    bool sessionState_ = false;
+    std::unique_ptr<TNetMimeTable> mimeTable_;
+    std::unique_ptr<TNetHTTPDefaultSessionList> sessionList_;
+    std::unique_ptr<TNetHTTPSessionCleanerThread> sessionCleaner_;
+};
+
+// Splits a parameter text at every "&" into list (cleared first): "+" becomes
+// a blank and each piece is URL-decoded.
+void SplitHTTPParams(const std::string& text, TStringList& list);

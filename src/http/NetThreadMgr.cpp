@@ -1,0 +1,41 @@
+#include "http/NetThreadMgr.h"
+
+#include <algorithm>
+
+TNetThreadMgr::~TNetThreadMgr() {
+    std::map<const void*, std::function<void()>> notifications;
+    {
+        std::lock_guard guard(notifyLock_);
+        notifications.swap(freeNotifications_);
+    }
+    for (auto& [key, notify] : notifications) notify();
+}
+
+TNetThread* TNetThreadMgr::MakeThread() {
+    if (!PeerThreadClass) throw ENetThreadClassNotSpecified();
+    std::unique_ptr<TNetThread> thread = PeerThreadClass();
+    if (!thread) throw ENetThreadClassNotSpecified();
+    // New threads already run at normal priority; skip the system call then.
+    if (thread->Priority() != PeerThreadPriority) thread->SetPriority(PeerThreadPriority);
+    return thread.release();
+}
+
+int TNetThreadMgr::ActiveThreadCount() {
+    std::lock_guard guard(activeLock_);
+    return static_cast<int>(activeThreads_.size());
+}
+
+bool TNetThreadMgr::IsActive(TNetThread* thread) {
+    std::lock_guard guard(activeLock_);
+    return std::find(activeThreads_.begin(), activeThreads_.end(), thread) != activeThreads_.end();
+}
+
+void TNetThreadMgr::AddFreeNotification(const void* key, std::function<void()> notify) {
+    std::lock_guard guard(notifyLock_);
+    freeNotifications_[key] = std::move(notify);
+}
+
+void TNetThreadMgr::RemoveFreeNotification(const void* key) {
+    std::lock_guard guard(notifyLock_);
+    freeNotifications_.erase(key);
+}
