@@ -1,0 +1,6 @@
+#pragma once
+// Registers the GStreamer platform's classes in the class registry: the
+// system device enumerator, the filter graph, the capture graph builder, the
+// AVI multiplexer, the file writer and the device moniker. Call once at
+// start-up (again is harmless); tests may then replace single classes.
+void RegisterGstPlatform();
