@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 const char* const kNetWeekdayNames[8] = {"", "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kNetMonthNames[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -66,10 +67,26 @@ std::string TimeText(TDateTime value) {
     return Format("%.2d:%.2d:%.2d", h, m, s);
 }
 
+// localtime_r need not notice a changed TZ by itself, but tzset on every call
+// costs a look at the zone file per date written; re-read it only when TZ
+// changes.
+void RefreshZone() {
+    static std::mutex lock;
+    static std::string last;
+    static bool done = false;
+    std::lock_guard<std::mutex> g(lock);
+    const char* tz = getenv("TZ");
+    std::string now = tz ? std::string("=") + tz : std::string();
+    if (done && now == last) return;
+    tzset();
+    last = std::move(now);
+    done = true;
+}
+
 // The zone's bias in minutes (UTC = local + bias) from the C library; false
 // when it cannot tell.
 bool LocalBiasMinutes(long& bias) {
-    tzset(); // localtime_r need not notice a changed TZ by itself
+    RefreshZone();
     const time_t now = time(nullptr);
     tm local{};
     if (now == time_t(-1) || localtime_r(&now, &local) == nullptr) return false;
