@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
     }
     const std::string page = MakePage();
-    const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: " +
+    // Static: detached connection threads may still read it while main returns.
+    static const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: " +
                               std::to_string(page.size()) + "\r\n\r\n" + page;
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -212,8 +212,11 @@ bool TNetSocketHandle::AcceptConnection(TNetSocket listeningSocket) {
         allocated_.store(true, std::memory_order_release);
     }
     Register(s);
+    // accept has already told the peer's address; asking the system again
+    // would cost a call per connection for the same answer.
+    peerIP_ = ip_;
+    peerPort_ = port_;
     RefreshLocalBinding();
-    RefreshPeerBinding();
     return true;
 }
 

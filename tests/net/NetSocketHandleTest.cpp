@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <chrono>
 #include <thread>
 
@@ -22,11 +23,11 @@ class HandleTest : public ::testing::Test {
 
     // Three consecutive ports, all free now.
     static int FreeRange() {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            int base = 0;
-            const int probe = nettest::RawListen(base);
-            ::close(probe);
-            if (base + 2 > 65535) continue;
+        // Below the system's ephemeral range, so that many recent client
+        // connections (TIME_WAIT) do not crowd every candidate out.
+        std::mt19937 rng(std::random_device{}());
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const int base = 20000 + int(rng() % 12000);
             bool free = true;
             for (int p = base; p < base + 3 && free; ++p) {
                 const int fd = nettest::RawBind(p);
