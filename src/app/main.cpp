@@ -1,12 +1,18 @@
-// Program entry: the main window runs the Qt event loop until the user exits.
+// Program entry: the main window and the hidden about box, then the event
+// loop until the user exits.
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "platform/GstRegistration.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("[:: kavaroXP beta 3 ::]");
-    window.setFixedSize(543, 298);
-    window.show();
+    QApplication::setApplicationName("kavaroXP");
+    RegisterGstPlatform();
+    TMainForm MainForm;
+    TAboutForm AboutForm(&MainForm);
+    MainForm.SetAboutForm(&AboutForm);
+    MainForm.show();
     return app.exec();
 }

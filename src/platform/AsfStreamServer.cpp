@@ -254,6 +254,15 @@ void AsfStreamServer::SetMaxQueueBytes(size_t bytes) {
     maxQueueBytes_ = bytes;
 }
 
+void AsfStreamServer::SetSendBufferBytes(size_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (bytes == sendBufferBytes_) return;
+    sendBufferBytes_ = bytes;
+    int value = int(bytes);
+    for (auto& v : viewers_)
+        ::setsockopt(v->fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
+}
+
 void AsfStreamServer::SetRequestTimeout(std::chrono::milliseconds timeout) {
     std::lock_guard<std::mutex> g(lock_);
     requestTimeout_ = timeout;
@@ -345,6 +354,12 @@ void AsfStreamServer::ListenLoop() {
         if (!open_) {
             ::close(fd);
             break;
+        }
+        // The kernel would otherwise grow the send buffer to megabytes, and a
+        // stuck viewer of a low-rate stream would take minutes to notice.
+        if (sendBufferBytes_ > 0) {
+            int bytes = int(sendBufferBytes_);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
         }
         viewers_.push_back(v);
         v->thread = std::thread([this, v] { ServeViewer(v); });

@@ -67,6 +67,9 @@ public:
     uint32_t MaximumClients() const;
     // Bytes a viewer may have queued before it counts as stuck and is dropped.
     void SetMaxQueueBytes(size_t bytes);
+    // Socket send buffer of the viewers (0: the system's self-tuning one,
+    // which may hold minutes of a low-rate stream).
+    void SetSendBufferBytes(size_t bytes);
     // How long a connection may take to send its request.
     void SetRequestTimeout(std::chrono::milliseconds timeout);
 
@@ -110,6 +113,7 @@ private:
     std::string bindAddress_;
     uint32_t maxClients_ = 0;
     size_t maxQueueBytes_ = 2 * 1024 * 1024;
+    size_t sendBufferBytes_ = 0;
     std::chrono::milliseconds requestTimeout_{10000};
 
     // lock_ guards everything below it up to the atomics.

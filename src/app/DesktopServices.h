@@ -1,0 +1,23 @@
+#pragma once
+// What the window asks of the desktop: the standard error box and the
+// default browser. Both go through replaceable functions so that tests can
+// capture what the user would see.
+#include <exception>
+#include <functional>
+#include <string>
+
+using TErrorReporter = std::function<void(const std::string& message)>;
+using TUrlOpener = std::function<void(const std::string& url)>;
+
+// An empty function restores the desktop's own (a QMessageBox, the default browser).
+void SetErrorReporter(TErrorReporter reporter);
+void SetUrlOpener(TUrlOpener opener);
+
+// Shows message in the application's standard error box.
+void ShowErrorBox(const std::string& message);
+// Opens url in the default browser; failures are not reported.
+void OpenUrl(const std::string& url);
+
+// Runs an event handler; an exception leaving it is shown in the error box
+// and the program goes on.
+void RunHandler(const std::function<void()>& handler);
