@@ -1,47 +1,156 @@
-// Start-up cost of the main window (controls, menu, address list, device
-// lists) and the cost of one landing page, the work every browser request does.
-#include "app/LandingPage.h"
+// What a user waits for and what the program costs at rest and while
+// previewing:
+//   app_startup [--seconds N]
+// prints the time from process start to the main window shown, resident
+// memory idle and while previewing the Test Pattern, and the CPU of the
+// preview (the 1 ms status clock included) against the bare capture-and-render
+// pipeline run in the same process, each measured over N seconds (default 10).
+#include "app/AboutForm.h"
 #include "app/MainForm.h"
-#include "platform/GstAsfWriter.h"
+#include "app/SkinMenu.h"
+#include "platform/GstReferencePreview.h"
 #include "platform/GstRegistration.h"
-#include "platform/GstVideoRenderer.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double RssMb() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        status.ignore(4096, '\n');
+    }
+    return 0;
+}
+
+// Runs the real event loop, as the program does, for a while.
+void RunFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// CPU seconds per second of wall time while the event loop runs.
+double CpuLoad(int seconds) {
+    const double cpu = CpuSeconds();
+    const auto start = Clock::now();
+    RunFor(seconds * 1000);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    return (CpuSeconds() - cpu) / wall;
+}
+
+int Child(int shownFd, int seconds, int argc, char** argv) {
     QApplication app(argc, argv);
     RegisterGstPlatform();
-    RegisterVideoRenderer();
-    RegisterAsfWriter();
-    using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count();
-    };
+    TMainForm form;
+    TAboutForm about(&form);
+    form.SetAboutForm(&about);
+    form.show();
+    while (!form.windowHandle() || !form.windowHandle()->isExposed()) RunFor(1);
+    if (write(shownFd, "shown\n", 6) != 6) return 1;
+    close(shownFd);
 
-    // The first window pays for GStreamer's device probing and plugin loading.
-    auto t0 = Clock::now();
-    { TMainForm first; }
-    const double firstMs = ms(Clock::now() - t0);
-    constexpr int kWindows = 20;
-    t0 = Clock::now();
-    for (int i = 0; i < kWindows; ++i)
-        TMainForm form;
-    const double windowMs = ms(Clock::now() - t0) / kWindows;
+    RunFor(2000);
+    const double idleRss = RssMb();
 
-    constexpr int kPages = 100000;
-    const TLandingPageTexts texts{"320", "300", "8000", "192.168.1.5"};
-    size_t bytes = 0;
-    t0 = Clock::now();
-    for (int i = 0; i < kPages; ++i)
-        bytes += BuildLandingPage(texts).size();
-    const double pageUs = ms(Clock::now() - t0) * 1000 / kPages;
+    TSkinMenuItem* devices = form.videoconnect1;
+    if (devices->Count() == 0) {
+        std::fprintf(stderr, "no video device listed\n");
+        return 1;
+    }
+    devices->Items(devices->Count() - 1)->Click(); // the Test Pattern comes last
+    form.bt_preview->click();
+    RunFor(2000); // settle
+    const double previewLoad = CpuLoad(seconds);
+    const double previewRss = RssMb();
+    form.bt_preview->click();
+    RunFor(500);
 
-    std::printf("first window (device probing included): %.1f ms\n", firstMs);
-    std::printf("later windows: %.2f ms each (%d)\n", windowMs, kWindows);
-    std::printf("landing page: %.2f us each, %zu bytes\n", pageUs, bytes / kPages);
+    QWidget host;
+    host.resize(273, 217);
+    host.show();
+    TGstReferencePreview bare(&host);
+    std::string error;
+    if (!bare.Start(error)) {
+        std::fprintf(stderr, "bare pipeline: %s\n", error.c_str());
+        return 1;
+    }
+    RunFor(2000);
+    const double bareLoad = CpuLoad(seconds);
+    bare.Stop();
+
+    std::printf("idle_rss_mb=%.1f\n", idleRss);
+    std::printf("preview_rss_mb=%.1f\n", previewRss);
+    std::printf("preview_cpu=%.4f bare_cpu=%.4f (CPU seconds per second, %d s each)\n",
+                previewLoad, bareLoad, seconds);
+    std::printf("preview_cpu_ratio=%.3f\n", bareLoad > 0 ? previewLoad / bareLoad : 0.0);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 10;
+    int shownFd = -1;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--child") == 0) shownFd = std::atoi(argv[++i]);
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (shownFd >= 0) return Child(shownFd, seconds, argc, argv);
+
+    // The parent times a fresh process from its start to the window shown.
+    int fds[2];
+    if (pipe(fds) != 0) return 1;
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]), secs = std::to_string(seconds);
+        execl("/proc/self/exe", argv[0], "--child", fd.c_str(), "--seconds", secs.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    char buf[16];
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    const double shownMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (n > 0) {
+        std::printf("window_shown_ms=%.1f\n", shownMs);
+        std::fflush(stdout);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return n > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // TStatusBar: a strip of text panels along the bottom of a window; panel 0
 // carries the capture clock and the menu hints.
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <string>
@@ -26,6 +28,14 @@ class TStatusBar : public QWidget {
     void SetDoubleBuffered(bool value) { doubleBuffered_ = value; }
 
   private:
+    void ShowTexts();
+
     std::vector<QLabel*> panels_; // children, owned by this widget
+    // The texts as last set; what the panels show follows at most 25 times a
+    // second, since the capture clock changes every millisecond and painting
+    // each change would cost more than the capture itself.
+    std::vector<std::string> texts_;
+    QTimer showTimer_;
+    QElapsedTimer lastShown_;
     bool doubleBuffered_ = false;
 };
