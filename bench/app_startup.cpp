@@ -5,6 +5,7 @@
 // memory idle and while previewing the Test Pattern, and the CPU of the
 // preview (the 1 ms status clock included) against the bare capture-and-render
 // pipeline run in the same process, each measured over N seconds (default 10).
+#include "BenchSupport.h"
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
 #include "app/SkinMenu.h"
@@ -24,20 +25,12 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 double RssMb() {
     std::ifstream status("/proc/self/status");

@@ -14,12 +14,14 @@
 // stream, to its arrival at a viewer), rss_growth_mb (resident memory at the
 // end over the value after the first tenth of the run). The in-process
 // viewers' own CPU time is left out of ours: they play the audience.
+#include "BenchSupport.h"
 #include "media/ASFWriter.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/GstAsfWriter.h"
+#include "platform/GstLeakSuppressions.h"
 #include "platform/GstRegistration.h"
 #include "platform/GstUtil.h"
 #include "platform/WMWriterNetworkSink.h"
@@ -32,7 +34,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,22 +49,9 @@
 #include <thread>
 #include <vector>
 
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgstreamer-1.0.so\nleak:/"
-           "gstreamer-1.0/\n"
-           "leak:libpulse.so\n";
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
 
 double ResidentMb() {
     long pages = 0, resident = 0;

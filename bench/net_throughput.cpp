@@ -7,6 +7,8 @@
 // five counts.
 #include "net/NetServerIOHandlerSocket.h"
 #include "net/NetTCPConnection.h"
+// The plain side's loopback sockets are the ones the network tests use.
+#include "../tests/net/NetTestUtil.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -33,6 +35,13 @@ constexpr int kRounds = 7;
 
 using Clock = std::chrono::steady_clock;
 
+// The position a Seek moves the test streams to.
+int64_t SeekTarget(int64_t pos, int64_t size, int64_t offset, TSeekOrigin origin) {
+    return origin == TSeekOrigin::soBeginning ? offset
+           : origin == TSeekOrigin::soCurrent ? pos + offset
+                                              : size + offset;
+}
+
 // Endless pattern of a fixed size: no 256 MB allocation on either side.
 class TPatternStream : public TStream {
   public:
@@ -55,9 +64,7 @@ class TPatternStream : public TStream {
     }
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-        pos_ = origin == TSeekOrigin::soBeginning ? offset
-               : origin == TSeekOrigin::soCurrent ? pos_ + offset
-                                                  : size_ + offset;
+        pos_ = SeekTarget(pos_, size_, offset, origin);
         return pos_;
     }
     int64_t Size() override { return size_; }
@@ -81,9 +88,7 @@ class TSinkStream : public TStream {
         return count;
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-        pos_ = origin == TSeekOrigin::soBeginning ? offset
-               : origin == TSeekOrigin::soCurrent ? pos_ + offset
-                                                  : size_ + offset;
+        pos_ = SeekTarget(pos_, size_, offset, origin);
         return pos_;
     }
     int64_t Size() override { return size_; }
@@ -97,30 +102,6 @@ class TSinkStream : public TStream {
     int64_t pos_ = 0;
     int64_t size_ = 0;
 };
-
-int PlainListen(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(fd, 4) != 0)
-        throw std::runtime_error("listen failed");
-    socklen_t len = sizeof(a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-int PlainConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0)
-        throw std::runtime_error("connect failed");
-    return fd;
-}
 
 void PlainSendAll(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -186,8 +167,8 @@ double LibraryBulk() {
 
 double PlainBulk() {
     int port = 0;
-    const int l = PlainListen(port);
-    const int c = PlainConnect(port);
+    const int l = nettest::RawListen(port);
+    const int c = nettest::RawConnect(port);
     const int s = ::accept(l, nullptr, nullptr);
     const auto t0 = Clock::now();
     std::thread w([&] {
@@ -239,8 +220,8 @@ double LibraryLines() {
 
 double PlainLines() {
     int port = 0;
-    const int l = PlainListen(port);
-    const int c = PlainConnect(port);
+    const int l = nettest::RawListen(port);
+    const int c = nettest::RawConnect(port);
     const int s = ::accept(l, nullptr, nullptr);
     const std::vector<std::string>& lines = Lines();
     const auto t0 = Clock::now();

@@ -6,11 +6,13 @@
 // last the ratio ours / direct.
 //
 //   record --seconds N --out FILE   (the direct recording goes to FILE.direct.avi)
+#include "BenchSupport.h"
 #include "media/EnumMediaType.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
 #include "media/PinList.h"
 #include "media/SysDevEnum.h"
+#include "platform/GstLeakSuppressions.h"
 #include "platform/GstReferenceRecording.h"
 #include "platform/GstRegistration.h"
 
@@ -25,14 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
-
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgstreamer-1.0.so\nleak:/"
-           "gstreamer-1.0/\n"
-           "leak:libpulse.so\n";
-}
 
 namespace {
 
@@ -41,13 +36,6 @@ constexpr int kRounds = 3;
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-double CpuSeconds() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 int Find(TSysDevEnum& devices, const char* name) {

@@ -410,6 +410,13 @@ void TMainForm::ResetGraph() {
     CaptureGraph.SetActive(false);
 }
 
+void TMainForm::OpenSourceDevice(TFilter& source, const GUID& category, int device) {
+    DeviceEnumerator->SelectCategory(category);
+    source.BaseFilter().AssignMoniker(DeviceEnumerator->GetDeviceMoniker(device).Get());
+    source.SetFilterGraph(&CaptureGraph);
+    CaptureGraph.SetActive(true);
+}
+
 void TMainForm::CheckOnly(TSkinMenuItem* submenu, int index) {
     for (int i = 0; i < submenu->Count(); ++i)
         submenu->Items(i)->SetChecked(false);
@@ -421,13 +428,9 @@ void TMainForm::VideoDeviceClick(QObject* Sender) {
     if (!item) return;
     TBusyCursor busy;
     ResetGraph();
-    DeviceEnumerator->SelectCategory(CLSID_VideoInputDeviceCategory);
     SelectedVideoDevice = item->Tag();
     SelectedVideoFormat = -1;
-    VideoSourceFilter.BaseFilter().AssignMoniker(
-        DeviceEnumerator->GetDeviceMoniker(SelectedVideoDevice).Get());
-    VideoSourceFilter.SetFilterGraph(&CaptureGraph);
-    CaptureGraph.SetActive(true);
+    OpenSourceDevice(VideoSourceFilter, CLSID_VideoInputDeviceCategory, SelectedVideoDevice);
     TPinList pins(FilterOf(VideoSourceFilter).Get());
     videoformats1->Clear();
     VideoFormats->AssignPin(pins.FirstPin().Get());
@@ -445,14 +448,10 @@ void TMainForm::AudioDeviceClick(QObject* Sender) {
     if (!item) return;
     TBusyCursor busy;
     ResetGraph();
-    DeviceEnumerator->SelectCategory(CLSID_AudioInputDeviceCategory);
     SelectedAudioDevice = item->Tag();
     SelectedAudioInput = -1;
     SelectedAudioFormat = -1;
-    AudioSourceFilter.BaseFilter().AssignMoniker(
-        DeviceEnumerator->GetDeviceMoniker(SelectedAudioDevice).Get());
-    AudioSourceFilter.SetFilterGraph(&CaptureGraph);
-    CaptureGraph.SetActive(true);
+    OpenSourceDevice(AudioSourceFilter, CLSID_AudioInputDeviceCategory, SelectedAudioDevice);
     TPinList pins(FilterOf(AudioSourceFilter).Get());
     audioformats1->Clear();
     // Output pins give the formats (the last one wins); the input pins,
@@ -574,16 +573,24 @@ void TMainForm::LockControls(QPushButton* running) {
     Timer.start();
 }
 
-void TMainForm::StartPreview() {
-    brimASF.SetFilterGraph(nullptr);
+ComPtr<ICaptureGraphBuilder2> TMainForm::PrepareGraph() {
     ResetGraph();
     CaptureGraph.SetActive(true);
     ApplyChoices();
-    ComPtr<ICaptureGraphBuilder2> builder = BuilderOf(CaptureGraph);
+    return BuilderOf(CaptureGraph);
+}
+
+void TMainForm::RenderPreview(ICaptureGraphBuilder2* builder) {
     if (VideoSourceFilter.BaseFilter().DataLength() != 0)
         CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr,
                                                FilterOf(VideoSourceFilter).Get(), nullptr,
                                                FilterOf(*VideoWindow).Get()));
+}
+
+void TMainForm::StartPreview() {
+    brimASF.SetFilterGraph(nullptr);
+    ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
+    RenderPreview(builder.Get());
     CaptureGraph.Run();
     sh_preview->SetBrushColor(kRunningColour);
     Previewing = true;
@@ -595,14 +602,8 @@ void TMainForm::StartBroadcast() {
     const int httpPort = RequestedHttpPort();
     brimASF.SetFilterGraph(&CaptureGraph);
     brimASF.SetProfile(SelectedAudioDevice >= 0 ? wmp_V80_56Video : wmp_V80_56VideoOnly);
-    ResetGraph();
-    CaptureGraph.SetActive(true);
-    ApplyChoices();
-    ComPtr<ICaptureGraphBuilder2> builder = BuilderOf(CaptureGraph);
-    if (VideoSourceFilter.BaseFilter().DataLength() != 0)
-        CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr,
-                                               FilterOf(VideoSourceFilter).Get(), nullptr,
-                                               FilterOf(*VideoWindow).Get()));
+    ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
+    RenderPreview(builder.Get());
     if (VideoSourceFilter.FilterGraph())
         CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
                                                FilterOf(VideoSourceFilter).Get(), nullptr,
@@ -625,10 +626,7 @@ void TMainForm::StartBroadcast() {
 void TMainForm::StartRecord() {
     const std::string fileName = Text(ed_recfile);
     brimASF.SetFilterGraph(nullptr);
-    ResetGraph();
-    CaptureGraph.SetActive(true);
-    ApplyChoices();
-    ComPtr<ICaptureGraphBuilder2> builder = BuilderOf(CaptureGraph);
+    ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
     ComPtr<IBaseFilter> mux;
     ComPtr<IFileSinkFilter> sink;
     // A file that cannot be made must not leave a "recording" that records
@@ -639,10 +637,7 @@ void TMainForm::StartRecord() {
         throw Exception("Could not record to \"" + fileName + "\": " +
                         (fileName.empty() ? std::string("no file name given.")
                                           : MediaErrorText(FAILED(hr) ? hr : E_POINTER)));
-    if (VideoSourceFilter.BaseFilter().DataLength() != 0)
-        CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr,
-                                               FilterOf(VideoSourceFilter).Get(), nullptr,
-                                               FilterOf(*VideoWindow).Get()));
+    RenderPreview(builder.Get());
     if (VideoSourceFilter.FilterGraph())
         builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, FilterOf(VideoSourceFilter).Get(),
                               nullptr, mux.Get());

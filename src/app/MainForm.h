@@ -145,7 +145,15 @@ class TMainForm : public QWidget {
     // A start or a device choice begins from an inactive graph, also after
     // an earlier start failed half-way and left the graph active.
     void ResetGraph();
+    // Puts the chosen device into the (inactive) capture graph and activates
+    // it, so that its pins can be read; the caller deactivates it again.
+    void OpenSourceDevice(TFilter& source, const GUID& category, int device);
     void ApplyChoices();
+    // Every start: a fresh active graph with the chosen devices and formats;
+    // returns the graph's builder for wiring the streams.
+    ComPtr<ICaptureGraphBuilder2> PrepareGraph();
+    // Shows the chosen camera in the video window (nothing without a camera).
+    void RenderPreview(ICaptureGraphBuilder2* builder);
     void LockControls(QPushButton* running);
     void CheckOnly(TSkinMenuItem* submenu, int index);
 

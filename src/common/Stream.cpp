@@ -57,17 +57,30 @@ int64_t NewPosition(int64_t current, int64_t size, int64_t offset, TSeekOrigin o
     const int64_t pos = base + offset;
     return pos < 0 ? 0 : pos;
 }
+
+// Reads from an in-memory store (a byte vector or a string) at position.
+template <class Buffer>
+int64_t ReadStore(const Buffer& data, int64_t& position, void* buffer, int64_t count) {
+    const int64_t size = static_cast<int64_t>(data.size());
+    if (count <= 0 || position >= size) return 0;
+    const int64_t n = std::min(count, size - position);
+    std::memcpy(buffer, data.data() + position, static_cast<size_t>(n));
+    position += n;
+    return n;
+}
+
+// Resizes an in-memory store; a position past the new end moves to the end.
+template <class Buffer> void ResizeStore(Buffer& data, int64_t& position, int64_t newSize) {
+    if (newSize < 0) newSize = 0;
+    data.resize(static_cast<size_t>(newSize));
+    if (position > newSize) position = newSize;
+}
 } // namespace
 
 // --- TMemoryStream ---
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-    const int64_t size = Size();
-    if (count <= 0 || position_ >= size) return 0;
-    const int64_t n = std::min(count, size - position_);
-    std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
-    position_ += n;
-    return n;
+    return ReadStore(data_, position_, buffer, count);
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
@@ -89,11 +102,7 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
-void TMemoryStream::SetSize(int64_t newSize) {
-    if (newSize < 0) newSize = 0;
-    data_.resize(static_cast<size_t>(newSize));
-    if (position_ > newSize) position_ = newSize;
-}
+void TMemoryStream::SetSize(int64_t newSize) { ResizeStore(data_, position_, newSize); }
 
 void TMemoryStream::Clear() {
     data_.clear();
@@ -126,12 +135,7 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
 // --- TStringStream ---
 
 int64_t TStringStream::Read(void* buffer, int64_t count) {
-    const int64_t size = Size();
-    if (count <= 0 || position_ >= size) return 0;
-    const int64_t n = std::min(count, size - position_);
-    std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
-    position_ += n;
-    return n;
+    return ReadStore(data_, position_, buffer, count);
 }
 
 int64_t TStringStream::Write(const void* buffer, int64_t count) {
@@ -148,11 +152,7 @@ int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
-void TStringStream::SetSize(int64_t newSize) {
-    if (newSize < 0) newSize = 0;
-    data_.resize(static_cast<size_t>(newSize));
-    if (position_ > newSize) position_ = newSize;
-}
+void TStringStream::SetSize(int64_t newSize) { ResizeStore(data_, position_, newSize); }
 
 std::string TStringStream::ReadString(int64_t count) {
     const int64_t size = Size();

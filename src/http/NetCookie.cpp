@@ -18,6 +18,16 @@ std::string StripOneQuotePair(std::string s) {
     return s;
 }
 
+// A server cookie's attributes joined by "; "; empty ones are left out.
+struct TCookieParts {
+    std::string text;
+    void operator()(const std::string& s) {
+        if (s.empty()) return;
+        if (!text.empty()) text += "; ";
+        text += s;
+    }
+};
+
 // The current time in GMT plus seconds, in the classic cookie date form.
 std::string CookieExpiryText(int64_t seconds) {
     const TDateTime gmt = Now() - UtcOffset() + static_cast<double>(seconds) / 86400.0;
@@ -92,18 +102,13 @@ void TNetNetscapeCookie::ParseCookieText(const std::string& text) {
 }
 
 std::string TNetNetscapeCookie::FormatServerCookie() {
-    std::string out;
-    auto part = [&out](const std::string& s) {
-        if (s.empty()) return;
-        if (!out.empty()) out += "; ";
-        out += s;
-    };
+    TCookieParts part;
     if (!CookieValue.empty()) part(CookieName + "=" + CookieValue);
     if (!CookiePath.empty()) part("path=" + CookiePath);
     if (!CookieExpires.empty()) part("expires=" + CookieExpires);
     if (!CookieDomain.empty()) part("domain=" + CookieDomain);
     if (CookieSecure) part("secure");
-    return out;
+    return part.text;
 }
 
 // ---- RFC 2109 -----------------------------------------------------------
@@ -134,12 +139,7 @@ void TNetCookieRFC2109::ParseCookieText(const std::string& text) {
 
 std::string TNetCookieRFC2109::FormatServerCookie() {
     if (CookieMaxAge >= 0) CookieExpires = CookieExpiryText(CookieMaxAge);
-    std::string out;
-    auto part = [&out](const std::string& s) {
-        if (s.empty()) return;
-        if (!out.empty()) out += "; ";
-        out += s;
-    };
+    TCookieParts part;
     if (!CookieValue.empty()) part(CookieName + "=" + CookieValue);
     if (!CookiePath.empty()) part("path=" + CookiePath);
     if (Form == TCookieForm::Netscape && !CookieExpires.empty()) part("expires=" + CookieExpires);
@@ -148,7 +148,7 @@ std::string TNetCookieRFC2109::FormatServerCookie() {
     if (CookieMaxAge >= 0 && CookieExpires.empty()) part("max-age=" + IntToStr(CookieMaxAge));
     if (!CookieComment.empty()) part("comment=" + CookieComment);
     if (!CookieVersion.empty()) part("version=" + CookieVersion);
-    return out;
+    return part.text;
 }
 
 // ---- collections --------------------------------------------------------

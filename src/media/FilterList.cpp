@@ -1,6 +1,7 @@
 #include "media/FilterList.h"
 
 #include "media/MediaErrors.h"
+#include "platform/ComEnum.h"
 
 TFilterList::TFilterList(IFilterGraph* graph) : graph_(graph) { Update(); }
 
@@ -9,12 +10,7 @@ void TFilterList::Update() {
     if (!graph_) return;
     ComPtr<IEnumFilters> filters;
     if (graph_->EnumFilters(filters.Put()) != S_OK || !filters) return;
-    for (;;) {
-        ComPtr<IBaseFilter> filter;
-        ULONG fetched = 0;
-        if (filters->Next(1, filter.Put(), &fetched) != S_OK || !filter) break;
-        filters_.push_back(std::move(filter));
-    }
+    AppendAll(*filters, filters_);
 }
 
 ComPtr<IBaseFilter> TFilterList::FilterAt(int index) const {

@@ -1,6 +1,7 @@
 #include "media/PinList.h"
 
 #include "media/MediaErrors.h"
+#include "platform/ComEnum.h"
 
 TPinList::TPinList(IBaseFilter* filter) : filter_(filter) { Update(); }
 
@@ -9,12 +10,7 @@ void TPinList::Update() {
     if (!filter_) return;
     ComPtr<IEnumPins> pins;
     if (filter_->EnumPins(pins.Put()) != S_OK || !pins) return;
-    for (;;) {
-        ComPtr<IPin> pin;
-        ULONG fetched = 0;
-        if (pins->Next(1, pin.Put(), &fetched) != S_OK || !pin) break;
-        pins_.push_back(std::move(pin));
-    }
+    AppendAll(*pins, pins_);
 }
 
 ComPtr<IPin> TPinList::PinAt(int index) const {

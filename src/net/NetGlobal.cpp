@@ -222,34 +222,34 @@ TDateTime GMTTextToLocalDateTime(std::string_view text) {
     return value - zone + UtcOffset();
 }
 
-std::string FetchToken(std::string& text, std::string_view delimiter, bool remove,
-                       bool caseSensitive) {
-    if (!caseSensitive) return FetchTokenCaseInsensitive(text, delimiter, remove);
-    const size_t at = delimiter.empty() ? std::string::npos : text.find(delimiter);
+namespace {
+// The text before at (all of it when at is npos); with remove, that part and
+// the delimiter after it leave text.
+std::string TakeToken(std::string& text, size_t at, size_t delimiterSize, bool remove) {
     std::string result;
     if (at == std::string::npos) {
         result = text;
         if (remove) text.clear();
     } else {
         result = text.substr(0, at);
-        if (remove) text.erase(0, at + delimiter.size());
+        if (remove) text.erase(0, at + delimiterSize);
     }
     return result;
+}
+} // namespace
+
+std::string FetchToken(std::string& text, std::string_view delimiter, bool remove,
+                       bool caseSensitive) {
+    if (!caseSensitive) return FetchTokenCaseInsensitive(text, delimiter, remove);
+    const size_t at = delimiter.empty() ? std::string::npos : text.find(delimiter);
+    return TakeToken(text, at, delimiter.size(), remove);
 }
 
 std::string FetchTokenCaseInsensitive(std::string& text, std::string_view delimiter, bool remove) {
     // Upper-casing keeps every byte in place, so positions carry over.
     const size_t at =
         delimiter.empty() ? std::string::npos : UpperCase(text).find(UpperCase(delimiter));
-    std::string result;
-    if (at == std::string::npos) {
-        result = text;
-        if (remove) text.clear();
-    } else {
-        result = text.substr(0, at);
-        if (remove) text.erase(0, at + delimiter.size());
-    }
-    return result;
+    return TakeToken(text, at, delimiter.size(), remove);
 }
 
 size_t RPos(std::string_view sub, std::string_view text, int64_t start) {

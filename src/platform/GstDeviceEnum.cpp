@@ -1,5 +1,6 @@
 #include "platform/GstDeviceEnum.h"
 
+#include "platform/ComEnum.h"
 #include "platform/GstCaptureFilter.h"
 #include "platform/GstMediaType.h"
 #include "platform/MediaResults.h"
@@ -218,35 +219,13 @@ class TGstDeviceMoniker : public TComObject<IMoniker> {
     TGstDeviceId id_;
 };
 
-class TGstEnumMoniker : public TComObject<IEnumMoniker> {
+class TGstEnumMoniker : public TComEnum<IEnumMoniker, IMoniker> {
   public:
-    explicit TGstEnumMoniker(std::vector<ComPtr<IMoniker>> items, size_t pos = 0)
-        : items_(std::move(items)), pos_(pos) {}
-    HRESULT Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-        if (!out || (count > 1 && !fetched)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && pos_ < items_.size())
-            items_[pos_++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = items_.size() - pos_;
-        pos_ += std::min<size_t>(left, count);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
+    using TComEnum::TComEnum;
     HRESULT Clone(IEnumMoniker** out) override {
         if (!out) return E_POINTER;
         return ComPtr<IEnumMoniker>(MakeComObject<TGstEnumMoniker>(items_, pos_).Get()).CopyTo(out);
     }
-
-  private:
-    std::vector<ComPtr<IMoniker>> items_;
-    size_t pos_;
 };
 
 } // namespace

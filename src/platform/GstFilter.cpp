@@ -1,5 +1,6 @@
 #include "platform/GstFilter.h"
 
+#include "platform/ComEnum.h"
 #include "platform/GraphInterfaces.h"
 #include "platform/GstMediaType.h"
 #include "platform/MediaResults.h"
@@ -11,16 +12,16 @@
 namespace {
 
 // Media type enumerator over a fixed list of caps.
-class TGstEnumMediaTypes : public TComObject<IEnumMediaTypes> {
+class TGstEnumMediaTypes : public TComEnumBase<IEnumMediaTypes, TGstCapsRef> {
   public:
-    explicit TGstEnumMediaTypes(std::vector<TGstCapsRef> caps) : caps_(std::move(caps)) {}
+    using TComEnumBase::TComEnumBase;
 
     HRESULT Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched) override {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG n = 0;
-        while (n < count && pos_ < caps_.size()) {
+        while (n < count && pos_ < items_.size()) {
             AM_MEDIA_TYPE mt{};
-            const bool ok = MediaTypeFromCaps(caps_[pos_++].get(), mt);
+            const bool ok = MediaTypeFromCaps(items_[pos_++].get(), mt);
             AM_MEDIA_TYPE* copy =
                 ok ? static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE))) : nullptr;
             if (!copy) {
@@ -33,47 +34,9 @@ class TGstEnumMediaTypes : public TComObject<IEnumMediaTypes> {
         if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = caps_.size() - pos_;
-        pos_ += std::min<size_t>(left, count);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-
-  private:
-    std::vector<TGstCapsRef> caps_;
-    size_t pos_ = 0;
 };
 
-class TGstEnumPins : public TComObject<IEnumPins> {
-  public:
-    explicit TGstEnumPins(std::vector<ComPtr<IPin>> pins) : pins_(std::move(pins)) {}
-
-    HRESULT Next(ULONG count, IPin** out, ULONG* fetched) override {
-        if (!out || (count > 1 && !fetched)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && pos_ < pins_.size())
-            pins_[pos_++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = pins_.size() - pos_;
-        pos_ += std::min<size_t>(left, count);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-
-  private:
-    std::vector<ComPtr<IPin>> pins_;
-    size_t pos_ = 0;
-};
+using TGstEnumPins = TComEnum<IEnumPins, IPin>;
 
 // Converters between two raw streams of one kind: rate first (fewer frames to
 // scale and convert), then size, then pixel format; audio: sample format, then rate.

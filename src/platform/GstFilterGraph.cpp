@@ -1,5 +1,6 @@
 #include "platform/GstFilterGraph.h"
 
+#include "platform/ComEnum.h"
 #include "platform/GstFilter.h"
 #include "platform/MediaResults.h"
 #include "platform/RunningObjectTable.h"
@@ -15,31 +16,7 @@
 
 namespace {
 
-class TGstEnumFilters : public TComObject<IEnumFilters> {
-  public:
-    explicit TGstEnumFilters(std::vector<ComPtr<IBaseFilter>> items) : items_(std::move(items)) {}
-    HRESULT Next(ULONG count, IBaseFilter** out, ULONG* fetched) override {
-        if (!out || (count > 1 && !fetched)) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && pos_ < items_.size())
-            items_[pos_++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = items_.size() - pos_;
-        pos_ += std::min<size_t>(left, count);
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-
-  private:
-    std::vector<ComPtr<IBaseFilter>> items_;
-    size_t pos_ = 0;
-};
+using TGstEnumFilters = TComEnum<IEnumFilters, IBaseFilter>;
 
 // A GStreamer error as a result code the caller can show.
 HRESULT ResultOfError(const GError* error) {

@@ -128,6 +128,13 @@ void TGstVideoRenderer::ApplyTopLevelFlags() {
     widget_->setWindowFlags(flags);
 }
 
+void TGstVideoRenderer::RestyleTopLevel() {
+    if (!widget_ || owner_) return;
+    const bool shown = visible_;
+    ApplyTopLevelFlags();
+    widget_->setVisible(shown);
+}
+
 HRESULT TGstVideoRenderer::put_Caption(const std::string& caption) {
     caption_ = caption;
     if (widget_) {
@@ -144,11 +151,7 @@ HRESULT TGstVideoRenderer::get_Caption(std::string& caption) {
 
 HRESULT TGstVideoRenderer::put_WindowStyle(LONG style) {
     style_ = style;
-    if (widget_ && !owner_) {
-        const bool shown = visible_;
-        ApplyTopLevelFlags();
-        widget_->setVisible(shown);
-    }
+    RestyleTopLevel();
     return S_OK;
 }
 
@@ -160,11 +163,7 @@ HRESULT TGstVideoRenderer::get_WindowStyle(LONG* style) {
 
 HRESULT TGstVideoRenderer::put_WindowStyleEx(LONG style) {
     exStyle_ = style;
-    if (widget_ && !owner_) {
-        const bool shown = visible_;
-        ApplyTopLevelFlags();
-        widget_->setVisible(shown);
-    }
+    RestyleTopLevel();
     return S_OK;
 }
 

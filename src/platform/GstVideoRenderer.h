@@ -57,6 +57,9 @@ class TGstVideoRenderer : public TGstFilter, public IVideoWindow {
     struct TSinkContext;
     // Window flags of a top-level renderer window for the current styles.
     void ApplyTopLevelFlags();
+    // A style change of a top-level window: new flags, the same visibility
+    // (new flags hide a window).
+    void RestyleTopLevel();
 
     std::shared_ptr<TVideoFrameSlot> slot_;
     TSinkContext* context_ = nullptr; // owned by the appsink's callbacks

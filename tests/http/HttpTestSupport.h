@@ -62,31 +62,14 @@ public:
     }
     // Reads until `count` bytes arrived or timeout / close.
     std::string ReadAtLeast(size_t count, int timeoutMs = 5000) {
-        std::string out;
-        char buf[65536];
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.size() < count && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
+        return ReadWhile([count](const std::string& out) { return out.size() < count; },
+                         timeoutMs);
     }
     // Reads until the received bytes contain `text` (or timeout / close).
     std::string ReadUntilContains(const std::string& text, int timeoutMs = 5000) {
-        std::string out;
-        char buf[65536];
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
+        return ReadWhile(
+            [&text](const std::string& out) { return out.find(text) == std::string::npos; },
+            timeoutMs);
     }
     // Abortive close: the server sees a connection reset.
     void Reset() {
@@ -100,6 +83,21 @@ public:
     }
 
 private:
+    // Reads while more is wanted, until timeoutMs has passed or the peer closes.
+    template <class MoreWanted> std::string ReadWhile(MoreWanted moreWanted, int timeoutMs) {
+        std::string out;
+        char buf[65536];
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (moreWanted(out) && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
+            if (n <= 0) break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+
     int fd_ = -1;
     bool connected_ = false;
 };

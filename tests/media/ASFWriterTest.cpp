@@ -10,37 +10,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-// An input pin that counts its disconnections.
-class CountingPin final : public TComObject<IPin> {
-  public:
-    int disconnects = 0;
-    HRESULT Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT Disconnect() override {
-        ++disconnects;
-        return S_OK;
-    }
-    HRESULT ConnectedTo(IPin** out) override {
-        *out = nullptr;
-        return VFW_E_NOT_CONNECTED;
-    }
-    HRESULT ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-    HRESULT QueryPinInfo(PIN_INFO* info) override {
-        info->pFilter = nullptr;
-        info->dir = PINDIR_INPUT;
-        CopyRecordName(info->achName, MAX_PIN_NAME, "in");
-        return S_OK;
-    }
-    HRESULT QueryDirection(PIN_DIRECTION* dir) override {
-        *dir = PINDIR_INPUT;
-        return S_OK;
-    }
-    HRESULT QueryId(std::string& id) override {
-        id = "in";
-        return S_OK;
-    }
-    HRESULT EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-};
-
 class FakeAsfWriter final : public TComObject<IBaseFilter, IConfigAsfWriter2, IFileSinkFilter,
                                               IServiceProvider, IWMWriterAdvanced2> {
   public:
@@ -62,7 +31,7 @@ class FakeAsfWriter final : public TComObject<IBaseFilter, IConfigAsfWriter2, IF
     std::vector<std::string> params;
     std::vector<ComPtr<IWMWriterSink>> sinks;
     int stops = 0;
-    std::vector<ComPtr<CountingPin>> pins;
+    std::vector<ComPtr<FakePin>> pins;
 
     // IBaseFilter
     HRESULT GetClassID(CLSID* c) override {
@@ -83,7 +52,7 @@ class FakeAsfWriter final : public TComObject<IBaseFilter, IConfigAsfWriter2, IF
     HRESULT EnumPins(IEnumPins** out) override {
         if (pins.empty())
             for (int i = 0; i < PinCount(); ++i)
-                pins.push_back(MakeComObject<CountingPin>());
+                pins.push_back(MakeCountingPin("in"));
         std::vector<ComPtr<IPin>> list(pins.begin(), pins.end());
         *out = MakeComObject<FakeEnum<IPin, IEnumPins>>(list).Detach();
         return S_OK;
@@ -305,7 +274,7 @@ TEST_F(ASFWriterTest, DeactivationDisconnectsBothKeptPins) {
     writer.SetFilterGraph(&graph);
     graph.SetActive(true);
     FakeAsfWriter* live = FakeAsfWriter::Last();
-    ComPtr<CountingPin> a = live->pins.at(0), b = live->pins.at(1);
+    ComPtr<FakePin> a = live->pins.at(0), b = live->pins.at(1);
     graph.SetActive(false);
     EXPECT_EQ(1, a->disconnects);
     EXPECT_EQ(1, b->disconnects);

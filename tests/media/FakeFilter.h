@@ -37,11 +37,16 @@ public:
     FakePin(std::string name, PIN_DIRECTION dir, std::vector<TMediaType> types = {})
         : name_(std::move(name)), dir_(dir), types_(std::move(types)) {}
 
-    HRESULT enumResult = S_OK; // what EnumMediaTypes answers
+    HRESULT enumResult = S_OK;          // what EnumMediaTypes answers
+    HRESULT disconnectResult = S_FALSE; // what Disconnect answers
+    int disconnects = 0;
     IBaseFilter* owner = nullptr;
 
     HRESULT Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT Disconnect() override { return S_FALSE; }
+    HRESULT Disconnect() override {
+        ++disconnects;
+        return disconnectResult;
+    }
     HRESULT ConnectedTo(IPin** out) override {
         *out = nullptr;
         return VFW_E_NOT_CONNECTED;
@@ -74,6 +79,14 @@ private:
     PIN_DIRECTION dir_;
     std::vector<TMediaType> types_;
 };
+
+// An unconnected input pin whose disconnections a test counts; it offers no formats.
+inline ComPtr<FakePin> MakeCountingPin(const std::string& name) {
+    ComPtr<FakePin> pin = MakeComObject<FakePin>(name, PINDIR_INPUT);
+    pin->disconnectResult = S_OK;
+    pin->enumResult = E_NOTIMPL;
+    return pin;
+}
 
 template <class Item, class Enum>
 class FakeEnum final : public TComObject<Enum> {

@@ -15,36 +15,6 @@
 
 namespace {
 
-class CountingPin final : public TComObject<IPin> {
-  public:
-    int disconnects = 0;
-    HRESULT Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT Disconnect() override {
-        ++disconnects;
-        return S_OK;
-    }
-    HRESULT ConnectedTo(IPin** out) override {
-        *out = nullptr;
-        return VFW_E_NOT_CONNECTED;
-    }
-    HRESULT ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-    HRESULT QueryPinInfo(PIN_INFO* info) override {
-        info->pFilter = nullptr;
-        info->dir = PINDIR_INPUT;
-        CopyRecordName(info->achName, MAX_PIN_NAME, "Input");
-        return S_OK;
-    }
-    HRESULT QueryDirection(PIN_DIRECTION* dir) override {
-        *dir = PINDIR_INPUT;
-        return S_OK;
-    }
-    HRESULT QueryId(std::string& id) override {
-        id = "Input";
-        return S_OK;
-    }
-    HRESULT EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-};
-
 // Stands for both the classic and the mixing renderer; records what it is told.
 class FakeRenderer final : public TComObject<IBaseFilter, IVideoWindow, IVMRFilterConfig9,
                                              IVMRWindowlessControl9, IVMRAspectRatioControl9> {
@@ -67,7 +37,7 @@ class FakeRenderer final : public TComObject<IBaseFilter, IVideoWindow, IVMRFilt
         return c;
     }
 
-    ComPtr<CountingPin> pin = MakeComObject<CountingPin>();
+    ComPtr<FakePin> pin = MakeCountingPin("Input");
     int stops = 0;
     std::string caption;
     LONG style = 0, exStyle = 0, visible = 0;

@@ -21,6 +21,14 @@ class HandleTest : public ::testing::Test {
   protected:
     TNetComponent component; // keeps the stack alive
 
+    // Puts h into listening on 127.0.0.1, on a port the system chooses.
+    static void Listen(TNetSocketHandle& h) {
+        h.SetIP("127.0.0.1");
+        h.AllocateSocket();
+        h.BindSocket();
+        h.StartListening(5);
+    }
+
     // Three consecutive ports, all free now.
     static int FreeRange() {
         // Below the system's ephemeral range, so that many recent client
@@ -117,10 +125,7 @@ TEST_F(HandleTest, CollectionGivesNewHandlesTheDefaultPort) {
 
 TEST_F(HandleTest, AcceptFillsBothBindingsAndWaitReadableHonoursTimeouts) {
     TNetSocketHandle listening;
-    listening.SetIP("127.0.0.1");
-    listening.AllocateSocket();
-    listening.BindSocket();
-    listening.StartListening(5);
+    Listen(listening);
     const int client = nettest::RawConnect(listening.Port());
 
     TNetServerIOHandlerSocket acceptor;
@@ -164,10 +169,7 @@ class AcceptThread : public TNetThread {
 
 TEST_F(HandleTest, StoppedListenerThreadLeavesAcceptPromptly) {
     TNetSocketHandle listening;
-    listening.SetIP("127.0.0.1");
-    listening.AllocateSocket();
-    listening.BindSocket();
-    listening.StartListening(5);
+    Listen(listening);
     TNetServerIOHandlerSocket acceptor;
     AcceptThread thread(acceptor, listening);
     thread.StartThread();
@@ -186,10 +188,7 @@ TEST_F(HandleTest, StoppedListenerThreadLeavesAcceptPromptly) {
 
 TEST_F(HandleTest, ClosingTheListenerFromAnotherThreadWakesABlockedAccept) {
     TNetSocketHandle listening;
-    listening.SetIP("127.0.0.1");
-    listening.AllocateSocket();
-    listening.BindSocket();
-    listening.StartListening(5);
+    Listen(listening);
     TNetServerIOHandlerSocket acceptor;
 
     std::atomic<bool> returned{false};
@@ -211,10 +210,7 @@ TEST_F(HandleTest, ListenerClosedUnderAnAcceptByNumberEndsItQuietly) {
     // The server passes its binding's socket number; closing that binding from
     // another thread must wake the accept and close the number only after it.
     auto listening = std::make_unique<TNetSocketHandle>();
-    listening->SetIP("127.0.0.1");
-    listening->AllocateSocket();
-    listening->BindSocket();
-    listening->StartListening(5);
+    Listen(*listening);
     const TNetSocket number = listening->Handle();
     TNetServerIOHandlerSocket acceptor;
 

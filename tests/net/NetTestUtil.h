@@ -13,12 +13,18 @@
 
 namespace nettest {
 
-inline int RawConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// 127.0.0.1:port (0: any free port when binding).
+inline sockaddr_in Loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+inline int RawConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0)
         throw std::runtime_error("test connect failed");
     return fd;
@@ -27,9 +33,7 @@ inline int RawConnect(int port) {
 // Listening socket on 127.0.0.1 with a system-chosen port.
 inline int RawListen(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback(0);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(fd, 8) != 0)
         throw std::runtime_error("test listen failed");
     socklen_t len = sizeof(a);
@@ -41,10 +45,7 @@ inline int RawListen(int& port) {
 // Binds (without listening) to 127.0.0.1:port; -1 when taken.
 inline int RawBind(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback(port);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
         ::close(fd);
         return -1;
