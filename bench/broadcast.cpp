@@ -21,7 +21,7 @@
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/GstAsfWriter.h"
-#include "platform/GstLeakSuppressions.h"
+#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
 #include "platform/GstUtil.h"
 #include "platform/WMWriterNetworkSink.h"

@@ -12,7 +12,7 @@
 #include "media/FilterGraph.h"
 #include "media/PinList.h"
 #include "media/SysDevEnum.h"
-#include "platform/GstLeakSuppressions.h"
+#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstReferenceRecording.h"
 #include "platform/GstRegistration.h"
 

@@ -1,6 +1,6 @@
 // The test program's entry: one QApplication for every case, on the
 // offscreen platform unless the caller chose another.
-#include "platform/GstLeakSuppressions.h"
+#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
 
 #include <QApplication>

@@ -120,6 +120,13 @@ inline int ThreadCountNow() {
     return -1;
 }
 
+// The thread count to come back to. One thread is started and joined first:
+// sanitizer runtimes start a helper thread of their own with the first one.
+inline int ThreadCountBaseline() {
+    std::thread([] {}).join();
+    return ThreadCountNow();
+}
+
 inline long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;

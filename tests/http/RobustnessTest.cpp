@@ -24,7 +24,7 @@ constexpr int kToolThreads = 0;
 class RobustnessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        threadsBefore = ThreadCountNow();
+        threadsBefore = ThreadCountBaseline();
         fx.server.OnCommandGet = [](TNetPeerThread&, TNetHTTPRequestInfo& rq, TNetHTTPResponseInfo& rs) {
             rs.ContentString = "ok " + rq.Target;
         };

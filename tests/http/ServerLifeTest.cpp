@@ -82,7 +82,7 @@ TEST(ServerLife, DeactivationWithIdleClientReturnsPromptly) {
     fx.server.OnCommandGet = PageHandler;
     std::atomic<int> disconnects{0};
     fx.server.OnDisconnect = [&](TNetPeerThread&) { ++disconnects; };
-    const int threadsBefore = ThreadCountNow();
+    const int threadsBefore = ThreadCountBaseline();
     fx.Start();
     RawClient idle(fx.port);
     RawClient half(fx.port);

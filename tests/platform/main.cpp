@@ -1,7 +1,7 @@
 // The platform tests run inside a Qt application (graph events are delivered
 // through its event loop; renderer windows need widgets) with the GStreamer
 // platform registered in the class registry.
-#include "platform/GstLeakSuppressions.h"
+#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
 
 #include <QApplication>
