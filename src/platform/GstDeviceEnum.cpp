@@ -32,8 +32,8 @@ constexpr const char* kTestToneDefault =
     "audio/x-raw,format=S16LE,layout=interleaved,rate=44100,channels=2";
 
 std::string StringProperty(GObject* obj, const char* name) {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(obj), name);
-    if (!spec || spec->value_type != G_TYPE_STRING) return {};
+    GParamSpec* pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(obj), name);
+    if (!pspec || pspec->value_type != G_TYPE_STRING) return {};
     gchar* value = nullptr;
     g_object_get(obj, name, &value, nullptr);
     return TakeGstString(value);
