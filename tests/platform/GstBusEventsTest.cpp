@@ -71,15 +71,11 @@ TEST(GstBusEvents, ALostDeviceIsAnnouncedWithItsFilterThenTheAbort) {
 TEST(GstBusEvents, AfterALostCameraTheRecordingIsStillFinished) {
     TScratchDir dir;
     const std::string file = dir.File("lost.avi");
-    ComPtr<IFilterGraph2> graph;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(S_OK, CreateInstance(CLSID_FilterGraph, graph));
-    ASSERT_EQ(S_OK, CreateInstance(CLSID_CaptureGraphBuilder2, builder));
-    builder->SetFiltergraph(graph.Get());
-    ComPtr<IBaseFilter> video = BindDevice(CLSID_VideoInputDeviceCategory, "Test Pattern");
-    ComPtr<IBaseFilter> audio = BindDevice(CLSID_AudioInputDeviceCategory, "Test Tone");
-    graph->AddFilter(video.Get(), "Video");
-    graph->AddFilter(audio.Get(), "Audio");
+    TGraph g;
+    auto& graph = g.graph;
+    auto& builder = g.builder;
+    ComPtr<IBaseFilter> video = g.Add(CLSID_VideoInputDeviceCategory, "Test Pattern", "Video");
+    ComPtr<IBaseFilter> audio = g.Add(CLSID_AudioInputDeviceCategory, "Test Tone", "Audio");
     ComPtr<IBaseFilter> mux;
     builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file, mux.Put(), nullptr);
     ASSERT_EQ(S_OK, builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, video.Get(), nullptr, mux.Get()));

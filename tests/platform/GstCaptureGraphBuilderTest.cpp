@@ -9,22 +9,6 @@ using namespace gsttest;
 
 namespace {
 
-struct TGraph {
-    ComPtr<IFilterGraph2> graph;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    TGraph() {
-        EXPECT_EQ(S_OK, CreateInstance(CLSID_FilterGraph, graph));
-        EXPECT_EQ(S_OK, CreateInstance(CLSID_CaptureGraphBuilder2, builder));
-        EXPECT_EQ(S_OK, builder->SetFiltergraph(graph.Get()));
-    }
-    ComPtr<IBaseFilter> Add(const GUID& category, const std::string& device,
-                            const std::string& name) {
-        ComPtr<IBaseFilter> f = BindDevice(category, device);
-        EXPECT_TRUE(SUCCEEDED(graph->AddFilter(f.Get(), name)));
-        return f;
-    }
-};
-
 bool Connected(IPin* pin) {
     ComPtr<IPin> peer;
     return pin && pin->ConnectedTo(peer.Put()) == S_OK;

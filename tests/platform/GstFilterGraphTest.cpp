@@ -241,18 +241,14 @@ TEST(GstFilterGraph, DroppingARunningGraphStillFinishesItsFile) {
     TScratchDir dir;
     const std::string file = dir.File("dropped.avi");
     {
-        ComPtr<IFilterGraph2> graph;
-        ComPtr<ICaptureGraphBuilder2> builder;
-        ASSERT_EQ(S_OK, CreateInstance(CLSID_FilterGraph, graph));
-        ASSERT_EQ(S_OK, CreateInstance(CLSID_CaptureGraphBuilder2, builder));
-        builder->SetFiltergraph(graph.Get());
-        ComPtr<IBaseFilter> video = BindDevice(CLSID_VideoInputDeviceCategory, "Test Pattern");
-        graph->AddFilter(video.Get(), "VideoSourceFilter");
+        TGraph g;
+        ComPtr<IBaseFilter> video =
+            g.Add(CLSID_VideoInputDeviceCategory, "Test Pattern", "VideoSourceFilter");
         ComPtr<IBaseFilter> mux;
-        builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file, mux.Put(), nullptr);
-        ASSERT_EQ(S_OK, builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, video.Get(),
-                                              nullptr, mux.Get()));
-        ASSERT_TRUE(SUCCEEDED(graph.Query<IMediaControl>()->Run()));
+        g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file, mux.Put(), nullptr);
+        ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                video.Get(), nullptr, mux.Get()));
+        ASSERT_TRUE(SUCCEEDED(g.graph.Query<IMediaControl>()->Run()));
         PumpFor(600);
     }
     const std::string probe = Probe(file);

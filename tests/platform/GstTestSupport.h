@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 #include <sys/wait.h>
+
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace gsttest {
@@ -128,5 +130,22 @@ inline ComPtr<IPin> PinNamed(IBaseFilter* filter, const std::string& name) {
     if (filter) filter->FindPin(name, pin.Put());
     return pin;
 }
+
+// A platform graph with its capture graph builder, and devices added by name.
+struct TGraph {
+    ComPtr<IFilterGraph2> graph;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    TGraph() {
+        EXPECT_EQ(S_OK, CreateInstance(CLSID_FilterGraph, graph));
+        EXPECT_EQ(S_OK, CreateInstance(CLSID_CaptureGraphBuilder2, builder));
+        EXPECT_EQ(S_OK, builder->SetFiltergraph(graph.Get()));
+    }
+    ComPtr<IBaseFilter> Add(const GUID& category, const std::string& device,
+                            const std::string& name) {
+        ComPtr<IBaseFilter> f = BindDevice(category, device);
+        EXPECT_TRUE(SUCCEEDED(graph->AddFilter(f.Get(), name)));
+        return f;
+    }
+};
 
 } // namespace gsttest
