@@ -33,11 +33,6 @@ namespace {
 
 constexpr int kRounds = 3;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 int Find(TSysDevEnum& devices, const char* name) {
     for (int i = 0; i < devices.DeviceCount(); ++i)
         if (devices.GetDevice(i).FriendlyName == name) return i;

@@ -254,9 +254,8 @@ void TMainForm::BuildControls() {
     brimASF.SetFileName("brim.asf");
     brimASF.SetPort(8000);
     brimASF.SetMaxUsers(3);
-    Timer.setInterval(1);
-    Timer.setTimerType(Qt::PreciseTimer); // the fastest refresh the platform gives
-    Timer.stop();
+    Timer.SetInterval(1); // as fast as the timer goes
+    Timer.SetEnabled(false);
 
     httpServer.CommandHandlersEnabled = false;
     httpServer.SetDefaultPort(8081);
@@ -328,7 +327,7 @@ void TMainForm::WireEvents() {
             [this] { RunHandler([this] { bt_broadcastClick(bt_broadcast); }); });
     connect(bt_record, &QPushButton::clicked, this,
             [this] { RunHandler([this] { bt_recordClick(bt_record); }); });
-    connect(&Timer, &QTimer::timeout, this, [this] { RunHandler([this] { TimerTimer(&Timer); }); });
+    Timer.OnTimer = [this] { RunHandler([this] { TimerTimer(&Timer); }); };
     lb_quillon->OnClick = [this] { RunHandler([this] { lb_quillonClick(lb_quillon); }); };
 
     // Peer threads read copies of these texts, refreshed on every change.
@@ -387,7 +386,7 @@ void TMainForm::FormCreate(QObject*) {
 
 void TMainForm::FormDestroy(QObject*) {
     destroyed_ = true;
-    Timer.stop();
+    Timer.SetEnabled(false);
     // The graph is stopped before the server so that a recording or the
     // broadcast archive is finished even when a viewer holds on.
     TFirstError errors;
@@ -570,7 +569,7 @@ void TMainForm::LockControls(QPushButton* running) {
     for (TSkinMenuItem* item :
          {videoconnect1, videoformats1, audioconnect1, audioformats1, audioinput1})
         item->SetEnabled(false);
-    Timer.start();
+    Timer.SetEnabled(true);
 }
 
 ComPtr<ICaptureGraphBuilder2> TMainForm::PrepareGraph() {
@@ -661,7 +660,7 @@ void TMainForm::StopCapture() {
     TFirstError errors;
     errors.Step([this] { CaptureGraph.Stop(); });
     errors.Step([this] { CaptureGraph.SetActive(false); });
-    Timer.stop();
+    Timer.SetEnabled(false);
     Broadcasting = Recording = Previewing = false;
     errors.Step([this] { httpServer.SetActive(false); });
     lb_quillon->setText("offline");

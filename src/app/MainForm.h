@@ -5,6 +5,7 @@
 // the UI thread.
 #include "app/LandingPage.h"
 #include "app/SkinMenu.h"
+#include "app/Timer.h"
 #include "common/StringList.h"
 #include "http/NetHTTPServer.h"
 #include "http/NetThreadMgrDefault.h"
@@ -15,7 +16,6 @@
 #include "media/SysDevEnum.h"
 #include "media/VideoWindow.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -72,7 +72,7 @@ class TMainForm : public QWidget {
     TFilter VideoSourceFilter{"VideoSourceFilter"};
     TFilter AudioSourceFilter{"AudioSourceFilter"};
     TASFWriter brimASF{"brimASF"};
-    QTimer Timer;
+    TTimer Timer;
     TNetThreadMgrDefault NetThreadManager;
     TNetHTTPServer httpServer;
     TBlueSkin BlueSkin1;

@@ -4,6 +4,7 @@
 #include "common/Text.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenu>
 
 TSkinMenuItem::TSkinMenuItem(const std::string& name, const std::string& caption, int tag)
@@ -143,6 +144,21 @@ void TSkinMainMenu::ShowHint(const std::string& hint) const {
 TSkinMenuBar::TSkinMenuBar(QWidget* parent) : QMenuBar(parent) {
     // Placed by its owner; never the platform's global menu bar.
     setNativeMenuBar(false);
+}
+
+bool TSkinMenuBar::eventFilter(QObject* watched, QEvent* event) {
+    // The bar watches its window for the Alt key, and for that asks the
+    // (style-sheet) style a question on every event the window gets; the
+    // repaints of a running video come 30 times a second and are never keys.
+    switch (event->type()) {
+    case QEvent::UpdateRequest:
+    case QEvent::Paint:
+    case QEvent::MetaCall:
+    case QEvent::Timer:
+        return false;
+    default:
+        return QMenuBar::eventFilter(watched, event);
+    }
 }
 
 void TSkinMenuBar::SetMainMenu(TSkinMainMenu* menu) {

@@ -118,6 +118,9 @@ class TSkinMenuBar : public QMenuBar {
     void SetMainMenu(TSkinMainMenu* menu);
     TSkinMainMenu* MainMenu() const { return menu_; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     TSkinMainMenu* menu_ = nullptr;
 };

@@ -2,13 +2,13 @@
 // TStatusBar: a strip of text panels along the bottom of a window; panel 0
 // carries the capture clock and the menu hints.
 #include <QElapsedTimer>
+#include <QRawFont>
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <string>
 #include <vector>
-
-class QLabel;
 
 class TStatusBar : public QWidget {
   public:
@@ -21,21 +21,47 @@ class TStatusBar : public QWidget {
     std::string PanelText(int index) const;
     void SetPanelText(int index, const std::string& text);
     int PanelWidth(int index) const;
+    // What the panel shows now; it follows PanelText within a frame or two.
+    QString ShownText(int index) const;
 
     // Qt paints every widget through a back buffer already; the flag is kept
     // because the window asks for it at creation.
     bool DoubleBuffered() const { return doubleBuffered_; }
     void SetDoubleBuffered(bool value) { doubleBuffered_ = value; }
 
-  private:
-    void ShowTexts();
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
-    std::vector<QLabel*> panels_; // children, owned by this widget
-    // The texts as last set; what the panels show follows at most 25 times a
-    // second, since the capture clock changes every millisecond and painting
-    // each change would cost more than the capture itself.
-    std::vector<std::string> texts_;
+  private:
+    struct TPanel {
+        int Left = 0;
+        int Width = 0;
+        std::string Text; // as last set
+        QString Shown;    // as last painted
+    };
+
+    QRect PanelRect(int index) const;
+    QRect TextRect(int index) const;
+    void ShowTexts();
+    void DrawText(QPainter& painter, const QRect& box, const QString& text);
+
+    std::vector<TPanel> panels_;
+    // What the panels show follows the texts at most every 30 ms: a caller
+    // may set them far more often, and painting each change would cost more
+    // than the capture itself.
     QTimer showTimer_;
     QElapsedTimer lastShown_;
     bool doubleBuffered_ = false;
+
+    // Glyphs of the printable ASCII characters, so that the clock's digits
+    // are placed from a table instead of shaped anew for every repaint.
+    struct TGlyph {
+        quint32 Index = 0;
+        qreal Advance = 0;
+    };
+    void LoadGlyphs();
+    QRawFont rawFont_;
+    std::array<TGlyph, 128> glyphs_{};
+    bool glyphsLoaded_ = false;
 };

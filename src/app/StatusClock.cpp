@@ -1,7 +1,6 @@
 #include "app/StatusClock.h"
 
 #include "common/DateTime.h"
-#include "common/Text.h"
 
 #include <cmath>
 
@@ -17,5 +16,15 @@ std::string CaptureClockText(int64_t position) {
     const int minutes = static_cast<int>(msOfDay / 60000 % 60);
     const int seconds = static_cast<int>(msOfDay / 1000 % 60);
     const int millis = static_cast<int>(msOfDay % 1000);
-    return Format("%.2dh%.2dm%.2ds%.4dms", hours, minutes, seconds, millis);
+    // "%.2dh%.2dm%.2ds%.4dms", written out by hand: this runs on every tick.
+    char text[] = "00h00m00s0000ms";
+    auto put = [&text](int at, int digits, int value) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = char('0' + value % 10);
+    };
+    put(0, 2, hours);
+    put(3, 2, minutes);
+    put(6, 2, seconds);
+    put(9, 4, millis);
+    return text;
 }

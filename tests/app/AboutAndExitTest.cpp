@@ -73,7 +73,7 @@ TEST(ExitMenu, ClosesTheWindowAndStopsTheGraph) {
     form.fileexit1->Click();
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(form.CaptureGraph.Active());
-    EXPECT_FALSE(form.Timer.isActive());
+    EXPECT_FALSE(form.Timer.Enabled());
     EXPECT_TRUE(desktop.Errors().empty());
 }
 

@@ -97,7 +97,7 @@ TEST_F(Broadcast, StateTableAndLabel) {
     EXPECT_EQ(form.sh_preview->BrushColor(), QColor(255, 0, 0));
     EXPECT_FALSE(form.videoconnect1->Enabled());
     EXPECT_FALSE(form.audioinput1->Enabled());
-    EXPECT_TRUE(form.Timer.isActive());
+    EXPECT_TRUE(form.Timer.Enabled());
     EXPECT_TRUE(form.httpServer.Active());
     EXPECT_EQ(form.lb_quillon->text().toStdString(),
               "online @ http://127.0.0.1:" + std::to_string(httpPort));
@@ -239,7 +239,7 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     EXPECT_TRUE(form.CaptureGraph.Active()); // the broadcast graph already ran
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(form.lb_quillon->text(), "offline");
-    EXPECT_FALSE(form.Timer.isActive());
+    EXPECT_FALSE(form.Timer.Enabled());
     EXPECT_TRUE(form.bt_preview->isEnabled());
     // The binding stays on that port for the run: once it is free the next press works.
     busy.Close();

@@ -49,7 +49,7 @@ struct Modes : ::testing::Test {
             EXPECT_EQ(s->BrushColor(), kRed);
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_TRUE(item->Enabled()) << item->Name();
-        EXPECT_FALSE(form.Timer.isActive());
+        EXPECT_FALSE(form.Timer.Enabled());
         EXPECT_FALSE(form.httpServer.Active());
         EXPECT_FALSE(form.CaptureGraph.Active());
         EXPECT_EQ(form.lb_quillon->text(), "offline");
@@ -64,7 +64,7 @@ struct Modes : ::testing::Test {
                 << s->objectName().toStdString();
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_FALSE(item->Enabled()) << item->Name();
-        EXPECT_TRUE(form.Timer.isActive());
+        EXPECT_TRUE(form.Timer.Enabled());
         EXPECT_TRUE(form.CaptureGraph.Active());
     }
 
@@ -81,7 +81,7 @@ TEST_F(Modes, NothingStartsWithoutAVideoDevice) {
         b->click();
     EXPECT_FALSE(form.Previewing || form.Broadcasting || form.Recording);
     EXPECT_FALSE(form.CaptureGraph.Active());
-    EXPECT_FALSE(form.Timer.isActive());
+    EXPECT_FALSE(form.Timer.Enabled());
     EXPECT_EQ(form.sh_preview->BrushColor(), kRed);
     EXPECT_TRUE(desktop.Errors().empty());
 }
@@ -178,7 +178,7 @@ TEST_F(Modes, UnwritableRecordingPathIsReportedAndWindowRecovers) {
             << desktop.Errors()[0];
         EXPECT_FALSE(form.Recording);
         EXPECT_EQ(form.sh_record->BrushColor(), kRed);
-        EXPECT_FALSE(form.Timer.isActive());
+        EXPECT_FALSE(form.Timer.Enabled());
         desktop.ClearErrors();
     }
     // The failed start left its graph; the next press of any button works.

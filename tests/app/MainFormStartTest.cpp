@@ -107,8 +107,8 @@ TEST_F(StartUp, StateAndComponentsStartIdle) {
     EXPECT_FALSE(form.Broadcasting || form.Recording || form.Previewing);
     ASSERT_TRUE(form.DeviceEnumerator && form.VideoFormats && form.AudioFormats);
     EXPECT_EQ(form.VideoFormats->Count(), 0);
-    EXPECT_FALSE(form.Timer.isActive());
-    EXPECT_EQ(form.Timer.interval(), 1);
+    EXPECT_FALSE(form.Timer.Enabled());
+    EXPECT_EQ(form.Timer.Interval(), 1);
     EXPECT_FALSE(form.httpServer.Active());
     EXPECT_EQ(form.httpServer.DefaultPort(), 8081);
     EXPECT_EQ(form.httpServer.ListenQueue, 99);
