@@ -99,6 +99,11 @@ TEST_F(Modes, PreviewRunsTheClockAndStopsToIdle) {
     ASSERT_TRUE(PumpUntil([&] { return std::regex_match(form.StatusBar->PanelText(0), clock); }));
     const std::string first = form.StatusBar->PanelText(0);
     ASSERT_TRUE(PumpUntil([&] { return form.StatusBar->PanelText(0) > first; }));
+    // What the panel shows follows: a clock text, and a later one.
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::regex_match(form.StatusBar->ShownText(0).toStdString(), clock) &&
+               form.StatusBar->ShownText(0).toStdString() > first;
+    }));
 
     // The test pattern shows in the video area: not a black picture.
     ASSERT_TRUE(PumpUntil([&] {
