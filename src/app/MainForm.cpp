@@ -207,6 +207,7 @@ void TMainForm::BuildControls() {
     cb_ip->setEditable(true);
     cb_ip->setInsertPolicy(QComboBox::NoInsert);
     cb_ip->setGeometry(288, 168, 121, 21);
+    cb_ip->setItemDelegate(Child<TFixedHeightItems>(cb_ip, 13));
     lb_recfile = MakeCaption(this, "recording file", 288, 208);
     // The design's "c:\capture.avi" has no meaning here: the home folder.
     const QByteArray home = qgetenv("HOME");

@@ -31,3 +31,8 @@ void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
         OnClick();
     QLabel::mouseReleaseEvent(event);
 }
+
+QSize TFixedHeightItems::sizeHint(const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const {
+    return QSize(QStyledItemDelegate::sizeHint(option, index).width(), height_);
+}

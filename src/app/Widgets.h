@@ -18,6 +18,7 @@ QFont NamedFont(const char* family, int pixelHeight, bool bold);
 
 #include <QColor>
 #include <QLabel>
+#include <QStyledItemDelegate>
 
 #include <functional>
 
@@ -43,4 +44,14 @@ class TClickLabel : public QLabel {
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// Drop-down list entries of one fixed height in pixels.
+class TFixedHeightItems : public QStyledItemDelegate {
+  public:
+    TFixedHeightItems(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+  private:
+    int height_;
 };

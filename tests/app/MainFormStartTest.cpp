@@ -6,6 +6,7 @@
 #include "app/Widgets.h"
 
 #include <QAction>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -185,6 +186,7 @@ TEST_F(StartUp, AddressBoxFilledWithFirstSelected) {
         EXPECT_EQ(form.cb_ip->itemText(i).toStdString(), (*form.LocalAddresses)[i]);
     EXPECT_EQ(form.cb_ip->currentIndex(), 0);
     EXPECT_TRUE(form.cb_ip->isEditable());
+    EXPECT_EQ(form.cb_ip->view()->sizeHintForRow(0), 13);
 }
 
 TEST_F(StartUp, DeviceMenusListTheTestDevicesInLowerCase) {
