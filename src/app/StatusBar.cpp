@@ -12,10 +12,6 @@ namespace {
 // A little under the clock's 40 ms tick, so that each tick shows at once
 // even when it comes a little early.
 constexpr int kMinShowIntervalMs = 30;
-// A text held back is shown this much after its turn, unless the caller's
-// next text (the clock's next tick) shows it first, in a wake-up it makes
-// anyway.
-constexpr int kHeldTextSlackMs = 10;
 constexpr int kPanelGap = 2;   // between panels
 constexpr int kPanelTop = 2;   // above the panels
 constexpr int kFrameWidth = 1; // the sunken edge
@@ -73,7 +69,7 @@ void TStatusBar::SetPanelText(int index, const std::string& text) {
     const qint64 since = lastShown_.isValid() ? lastShown_.elapsed() : kMinShowIntervalMs;
     if (since >= kMinShowIntervalMs) ShowTexts();
     else if (!showTimer_.isActive())
-        showTimer_.start(int(kMinShowIntervalMs - since) + kHeldTextSlackMs);
+        showTimer_.start(int(kMinShowIntervalMs - since)); // a held text still shows
 }
 
 void TStatusBar::ShowTexts() {
