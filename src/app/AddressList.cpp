@@ -6,16 +6,16 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include "common/Replaceable.h"
+
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
-// Guards the two sources; the list itself is used on the UI thread only.
-std::mutex gSourceLock;
-THostNameSource gHostNameSource;
-TInterfaceSource gInterfaceSource;
+// The list itself is used on the UI thread only.
+TReplaceable<THostNameSource> gHostNameSource;
+TReplaceable<TInterfaceSource> gInterfaceSource;
 
 std::string Ipv4Text(const sockaddr* addr) {
     char text[INET_ADDRSTRLEN] = {};
@@ -44,22 +44,12 @@ bool IsLoopback(const std::string& address) {
 
 } // namespace
 
-void SetHostNameSource(THostNameSource source) {
-    std::lock_guard lock(gSourceLock);
-    gHostNameSource = std::move(source);
-}
+void SetHostNameSource(THostNameSource source) { gHostNameSource.Set(std::move(source)); }
 
-void SetInterfaceSource(TInterfaceSource source) {
-    std::lock_guard lock(gSourceLock);
-    gInterfaceSource = std::move(source);
-}
+void SetInterfaceSource(TInterfaceSource source) { gInterfaceSource.Set(std::move(source)); }
 
 std::string LocalHostName() {
-    THostNameSource source;
-    {
-        std::lock_guard lock(gSourceLock);
-        source = gHostNameSource;
-    }
+    const THostNameSource source = gHostNameSource.Get();
     char buffer[64] = {};
     const int rc = source ? source(buffer, sizeof buffer) : gethostname(buffer, sizeof buffer);
     // glibc cuts a long name silently (without a terminating zero); a name
@@ -108,11 +98,7 @@ TStringList& LocalAddressList() {
     static TStringList shared;
     shared.Clear();
     const std::vector<std::string> lookup = HostEntryByName(LocalHostName());
-    TInterfaceSource source;
-    {
-        std::lock_guard lock(gSourceLock);
-        source = gInterfaceSource;
-    }
+    const TInterfaceSource source = gInterfaceSource.Get();
     for (auto& a : MergeAddressLists(lookup, source ? source() : SystemInterfaces()))
         shared.Add(a);
     return shared;

@@ -1,34 +1,23 @@
 #include "app/DesktopServices.h"
 
+#include "common/Replaceable.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 
-#include <mutex>
-
 namespace {
-std::mutex gLock; // guards gReporter and gOpener
-TErrorReporter gReporter;
-TUrlOpener gOpener;
+TReplaceable<TErrorReporter> gReporter;
+TReplaceable<TUrlOpener> gOpener;
 } // namespace
 
-void SetErrorReporter(TErrorReporter reporter) {
-    std::lock_guard lock(gLock);
-    gReporter = std::move(reporter);
-}
+void SetErrorReporter(TErrorReporter reporter) { gReporter.Set(std::move(reporter)); }
 
-void SetUrlOpener(TUrlOpener opener) {
-    std::lock_guard lock(gLock);
-    gOpener = std::move(opener);
-}
+void SetUrlOpener(TUrlOpener opener) { gOpener.Set(std::move(opener)); }
 
 void ShowErrorBox(const std::string& message) {
-    TErrorReporter reporter;
-    {
-        std::lock_guard lock(gLock);
-        reporter = gReporter;
-    }
+    const TErrorReporter reporter = gReporter.Get();
     if (reporter) {
         reporter(message);
         return;
@@ -38,11 +27,7 @@ void ShowErrorBox(const std::string& message) {
 }
 
 void OpenUrl(const std::string& url) {
-    TUrlOpener opener;
-    {
-        std::lock_guard lock(gLock);
-        opener = gOpener;
-    }
+    const TUrlOpener opener = gOpener.Get();
     if (opener) {
         opener(url);
         return;

@@ -1,10 +1,10 @@
 #include "media/MediaErrors.h"
 
+#include "common/Replaceable.h"
 #include "common/Text.h"
 #include "platform/ErrorText.h"
 
 #include <cstdio>
-#include <mutex>
 
 EListError::EListError(int index) : Exception(Format("List index out of bounds (%d)", index)), index_(index) {}
 
@@ -21,21 +21,13 @@ HRESULT CheckMediaResult(HRESULT code) {
 }
 
 namespace {
-std::mutex handlerLock; // guards handler
-TMediaExceptionHandler handler;
+TReplaceable<TMediaExceptionHandler> handler;
 } // namespace
 
-void SetMediaExceptionHandler(TMediaExceptionHandler h) {
-    std::lock_guard g(handlerLock);
-    handler = std::move(h);
-}
+void SetMediaExceptionHandler(TMediaExceptionHandler h) { handler.Set(std::move(h)); }
 
 void HandleMediaException(const std::exception& e) {
-    TMediaExceptionHandler h;
-    {
-        std::lock_guard g(handlerLock);
-        h = handler;
-    }
+    const TMediaExceptionHandler h = handler.Get();
     if (h)
         h(e);
     else
