@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 // User plus system CPU time of this process so far, in seconds.
@@ -18,4 +19,13 @@ inline double CpuSeconds() {
 inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// The 2 KB page both HTTP servers of the comparison answer with.
+inline std::string BenchPage() {
+    std::string page = "<html><head><title>[kavaroXP media streamer]</title></head><body>";
+    while (page.size() < 2048 - 14) page += "<p>kavaroXP</p>";
+    page.resize(2048 - 14, ' ');
+    page += "</body></html>";
+    return page;
 }

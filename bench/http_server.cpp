@@ -3,6 +3,7 @@
 // server settings (KeepAlive off, ListenQueue 99), for S seconds.
 //   http_server --port P --seconds S
 //   http_server --dump-page      (prints the page, for the comparison servers)
+#include "BenchSupport.h"
 #include "http/NetHTTPServer.h"
 #include "http/NetThreadMgrDefault.h"
 
@@ -13,28 +14,18 @@
 #include <string>
 #include <thread>
 
-namespace {
-std::string MakePage() {
-    std::string page = "<html><head><title>[kavaroXP media streamer]</title></head><body>";
-    while (page.size() < 2048 - 14) page += "<p>kavaroXP</p>";
-    page.resize(2048 - 14, ' ');
-    page += "</body></html>";
-    return page;
-}
-} // namespace
-
 int main(int argc, char** argv) {
     int port = 8081;
     int seconds = 10;
     if (argc == 2 && std::strcmp(argv[1], "--dump-page") == 0) {
-        std::fputs(MakePage().c_str(), stdout);
+        std::fputs(BenchPage().c_str(), stdout);
         return 0;
     }
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
     }
-    const std::string page = MakePage();
+    const std::string page = BenchPage();
 
     TNetThreadMgrDefault threadManager;
     TNetHTTPServer server;

@@ -1,6 +1,7 @@
 // The comparison baseline: a minimal thread-per-connection server. Accept,
 // spawn a thread, read to the blank line, write the same 2 KB page, close.
 //   minimal_http_server --port P --seconds S
+#include "BenchSupport.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,14 +17,6 @@
 #include <thread>
 
 namespace {
-std::string MakePage() {
-    std::string page = "<html><head><title>[kavaroXP media streamer]</title></head><body>";
-    while (page.size() < 2048 - 14) page += "<p>kavaroXP</p>";
-    page.resize(2048 - 14, ' ');
-    page += "</body></html>";
-    return page;
-}
-
 void Serve(int fd, const std::string& reply) {
     std::string request;
     char buf[4096];
@@ -45,7 +38,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
     }
-    const std::string page = MakePage();
+    const std::string page = BenchPage();
     // Static: detached connection threads may still read it while main returns.
     static const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: " +
                               std::to_string(page.size()) + "\r\n\r\n" + page;
