@@ -1,13 +1,13 @@
 #include "platform/GstReferencePreview.h"
 
 #include "platform/GstUtil.h"
+#include "platform/GstVideoRenderer.h"
 #include "platform/VideoRendererWidget.h"
 
 #include <QImage>
 #include <QWidget>
 
 #include <gst/app/gstappsink.h>
-#include <gst/video/video.h>
 
 #include <atomic>
 
@@ -22,19 +22,12 @@ struct TGstReferencePreview::TState {
         auto* self = static_cast<TState*>(data);
         GstSample* sample = gst_app_sink_pull_sample(sink);
         if (!sample) return GST_FLOW_EOS;
-        GstVideoInfo info;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        GstVideoFrame frame;
-        if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-            QImage image(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                         GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                         GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
-            self->Slot->Put(image.copy());
-            gst_video_frame_unmap(&frame);
+        QImage image = CopyVideoFrame(sample);
+        gst_sample_unref(sample);
+        if (!image.isNull()) {
+            self->Slot->Put(std::move(image));
             ++self->Frames;
         }
-        gst_sample_unref(sample);
         return GST_FLOW_OK;
     }
 };

@@ -11,6 +11,21 @@
 
 #include <atomic>
 
+QImage CopyVideoFrame(GstSample* sample) {
+    GstVideoInfo info;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstVideoFrame frame;
+    if (!buffer || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+        !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return {};
+    QImage image = QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                          GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                          GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32)
+                       .copy();
+    gst_video_frame_unmap(&frame);
+    return image;
+}
+
 // What the appsink's callbacks share with the filter; lives as long as the
 // appsink holds its callbacks, which may outlast the filter by a moment.
 struct TGstVideoRenderer::TSinkContext {
@@ -22,25 +37,14 @@ struct TGstVideoRenderer::TSinkContext {
         auto* self = static_cast<TSinkContext*>(data);
         GstSample* sample = gst_app_sink_pull_sample(sink);
         if (!sample) return GST_FLOW_EOS;
-        GstVideoInfo info;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) {
-            self->Show(GST_ELEMENT(sink), buffer, info);
-        }
+        QImage image = CopyVideoFrame(sample);
         gst_sample_unref(sample);
+        if (!image.isNull()) self->Show(GST_ELEMENT(sink), std::move(image));
         return GST_FLOW_OK;
     }
 
-    void Show(GstElement* sink, GstBuffer* buffer, const GstVideoInfo& info) {
-        GstVideoFrame frame;
-        if (!gst_video_frame_map(&frame, const_cast<GstVideoInfo*>(&info), buffer, GST_MAP_READ))
-            return;
-        const int w = GST_VIDEO_FRAME_WIDTH(&frame), h = GST_VIDEO_FRAME_HEIGHT(&frame);
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const auto* data = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        // A copy: the buffer goes back to its pool at once.
-        QImage image = QImage(data, w, h, stride, QImage::Format_RGB32).copy();
-        gst_video_frame_unmap(&frame);
+    void Show(GstElement* sink, QImage image) {
+        const int w = image.width(), h = image.height();
         ++Frames;
         Slot->Put(std::move(image));
         if (w != Width || h != Height) {

@@ -14,8 +14,13 @@
 
 #include <memory>
 
+class QImage;
 class TVideoFrameSlot;
 class TVideoRendererWidget;
+
+// A BGRx sample's picture, copied so that its buffer goes back to its pool at
+// once; a null image when the sample cannot be read.
+QImage CopyVideoFrame(GstSample* sample);
 
 class TGstVideoRenderer : public TGstFilter, public IVideoWindow {
   public:
