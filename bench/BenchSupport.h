@@ -24,7 +24,8 @@ inline double Median(std::vector<double> v) {
 // The 2 KB page both HTTP servers of the comparison answer with.
 inline std::string BenchPage() {
     std::string page = "<html><head><title>[kavaroXP media streamer]</title></head><body>";
-    while (page.size() < 2048 - 14) page += "<p>kavaroXP</p>";
+    while (page.size() < 2048 - 14)
+        page += "<p>kavaroXP</p>";
     page.resize(2048 - 14, ' ');
     page += "</body></html>";
     return page;

@@ -26,10 +26,10 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <vector>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -87,7 +87,8 @@ int Child(int shownFd, int seconds, int argc, char** argv) {
     TAboutForm about(&form);
     form.SetAboutForm(&about);
     form.show();
-    while (!form.windowHandle() || !form.windowHandle()->isExposed()) RunFor(1);
+    while (!form.windowHandle() || !form.windowHandle()->isExposed())
+        RunFor(1);
     if (write(shownFd, "shown\n", 6) != 6) return 1;
     close(shownFd);
 
@@ -151,8 +152,10 @@ int main(int argc, char** argv) {
     int seconds = 10;
     int shownFd = -1;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--child") == 0) shownFd = std::atoi(argv[++i]);
+        if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--child") == 0)
+            shownFd = std::atoi(argv[++i]);
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -21,8 +21,8 @@
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/GstAsfWriter.h"
-#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
+#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstUtil.h"
 #include "platform/WMWriterNetworkSink.h"
 

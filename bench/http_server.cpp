@@ -22,8 +22,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--port") == 0)
+            port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::atoi(argv[i + 1]);
     }
     const std::string page = BenchPage();
 
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
     server.SessionTimeOut = 120000;
     server.CommandHandlersEnabled = false;
     server.Greeting.SetNumericCode(-1);
-    server.OnCommandGet = [&page](TNetPeerThread&, TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response) {
+    server.OnCommandGet = [&page](TNetPeerThread&, TNetHTTPRequestInfo& request,
+                                  TNetHTTPResponseInfo& response) {
         response.CacheControl = "no-cache, must revalidate";
         response.Pragma = "no-cache";
         response.Expires = Now() - 23.0 / 1440.0;

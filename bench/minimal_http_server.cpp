@@ -25,7 +25,8 @@ void Serve(int fd, const std::string& reply) {
         if (n <= 0) break;
         request.append(buf, static_cast<size_t>(n));
     }
-    if (request.find("\r\n\r\n") != std::string::npos) ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (request.find("\r\n\r\n") != std::string::npos)
+        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
 }
@@ -35,13 +36,16 @@ int main(int argc, char** argv) {
     int port = 8082;
     int seconds = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--port") == 0)
+            port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--seconds") == 0)
+            seconds = std::atoi(argv[i + 1]);
     }
     const std::string page = BenchPage();
     // Static: detached connection threads may still read it while main returns.
-    static const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: " +
-                              std::to_string(page.size()) + "\r\n\r\n" + page;
+    static const std::string reply =
+        "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: " +
+        std::to_string(page.size()) + "\r\n\r\n" + page;
 
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     const int one = 1;
@@ -50,7 +54,8 @@ int main(int argc, char** argv) {
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(listener, 99) != 0) {
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        ::listen(listener, 99) != 0) {
         std::perror("bind/listen");
         return 1;
     }

@@ -12,9 +12,9 @@
 #include "media/FilterGraph.h"
 #include "media/PinList.h"
 #include "media/SysDevEnum.h"
-#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstReferenceRecording.h"
 #include "platform/GstRegistration.h"
+#include "platform/GstSanitizerSuppressions.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

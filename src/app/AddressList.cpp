@@ -44,9 +44,13 @@ bool IsLoopback(const std::string& address) {
 
 } // namespace
 
-void SetHostNameSource(THostNameSource source) { gHostNameSource.Set(std::move(source)); }
+void SetHostNameSource(THostNameSource source) {
+    gHostNameSource.Set(std::move(source));
+}
 
-void SetInterfaceSource(TInterfaceSource source) { gInterfaceSource.Set(std::move(source)); }
+void SetInterfaceSource(TInterfaceSource source) {
+    gInterfaceSource.Set(std::move(source));
+}
 
 std::string LocalHostName() {
     const THostNameSource source = gHostNameSource.Get();

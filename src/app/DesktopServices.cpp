@@ -12,9 +12,13 @@ TReplaceable<TErrorReporter> gReporter;
 TReplaceable<TUrlOpener> gOpener;
 } // namespace
 
-void SetErrorReporter(TErrorReporter reporter) { gReporter.Set(std::move(reporter)); }
+void SetErrorReporter(TErrorReporter reporter) {
+    gReporter.Set(std::move(reporter));
+}
 
-void SetUrlOpener(TUrlOpener opener) { gOpener.Set(std::move(opener)); }
+void SetUrlOpener(TUrlOpener opener) {
+    gOpener.Set(std::move(opener));
+}
 
 void ShowErrorBox(const std::string& message) {
     const TErrorReporter reporter = gReporter.Get();

@@ -67,7 +67,8 @@ void TStatusBar::SetPanelText(int index, const std::string& text) {
     if (index < 0 || index >= PanelCount()) return;
     panels_[index].Text = text;
     const qint64 since = lastShown_.isValid() ? lastShown_.elapsed() : kMinShowIntervalMs;
-    if (since >= kMinShowIntervalMs) ShowTexts();
+    if (since >= kMinShowIntervalMs)
+        ShowTexts();
     else if (!showTimer_.isActive())
         showTimer_.start(int(kMinShowIntervalMs - since)); // a held text still shows
 }
@@ -136,9 +137,9 @@ void TStatusBar::DrawText(QPainter& painter, const QRect& box, const QString& te
         painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
         return;
     }
-    const qreal baseline =
-        box.top() + (box.height() - (rawFont_.ascent() + rawFont_.descent())) / 2 +
-        rawFont_.ascent();
+    const qreal baseline = box.top() +
+                           (box.height() - (rawFont_.ascent() + rawFont_.descent())) / 2 +
+                           rawFont_.ascent();
     QList<quint32> indexes;
     QList<QPointF> positions;
     indexes.reserve(text.size());

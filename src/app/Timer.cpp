@@ -16,6 +16,8 @@ void TTimer::SetInterval(int ms) {
 }
 
 void TTimer::SetEnabled(bool enabled) {
-    if (enabled) timer_.start();
-    else timer_.stop();
+    if (enabled)
+        timer_.start();
+    else
+        timer_.stop();
 }

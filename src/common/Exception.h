@@ -4,7 +4,7 @@
 #include <string>
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     ~Exception() override = default;
 
@@ -12,6 +12,6 @@ public:
     void SetMessage(std::string message) { message_ = std::move(message); }
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     std::string message_;
 };

@@ -10,7 +10,9 @@ bool operator==(const GUID& a, const GUID& b) noexcept {
            std::memcmp(a.Data4, b.Data4, 8) == 0;
 }
 
-bool IsEqualGUID(const GUID& a, const GUID& b) noexcept { return a == b; }
+bool IsEqualGUID(const GUID& a, const GUID& b) noexcept {
+    return a == b;
+}
 
 bool operator<(const GUID& a, const GUID& b) noexcept {
     if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
@@ -31,10 +33,14 @@ bool Hex(std::string_view s, size_t pos, size_t len, uint64_t& out) {
     for (size_t i = pos; i < pos + len; ++i) {
         char c = s[i];
         unsigned d;
-        if (c >= '0' && c <= '9') d = unsigned(c - '0');
-        else if (c >= 'a' && c <= 'f') d = unsigned(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') d = unsigned(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = unsigned(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = unsigned(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = unsigned(c - 'A' + 10);
+        else
+            return false;
         out = out * 16 + d;
     }
     return true;

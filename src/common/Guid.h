@@ -18,7 +18,9 @@ using CLSID = GUID;
 inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 bool operator==(const GUID& a, const GUID& b) noexcept;
-inline bool operator!=(const GUID& a, const GUID& b) noexcept { return !(a == b); }
+inline bool operator!=(const GUID& a, const GUID& b) noexcept {
+    return !(a == b);
+}
 bool operator<(const GUID& a, const GUID& b) noexcept;
 bool IsEqualGUID(const GUID& a, const GUID& b) noexcept;
 

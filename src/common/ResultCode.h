@@ -4,7 +4,9 @@
 
 using HRESULT = int32_t;
 
-constexpr HRESULT MakeResult(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT MakeResult(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -17,5 +19,9 @@ inline constexpr HRESULT E_UNEXPECTED = MakeResult(0x8000FFFF);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeResult(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = MakeResult(0x80070057);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}

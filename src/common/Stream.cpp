@@ -102,7 +102,9 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
-void TMemoryStream::SetSize(int64_t newSize) { ResizeStore(data_, position_, newSize); }
+void TMemoryStream::SetSize(int64_t newSize) {
+    ResizeStore(data_, position_, newSize);
+}
 
 void TMemoryStream::Clear() {
     data_.clear();
@@ -152,7 +154,9 @@ int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
-void TStringStream::SetSize(int64_t newSize) { ResizeStore(data_, position_, newSize); }
+void TStringStream::SetSize(int64_t newSize) {
+    ResizeStore(data_, position_, newSize);
+}
 
 std::string TStringStream::ReadString(int64_t count) {
     const int64_t size = Size();

@@ -5,40 +5,52 @@
 #include <vector>
 
 namespace {
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 } // namespace
 
 std::string Trim(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
 std::string TrimLeft(std::string_view s) {
     size_t b = 0;
-    while (b < s.size() && IsBlank(s[b])) ++b;
+    while (b < s.size() && IsBlank(s[b]))
+        ++b;
     return std::string(s.substr(b));
 }
 
 std::string TrimRight(std::string_view s) {
     size_t e = s.size();
-    while (e > 0 && IsBlank(s[e - 1])) --e;
+    while (e > 0 && IsBlank(s[e - 1]))
+        --e;
     return std::string(s.substr(0, e));
 }
 
-char UpCaseChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-char LowCaseChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char UpCaseChar(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+char LowCaseChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 std::string UpperCase(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = UpCaseChar(c);
+    for (char& c : r)
+        c = UpCaseChar(c);
     return r;
 }
 
 std::string LowerCase(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = LowCaseChar(c);
+    for (char& c : r)
+        c = LowCaseChar(c);
     return r;
 }
 
@@ -77,10 +89,14 @@ bool TryStrToInt64(std::string_view s, int64_t& out) {
     for (; i < s.size(); ++i) {
         char c = s[i];
         unsigned d;
-        if (c >= '0' && c <= '9') d = unsigned(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') d = unsigned(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') d = unsigned(c - 'A' + 10);
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = unsigned(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = unsigned(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = unsigned(c - 'A' + 10);
+        else
+            return false;
         if (v > (limit - d) / base) return false;
         v = v * base + d;
     }
@@ -107,7 +123,9 @@ int64_t StrToInt64Def(std::string_view s, int64_t def) {
     return TryStrToInt64(s, v) ? v : def;
 }
 
-std::string IntToStr(int64_t v) { return std::to_string(v); }
+std::string IntToStr(int64_t v) {
+    return std::to_string(v);
+}
 
 std::string FormatV(const char* fmt, va_list args) {
     va_list copy;

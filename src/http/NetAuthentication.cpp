@@ -13,12 +13,13 @@ struct TRegistration {
 };
 
 struct TRegistry {
-    std::mutex lock; // guards byName
+    std::mutex lock;                             // guards byName
     std::map<std::string, TRegistration> byName; // key: upper-cased scheme name
 
     TRegistry() {
-        byName.emplace("BASIC", TRegistration{"TNetBasicAuthentication",
-                                              [] { return std::make_unique<TNetBasicAuthentication>(); }});
+        byName.emplace("BASIC",
+                       TRegistration{"TNetBasicAuthentication",
+                                     [] { return std::make_unique<TNetBasicAuthentication>(); }});
     }
 };
 
@@ -40,7 +41,8 @@ void TNetAuthentication::ReadChallenge(const std::string& challenge) {
         const size_t eq = piece.find('=');
         if (eq != std::string::npos) {
             std::string value = Trim(piece.substr(eq + 1));
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+                value = value.substr(1, value.size() - 2);
             Params.Add(Trim(piece.substr(0, eq)) + "=" + value);
         }
         start = comma + 1;

@@ -9,13 +9,14 @@
 #include <string>
 
 class ENetAlreadyRegisteredAuthenticationMethod : public ENetException {
-public:
+  public:
     explicit ENetAlreadyRegisteredAuthenticationMethod(const std::string& className)
-        : ENetException("This authentication method is already registered with class name " + className + ".") {}
+        : ENetException("This authentication method is already registered with class name " +
+                        className + ".") {}
 };
 
 class TNetAuthentication {
-public:
+  public:
     TNetAuthentication() = default;
     virtual ~TNetAuthentication() = default;
     TNetAuthentication(const TNetAuthentication&) = delete;
@@ -32,7 +33,7 @@ public:
 };
 
 class TNetBasicAuthentication : public TNetAuthentication {
-public:
+  public:
     std::string Realm;
 
     void ReadChallenge(const std::string& challenge) override;

@@ -2,7 +2,8 @@
 
 #include "net/NetException.h"
 
-const char* const kNetBase64CodeTable = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char* const kNetBase64CodeTable =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 TNetEncoder3to4::TNetEncoder3to4(std::string codingTable, char fillChar)
     : codingTable_(std::move(codingTable)), fillChar_(fillChar) {
@@ -36,9 +37,10 @@ void TNetDecoder4to3::DecodeToStream(const std::string& text, TStream& dest) con
     if (text.size() % 4 != 0) throw ENetException("Uneven size in DecodeToStream.");
     for (size_t i = 0; i < text.size(); i += 4) {
         uint32_t group = 0;
-        for (size_t k = 0; k < 4; ++k) group = (group << 6) | (decodeTable_[static_cast<uint8_t>(text[i + k])] & 63u);
-        const uint8_t bytes[3] = {static_cast<uint8_t>(group >> 16), static_cast<uint8_t>(group >> 8),
-                                  static_cast<uint8_t>(group)};
+        for (size_t k = 0; k < 4; ++k)
+            group = (group << 6) | (decodeTable_[static_cast<uint8_t>(text[i + k])] & 63u);
+        const uint8_t bytes[3] = {static_cast<uint8_t>(group >> 16),
+                                  static_cast<uint8_t>(group >> 8), static_cast<uint8_t>(group)};
         int count = 3;
         if (text[i + 2] == fillChar_)
             count = 1;
@@ -57,5 +59,9 @@ std::string TNetDecoder4to3::Decode(const std::string& text) const {
 TNetEncoderMIME::TNetEncoderMIME() : TNetEncoder3to4(kNetBase64CodeTable, '=') {}
 TNetDecoderMIME::TNetDecoderMIME() : TNetDecoder4to3(kNetBase64CodeTable, '=') {}
 
-std::string EncodeBase64Text(const std::string& text) { return TNetEncoderMIME().Encode(text); }
-std::string DecodeBase64Text(const std::string& text) { return TNetDecoderMIME().Decode(text); }
+std::string EncodeBase64Text(const std::string& text) {
+    return TNetEncoderMIME().Encode(text);
+}
+std::string DecodeBase64Text(const std::string& text) {
+    return TNetDecoderMIME().Decode(text);
+}

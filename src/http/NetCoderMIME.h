@@ -8,7 +8,7 @@
 #include <string>
 
 class TNetEncoder3to4 {
-public:
+  public:
     explicit TNetEncoder3to4(std::string codingTable, char fillChar);
     virtual ~TNetEncoder3to4() = default;
 
@@ -17,13 +17,13 @@ public:
 
     std::string Encode(const std::string& bytes) const;
 
-private:
+  private:
     std::string codingTable_;
     char fillChar_;
 };
 
 class TNetDecoder4to3 {
-public:
+  public:
     explicit TNetDecoder4to3(std::string codingTable, char fillChar);
     virtual ~TNetDecoder4to3() = default;
 
@@ -35,19 +35,19 @@ public:
     void DecodeToStream(const std::string& text, TStream& dest) const;
     std::string Decode(const std::string& text) const;
 
-private:
+  private:
     std::string codingTable_;
     char fillChar_;
     std::array<uint8_t, 256> decodeTable_{}; // 255 for characters outside the table
 };
 
 class TNetEncoderMIME : public TNetEncoder3to4 {
-public:
+  public:
     TNetEncoderMIME();
 };
 
 class TNetDecoderMIME : public TNetDecoder4to3 {
-public:
+  public:
     TNetDecoderMIME();
 };
 

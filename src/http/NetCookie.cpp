@@ -34,8 +34,8 @@ std::string CookieExpiryText(int64_t seconds) {
     int y, m, d, hh, mm, ss, ms;
     DecodeDate(gmt, y, m, d);
     DecodeTime(gmt, hh, mm, ss, ms);
-    return Format("%s, %d-%s-%d %02d:%02d:%02d GMT", kWeekDays[DayOfWeek(gmt) - 1], d, kMonths[m - 1], y,
-                  hh, mm, ss);
+    return Format("%s, %d-%s-%d %02d:%02d:%02d GMT", kWeekDays[DayOfWeek(gmt) - 1], d,
+                  kMonths[m - 1], y, hh, mm, ss);
 }
 } // namespace
 
@@ -46,8 +46,8 @@ std::vector<std::string> TNetNetscapeCookie::SplitAndParseName(const std::string
     size_t start = 0;
     while (start <= text.size()) {
         const size_t semi = text.find(';', start);
-        const std::string piece =
-            Trim(std::string_view(text).substr(start, semi == std::string::npos ? std::string::npos : semi - start));
+        const std::string piece = Trim(std::string_view(text).substr(
+            start, semi == std::string::npos ? std::string::npos : semi - start));
         if (semi == std::string::npos) {
             if (!piece.empty() || pieces.empty()) pieces.push_back(piece);
             break;
@@ -68,16 +68,18 @@ std::vector<std::string> TNetNetscapeCookie::SplitAndParseName(const std::string
     for (size_t i = 1; i < pieces.size(); ++i) {
         const std::string& p = pieces[i];
         const size_t e = p.find('=');
-        attributes.push_back(e == std::string::npos ? UpperCase(p) : UpperCase(p.substr(0, e)) + p.substr(e));
+        attributes.push_back(e == std::string::npos ? UpperCase(p)
+                                                    : UpperCase(p.substr(0, e)) + p.substr(e));
     }
     return attributes;
 }
 
-std::string TNetNetscapeCookie::AttributeValue(const std::vector<std::string>& pieces, const std::string& name,
-                                              bool& present) {
+std::string TNetNetscapeCookie::AttributeValue(const std::vector<std::string>& pieces,
+                                               const std::string& name, bool& present) {
     present = false;
     for (const std::string& p : pieces) {
-        if (p.size() > name.size() && p.compare(0, name.size(), name) == 0 && p[name.size()] == '=') {
+        if (p.size() > name.size() && p.compare(0, name.size(), name) == 0 &&
+            p[name.size()] == '=') {
             present = true;
             return p.substr(name.size() + 1);
         }
@@ -122,7 +124,8 @@ void TNetCookieRFC2109::ParseCookieText(const std::string& text) {
     CookieMaxAge = -1;
     if (Form == TCookieForm::RFC2109 && !CookieExpires.empty()) {
         const TDateTime expires = GMTTextToLocalDateTime(CookieExpires);
-        if (expires > 0) CookieMaxAge = static_cast<int64_t>(std::floor((expires - Now()) * 86400.0));
+        if (expires > 0)
+            CookieMaxAge = static_cast<int64_t>(std::floor((expires - Now()) * 86400.0));
     }
     if (Form == TCookieForm::RFC2109) {
         const std::string maxAge = AttributeValue(pieces, "MAX-AGE", present);
@@ -169,7 +172,8 @@ void TNetCookieList::Remove(TNetCookieRFC2109* cookie) {
 std::vector<TNetCookieRFC2109*> TNetCookieList::CookiesOf(const std::string& domain) const {
     std::vector<TNetCookieRFC2109*> out;
     auto [b, e] = byDomain_.equal_range(domain);
-    for (auto it = b; it != e; ++it) out.push_back(it->second);
+    for (auto it = b; it != e; ++it)
+        out.push_back(it->second);
     return out;
 }
 
@@ -178,9 +182,13 @@ TNetCookieRFC2109& TNetCookies::Append(std::unique_ptr<TNetCookieRFC2109> cookie
     return *items_.back();
 }
 
-TNetCookieRFC2109& TNetCookies::Add() { return Append(std::make_unique<TNetCookieRFC2109>()); }
+TNetCookieRFC2109& TNetCookies::Add() {
+    return Append(std::make_unique<TNetCookieRFC2109>());
+}
 
-TNetCookieRFC2109& TNetServerCookies::Add() { return Append(std::make_unique<TNetServerCookie>()); }
+TNetCookieRFC2109& TNetServerCookies::Add() {
+    return Append(std::make_unique<TNetServerCookie>());
+}
 
 TNetCookieRFC2109& TNetCookies::AddCookie(const std::string& text) {
     TNetCookieRFC2109& cookie = Add();

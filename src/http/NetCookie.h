@@ -11,7 +11,7 @@
 class TNetCookies;
 
 class TNetNetscapeCookie {
-public:
+  public:
     TNetNetscapeCookie() = default;
     virtual ~TNetNetscapeCookie() = default;
     TNetNetscapeCookie(const TNetNetscapeCookie&) = delete;
@@ -33,18 +33,18 @@ public:
     // The text that follows "Set-Cookie: ".
     virtual std::string FormatServerCookie();
 
-protected:
+  protected:
     // Returns the attribute pieces (name part upper-cased) after the first.
     std::vector<std::string> SplitAndParseName(const std::string& text);
     void LoadNetscapeAttributes(const std::vector<std::string>& pieces);
-    static std::string AttributeValue(const std::vector<std::string>& pieces, const std::string& name,
-                                      bool& present);
+    static std::string AttributeValue(const std::vector<std::string>& pieces,
+                                      const std::string& name, bool& present);
 
     std::string cookieText_;
 };
 
 class TNetCookieRFC2109 : public TNetNetscapeCookie {
-public:
+  public:
     TNetCookieRFC2109() { Form = TCookieForm::RFC2109; }
 
     int64_t CookieMaxAge = -1; // seconds; -1: none
@@ -57,30 +57,32 @@ public:
 
 // The cookie a server sends: RFC 2109 fields, written in the Netscape form.
 class TNetServerCookie : public TNetCookieRFC2109 {
-public:
+  public:
     TNetServerCookie() { Form = TCookieForm::Netscape; }
 };
 
 // Unsorted index of cookies by domain; client-side bookkeeping.
 class TNetCookieList {
-public:
+  public:
     void Add(const std::string& domain, TNetCookieRFC2109* cookie);
     void Remove(TNetCookieRFC2109* cookie);
     std::vector<TNetCookieRFC2109*> CookiesOf(const std::string& domain) const;
 
-private:
+  private:
     std::multimap<std::string, TNetCookieRFC2109*> byDomain_;
 };
 
 class TNetCookies {
-public:
+  public:
     TNetCookies() = default;
     virtual ~TNetCookies() = default;
     TNetCookies(const TNetCookies&) = delete;
     TNetCookies& operator=(const TNetCookies&) = delete;
 
     int Count() const { return static_cast<int>(items_.size()); }
-    TNetCookieRFC2109& operator[](int index) const { return *items_.at(static_cast<size_t>(index)); }
+    TNetCookieRFC2109& operator[](int index) const {
+        return *items_.at(static_cast<size_t>(index));
+    }
     // Adds a new empty cookie of the collection's item class.
     virtual TNetCookieRFC2109& Add();
     // Adds a cookie parsed from a text.
@@ -93,17 +95,17 @@ public:
     std::shared_mutex& Lock() { return lock_; } // guards the domain index
     const TNetCookieList& CookieList() const { return cookieList_; }
 
-protected:
+  protected:
     TNetCookieRFC2109& Append(std::unique_ptr<TNetCookieRFC2109> cookie);
 
-private:
+  private:
     std::vector<std::unique_ptr<TNetCookieRFC2109>> items_;
-    std::shared_mutex lock_;     // guards cookieList_
+    std::shared_mutex lock_; // guards cookieList_
     TNetCookieList cookieList_;
 };
 
 // The collection of request and response records: its items are server cookies.
 class TNetServerCookies : public TNetCookies {
-public:
+  public:
     TNetCookieRFC2109& Add() override;
 };

@@ -13,21 +13,23 @@ constexpr int64_t kBodyChunk = 1024 * 1024; // a claimed length is honoured only
 
 // Forwards to another stream and refuses to grow it past a limit.
 class TNetLimitedStream : public TStream {
-public:
+  public:
     TNetLimitedStream(TStream& target, int64_t limit) : target_(target), limit_(limit) {}
     int64_t Read(void* buffer, int64_t count) override { return target_.Read(buffer, count); }
     int64_t Write(const void* buffer, int64_t count) override {
         if (count > 0 && target_.Position() + count > limit_) throw ENetHTTPRequestTooLarge();
         return target_.Write(buffer, count);
     }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return target_.Seek(offset, origin); }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        return target_.Seek(offset, origin);
+    }
     int64_t Size() override { return target_.Size(); }
     void SetSize(int64_t newSize) override {
         if (newSize > limit_) throw ENetHTTPRequestTooLarge();
         target_.SetSize(newSize);
     }
 
-private:
+  private:
     TStream& target_;
     int64_t limit_;
 };
@@ -39,7 +41,8 @@ void SplitHTTPParams(const std::string& text, TStringList& list) {
     size_t start = 0;
     while (true) {
         const size_t amp = text.find('&', start);
-        std::string piece = text.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+        std::string piece =
+            text.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
         std::replace(piece.begin(), piece.end(), '+', ' ');
         list.Add(TNetURI::URLDecode(piece));
         if (amp == std::string::npos) break;
@@ -78,7 +81,8 @@ void TNetCustomHTTPServer::SetActive(bool value) {
             sessionState_ = false;
         sessionList_->OnSessionStart = OnSessionStart;
         sessionList_->OnSessionEnd = OnSessionEnd;
-        if (sessionState_) sessionCleaner_ = std::make_unique<TNetHTTPSessionCleanerThread>(*sessionList_);
+        if (sessionState_)
+            sessionCleaner_ = std::make_unique<TNetHTTPSessionCleanerThread>(*sessionList_);
         try {
             TNetTCPServer::SetActive(true);
         } catch (...) {
@@ -107,12 +111,13 @@ void TNetCustomHTTPServer::HandleGet(TNetPeerThread& thread, TNetHTTPRequestInfo
     if (onCommandGet_) onCommandGet_(thread, request, response);
 }
 
-void TNetCustomHTTPServer::HandleOther(TNetPeerThread& thread, const std::string& method, const std::string& target,
-                                       const std::string& version) {
+void TNetCustomHTTPServer::HandleOther(TNetPeerThread& thread, const std::string& method,
+                                       const std::string& target, const std::string& version) {
     if (OnCommandOther) OnCommandOther(thread, method, target, version);
 }
 
-void TNetCustomHTTPServer::MakeBodyStream(TNetPeerThread& thread, std::unique_ptr<TStream>& stream) {
+void TNetCustomHTTPServer::MakeBodyStream(TNetPeerThread& thread,
+                                          std::unique_ptr<TStream>& stream) {
     if (onCreatePostStream_) onCreatePostStream_(thread, stream);
 }
 
@@ -178,7 +183,8 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnect
     }
 }
 
-bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn, bool exitLoop) {
+bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn,
+                                        bool exitLoop) {
     const std::string line = conn.ReadLine();
     const size_t lastSpace = line.rfind(' ');
     if (lastSpace == std::string::npos) throw ENetHTTPErrorParsingCommand();
@@ -207,7 +213,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         pathText = targetText.substr(0, question);
     }
     if (!request.QueryText.empty())
-        request.ParamText = request.ParamText.empty() ? request.QueryText : request.ParamText + "&" + request.QueryText;
+        request.ParamText = request.ParamText.empty() ? request.QueryText
+                                                      : request.ParamText + "&" + request.QueryText;
 
     if (ParseParams) {
         if (LowerCase(request.ContentType) == "application/x-www-form-urlencoded")
@@ -233,7 +240,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         request.Target = pathText; // "*"
     } else {
         TNetURI uri(pathText);
-        request.Target = TNetURI::URLDecode(uri.Path()) + TNetURI::URLDecode(uri.Document()) + uri.Params();
+        request.Target =
+            TNetURI::URLDecode(uri.Path()) + TNetURI::URLDecode(uri.Document()) + uri.Params();
         if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
     }
 
@@ -273,7 +281,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
 // ---- sessions -----------------------------------------------------------
 
 void TNetCustomHTTPServer::ResolveSession(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                                          TNetHTTPResponseInfo& response, bool& continueProcessing) {
+                                          TNetHTTPResponseInfo& response,
+                                          bool& continueProcessing) {
     continueProcessing = true;
     TNetHTTPSessionRef session;
     if (sessionState_) {
@@ -286,12 +295,14 @@ void TNetCustomHTTPServer::ResolveSession(TNetPeerThread& thread, TNetHTTPReques
             index = request.CookieList.FindCookie(index + 1, "HTTPSESSIONID");
         }
     }
-    if (AutoStartSession && continueProcessing && !session) session = StartSession(thread, response, request);
+    if (AutoStartSession && continueProcessing && !session)
+        session = StartSession(thread, response, request);
     request.SessionRef = session;
     response.SessionRef = session;
 }
 
-TNetHTTPSessionRef TNetCustomHTTPServer::StartSession(TNetPeerThread& thread, TNetHTTPResponseInfo& response,
+TNetHTTPSessionRef TNetCustomHTTPServer::StartSession(TNetPeerThread& thread,
+                                                      TNetHTTPResponseInfo& response,
                                                       TNetHTTPRequestInfo& request) {
     if (!sessionState_) return nullptr;
     TNetHTTPSessionRef session;

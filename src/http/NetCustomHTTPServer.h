@@ -15,38 +15,41 @@
 #include <string>
 
 class ENetHTTPErrorParsingCommand : public ENetException {
-public:
+  public:
     ENetHTTPErrorParsingCommand() : ENetException("Error in parsing command.") {}
 };
 class ENetHTTPUnsupportedAuthorisationScheme : public ENetException {
-public:
+  public:
     ENetHTTPUnsupportedAuthorisationScheme() : ENetException("Unsupported authorization scheme.") {}
 };
 class ENetHTTPCannotSwitchSessionStateWhenActive : public ENetException {
-public:
+  public:
     ENetHTTPCannotSwitchSessionStateWhenActive()
         : ENetException("Cannot change session state when the server is active.") {}
 };
 // A request whose header block or body exceeds the server's limits; the
 // connection is closed without a reply.
 class ENetHTTPRequestTooLarge : public ENetException {
-public:
+  public:
     ENetHTTPRequestTooLarge() : ENetException("Request too large.") {}
 };
 
-using TNetHTTPGetEvent = std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
-                                            TNetHTTPResponseInfo& AResponseInfo)>;
-using TNetHTTPOtherEvent = std::function<void(TNetPeerThread& AThread, const std::string& asCommand,
-                                              const std::string& asData, const std::string& asVersion)>;
-using TOnCreatePostStream = std::function<void(TNetPeerThread& ASender, std::unique_ptr<TStream>& VPostStream)>;
-using TOnCreateSession = std::function<void(TNetPeerThread& ASender, TNetHTTPSessionRef& VHTTPSession)>;
-using TNetHTTPInvalidSessionEvent =
+using TNetHTTPGetEvent =
     std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
-                       TNetHTTPResponseInfo& AResponseInfo, bool& VContinueProcessing,
-                       const std::string& AInvalidSessionID)>;
+                       TNetHTTPResponseInfo& AResponseInfo)>;
+using TNetHTTPOtherEvent =
+    std::function<void(TNetPeerThread& AThread, const std::string& asCommand,
+                       const std::string& asData, const std::string& asVersion)>;
+using TOnCreatePostStream =
+    std::function<void(TNetPeerThread& ASender, std::unique_ptr<TStream>& VPostStream)>;
+using TOnCreateSession =
+    std::function<void(TNetPeerThread& ASender, TNetHTTPSessionRef& VHTTPSession)>;
+using TNetHTTPInvalidSessionEvent = std::function<void(
+    TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo, TNetHTTPResponseInfo& AResponseInfo,
+    bool& VContinueProcessing, const std::string& AInvalidSessionID)>;
 
 class TNetCustomHTTPServer : public TNetTCPServer {
-public:
+  public:
     // Largest request body read (by Content-Length or until the client
     // closes) and largest header block; past them the connection is closed.
     static constexpr int64_t kMaxRequestBodySize = 64 * 1024 * 1024;
@@ -81,27 +84,30 @@ public:
 
     // Sets ContentType (when empty) from the file name and ContentLength from
     // the file, sends the header and then the file's bytes.
-    int64_t ServeFileContents(TNetPeerThread& thread, TNetHTTPResponseInfo& response, const std::string& fileName);
+    int64_t ServeFileContents(TNetPeerThread& thread, TNetHTTPResponseInfo& response,
+                              const std::string& fileName);
 
     TNetHTTPSessionRef StartSession(TNetPeerThread& thread, TNetHTTPResponseInfo& response,
                                     TNetHTTPRequestInfo& request);
 
-protected:
-    virtual void HandleGet(TNetPeerThread& thread, TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response);
-    virtual void HandleOther(TNetPeerThread& thread, const std::string& method, const std::string& target,
-                             const std::string& version);
+  protected:
+    virtual void HandleGet(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                           TNetHTTPResponseInfo& response);
+    virtual void HandleOther(TNetPeerThread& thread, const std::string& method,
+                             const std::string& target, const std::string& version);
     virtual void MakeBodyStream(TNetPeerThread& thread, std::unique_ptr<TStream>& stream);
-    void ResolveSession(TNetPeerThread& thread, TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
-                        bool& continueProcessing);
+    void ResolveSession(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                        TNetHTTPResponseInfo& response, bool& continueProcessing);
 
     TNetHTTPGetEvent onCommandGet_;
     TOnCreatePostStream onCreatePostStream_;
 
-private:
+  private:
     // One request on the connection; returns whether the loop ends after it.
     bool ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn, bool closeByDefault);
     void ReadHeaderBlock(TNetTCPServerConnection& conn, TNetHeaderList& lines);
-    void ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request);
+    void ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn,
+                  TNetHTTPRequestInfo& request);
 
     bool sessionState_ = false;
     std::unique_ptr<TNetMimeTable> mimeTable_;

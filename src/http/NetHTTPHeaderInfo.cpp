@@ -4,7 +4,9 @@
 #include "net/NetGlobal.h"
 
 namespace {
-int64_t NumberOrZero(const std::string& s) { return StrToInt64Def(Trim(s), 0); }
+int64_t NumberOrZero(const std::string& s) {
+    return StrToInt64Def(Trim(s), 0);
+}
 } // namespace
 
 // ---- entity -------------------------------------------------------------
@@ -68,7 +70,8 @@ void TNetEntityHeaderInfo::BuildHeaderLines() {
     if (Expires > 0) h.SetFieldValue("Expires", DateTimeToInternetText(false, Expires));
     if (LastModified > 0) h.SetFieldValue("Last-Modified", HttpDateText(LastModified));
     if (!Pragma.empty()) h.SetFieldValue("Pragma", Pragma);
-    for (const std::string& line : CustomHeaders) h.Add(line);
+    for (const std::string& line : CustomHeaders)
+        h.Add(line);
 }
 
 // ---- request ------------------------------------------------------------
@@ -129,7 +132,9 @@ void TNetRequestHeaderInfo::BuildHeaderLines() {
 
 // ---- response -----------------------------------------------------------
 
-TNetResponseHeaderInfo::TNetResponseHeaderInfo() { ContentType = "text/html"; }
+TNetResponseHeaderInfo::TNetResponseHeaderInfo() {
+    ContentType = "text/html";
+}
 
 void TNetResponseHeaderInfo::ResetFields() {
     TNetEntityHeaderInfo::ResetFields();

@@ -9,7 +9,7 @@
 #include <string>
 
 class TNetEntityHeaderInfo {
-public:
+  public:
     TNetEntityHeaderInfo();
     virtual ~TNetEntityHeaderInfo() = default;
     TNetEntityHeaderInfo(const TNetEntityHeaderInfo&) = delete;
@@ -24,7 +24,7 @@ public:
     int64_t ContentLength = -1; // -1: no length known
     int64_t ContentRangeStart = 0;
     int64_t ContentRangeEnd = 0;
-    TDateTime Date = 0;         // 0: not set
+    TDateTime Date = 0; // 0: not set
     TDateTime Expires = 0;
     TDateTime LastModified = 0;
     std::string Pragma;
@@ -39,7 +39,7 @@ public:
 };
 
 class TNetRequestHeaderInfo : public TNetEntityHeaderInfo {
-public:
+  public:
     std::string Accept;
     std::string AcceptCharSet;
     std::string AcceptEncoding;
@@ -59,7 +59,7 @@ public:
 };
 
 class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
-public:
+  public:
     TNetResponseHeaderInfo();
 
     std::string Location;

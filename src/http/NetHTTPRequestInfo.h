@@ -11,7 +11,7 @@
 #include <string>
 
 class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
-public:
+  public:
     std::string RequestLine;     // exactly as read
     std::string PeerAddress;     // peer IP of the connection
     std::string Method;          // upper case

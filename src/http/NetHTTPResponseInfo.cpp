@@ -5,45 +5,81 @@
 
 std::string HTTPStatusText(int code) {
     switch (code) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 202: return "Accepted";
-    case 203: return "Non-authoritative Information";
-    case 204: return "No Content";
-    case 205: return "Reset Content";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Moved Temporarily";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 305: return "Use Proxy";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method not allowed";
-    case 406: return "Not Acceptable";
-    case 407: return "Proxy Authentication Required";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 410: return "Gone";
-    case 411: return "Length Required";
-    case 412: return "Precondition Failed";
-    case 413: return "Request Entity To Long";
-    case 414: return "Request-URI Too Long. 256 Chars max";
-    case 415: return "Unsupported Media Type";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway timeout";
-    case 505: return "HTTP version not supported";
-    default: return "Unknown Response Code";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 203:
+        return "Non-authoritative Information";
+    case 204:
+        return "No Content";
+    case 205:
+        return "Reset Content";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Moved Temporarily";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 305:
+        return "Use Proxy";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method not allowed";
+    case 406:
+        return "Not Acceptable";
+    case 407:
+        return "Proxy Authentication Required";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 411:
+        return "Length Required";
+    case 412:
+        return "Precondition Failed";
+    case 413:
+        return "Request Entity To Long";
+    case 414:
+        return "Request-URI Too Long. 256 Chars max";
+    case 415:
+        return "Unsupported Media Type";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway timeout";
+    case 505:
+        return "HTTP version not supported";
+    default:
+        return "Unknown Response Code";
     }
 }
 
-TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection) : connection_(connection) {
+TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection)
+    : connection_(connection) {
     ContentType = "text/html";
     Server = "kavaroXP/beta3";
     ContentLength = -1;
@@ -87,9 +123,11 @@ void TNetHTTPResponseInfo::BuildHeaderLines() {
     TNetResponseHeaderInfo::BuildHeaderLines();
     if (!Realm.empty()) {
         SetStatusCode(401);
-        HeaderLines.Add("WWW-Authenticate" + HeaderLines.NameValueSeparator + "Basic realm=\"" + Realm + "\"");
+        HeaderLines.Add("WWW-Authenticate" + HeaderLines.NameValueSeparator + "Basic realm=\"" +
+                        Realm + "\"");
         if (ContentLength == -1) {
-            ContentString = "<HTML><BODY><B>" + IntToStr(statusCode_) + " Unauthorized</B></BODY></HTML>";
+            ContentString =
+                "<HTML><BODY><B>" + IntToStr(statusCode_) + " Unauthorized</B></BODY></HTML>";
             ContentLength = static_cast<int64_t>(ContentString.size());
         }
     }
@@ -124,8 +162,13 @@ void TNetHTTPResponseInfo::WriteHeaderLines() {
     // WriteLine per line, with one connection check instead of many.
     std::string block;
     block.reserve(512);
-    block.append("HTTP/1.1 ").append(IntToStr(statusCode_)).append(" ").append(statusText_).append("\r\n");
-    for (const std::string& line : HeaderLines) block.append(line).append("\r\n");
+    block.append("HTTP/1.1 ")
+        .append(IntToStr(statusCode_))
+        .append(" ")
+        .append(statusText_)
+        .append("\r\n");
+    for (const std::string& line : HeaderLines)
+        block.append(line).append("\r\n");
     for (int i = 0; i < CookieList.Count(); ++i)
         block.append("Set-Cookie: ").append(CookieList[i].FormatServerCookie()).append("\r\n");
     block.append("\r\n");

@@ -13,7 +13,7 @@
 class TNetTCPConnection;
 
 class ENetHTTPHeaderAlreadyWritten : public ENetException {
-public:
+  public:
     ENetHTTPHeaderAlreadyWritten() : ENetException("Header has already been written.") {}
 };
 
@@ -21,7 +21,7 @@ public:
 std::string HTTPStatusText(int code);
 
 class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
-public:
+  public:
     explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
     ~TNetHTTPResponseInfo() override;
 
@@ -61,7 +61,7 @@ public:
 
     void BuildHeaderLines() override;
 
-private:
+  private:
     // While the header waits, writes go out in pieces of this size.
     static constexpr int32_t kCollectThreshold = 65536;
 

@@ -3,7 +3,7 @@
 #include "http/NetCustomHTTPServer.h"
 
 class TNetHTTPServer : public TNetCustomHTTPServer {
-public:
+  public:
     // Handler for GET, POST and HEAD, called on the connection's peer thread.
     TNetHTTPGetEvent& OnCommandGet = onCommandGet_;
     // Lets the application supply the stream a request body is read into.

@@ -21,29 +21,35 @@ bool TNetHTTPSession::IsStale() const {
 
 std::string MakeSessionKey(int length) {
     // The final '0' of the alphabet is never drawn: keys use its first 61 characters.
-    static const char kAlphabet[] = "qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM1234567890";
+    static const char kAlphabet[] =
+        "qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM1234567890";
     thread_local std::mt19937 generator(static_cast<unsigned>(
         std::random_device{}() ^ std::chrono::steady_clock::now().time_since_epoch().count()));
     std::uniform_int_distribution<int> pick(0, 60);
     std::string key;
-    for (int i = 0; i < length; ++i) key += kAlphabet[pick(generator)];
+    for (int i = 0; i < length; ++i)
+        key += kAlphabet[pick(generator)];
     return key;
 }
 
 // ---- default list -------------------------------------------------------
 
-TNetHTTPDefaultSessionList::TNetHTTPDefaultSessionList() { sessions_.reserve(kInitialCapacity); }
+TNetHTTPDefaultSessionList::TNetHTTPDefaultSessionList() {
+    sessions_.reserve(kInitialCapacity);
+}
 
 TNetHTTPDefaultSessionList::~TNetHTTPDefaultSessionList() {
     // Sessions outliving the list (held by a request) must not point back at it.
     std::lock_guard guard(lock_);
-    for (auto& s : sessions_) Detach(*s);
+    for (auto& s : sessions_)
+        Detach(*s);
 }
 
 TNetHTTPSessionRef TNetHTTPDefaultSessionList::FindSessionLocked(const std::string& sessionKey,
                                                                  const std::string& remoteAddress) {
     for (auto& s : sessions_) {
-        if (SameText(s->SessionKey, sessionKey) && (remoteAddress.empty() || SameText(s->RemoteAddress, remoteAddress))) {
+        if (SameText(s->SessionKey, sessionKey) &&
+            (remoteAddress.empty() || SameText(s->RemoteAddress, remoteAddress))) {
             s->LastUsed = Now();
             return s;
         }
@@ -59,7 +65,8 @@ TNetHTTPSessionRef TNetHTTPDefaultSessionList::FindSession(const std::string& se
 
 TNetHTTPSessionRef TNetHTTPDefaultSessionList::NewUniqueSession(const std::string& remoteAddress) {
     std::string key = MakeSessionKey(15);
-    while (FindSession(key, remoteAddress)) key = MakeSessionKey(15);
+    while (FindSession(key, remoteAddress))
+        key = MakeSessionKey(15);
     auto session = std::make_shared<TNetHTTPSession>(this, key, remoteAddress);
     FireSessionStart(*session);
     std::lock_guard guard(lock_);
@@ -128,7 +135,9 @@ TNetHTTPSessionCleanerThread::TNetHTTPSessionCleanerThread(TNetHTTPCustomSession
     StartThread();
 }
 
-TNetHTTPSessionCleanerThread::~TNetHTTPSessionCleanerThread() { TerminateAndWait(); }
+TNetHTTPSessionCleanerThread::~TNetHTTPSessionCleanerThread() {
+    TerminateAndWait();
+}
 
 void TNetHTTPSessionCleanerThread::LoopStep() {
     // One pass a second; a stop request cuts the wait short.
@@ -136,4 +145,6 @@ void TNetHTTPSessionCleanerThread::LoopStep() {
     sessionList_.PurgeStale(Terminated());
 }
 
-void TNetHTTPSessionCleanerThread::AfterLoop() { sessionList_.PurgeStale(true); }
+void TNetHTTPSessionCleanerThread::AfterLoop() {
+    sessionList_.PurgeStale(true);
+}

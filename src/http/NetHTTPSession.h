@@ -22,32 +22,33 @@ using TOnSessionStartEvent = std::function<void(TNetHTTPSession& session)>;
 using TOnSessionEndEvent = std::function<void(TNetHTTPSession& session)>;
 
 class TNetHTTPSession {
-public:
+  public:
     // A session made by the application: empty key and address, never used.
     explicit TNetHTTPSession(TNetHTTPCustomSessionList* owner = nullptr);
-    TNetHTTPSession(TNetHTTPCustomSessionList* owner, std::string sessionKey, std::string remoteAddress);
+    TNetHTTPSession(TNetHTTPCustomSessionList* owner, std::string sessionKey,
+                    std::string remoteAddress);
     virtual ~TNetHTTPSession() = default;
     TNetHTTPSession(const TNetHTTPSession&) = delete;
     TNetHTTPSession& operator=(const TNetHTTPSession&) = delete;
 
     std::string SessionKey;
     std::string RemoteAddress;
-    TDateTime LastUsed = 0;      // guarded by the owning list's lock
-    TStringList SessionValues;   // guarded by SessionLock (the application's)
-    std::mutex SessionLock;      // for the application; the server never takes it
+    TDateTime LastUsed = 0;    // guarded by the owning list's lock
+    TStringList SessionValues; // guarded by SessionLock (the application's)
+    std::mutex SessionLock;    // for the application; the server never takes it
 
     TNetHTTPCustomSessionList* Owner() const { return owner_; }
     // Idle for longer than the owner's SessionTimeout (call under the list lock).
     bool IsStale() const;
 
-private:
+  private:
     friend class TNetHTTPCustomSessionList;
     friend class TNetHTTPDefaultSessionList;
     TNetHTTPCustomSessionList* owner_; // none once detached
 };
 
 class TNetHTTPCustomSessionList {
-public:
+  public:
     TNetHTTPCustomSessionList() = default;
     virtual ~TNetHTTPCustomSessionList() = default;
     TNetHTTPCustomSessionList(const TNetHTTPCustomSessionList&) = delete;
@@ -57,7 +58,8 @@ public:
     TOnSessionStartEvent OnSessionStart;
     TOnSessionEndEvent OnSessionEnd;
 
-    virtual TNetHTTPSessionRef FindSession(const std::string& sessionKey, const std::string& remoteAddress) = 0;
+    virtual TNetHTTPSessionRef FindSession(const std::string& sessionKey,
+                                           const std::string& remoteAddress) = 0;
     virtual TNetHTTPSessionRef NewUniqueSession(const std::string& remoteAddress) = 0;
     virtual void AddSession(TNetHTTPSessionRef session) = 0;
     virtual void RemoveSession(TNetHTTPSession& session) = 0; // detaches without ending
@@ -67,20 +69,25 @@ public:
     virtual void EndSession(TNetHTTPSession& session) = 0;
     virtual int Count() = 0;
 
-protected:
-    void FireSessionStart(TNetHTTPSession& s) { if (OnSessionStart) OnSessionStart(s); }
-    void FireSessionEnd(TNetHTTPSession& s) { if (OnSessionEnd) OnSessionEnd(s); }
+  protected:
+    void FireSessionStart(TNetHTTPSession& s) {
+        if (OnSessionStart) OnSessionStart(s);
+    }
+    void FireSessionEnd(TNetHTTPSession& s) {
+        if (OnSessionEnd) OnSessionEnd(s);
+    }
     static void Detach(TNetHTTPSession& s) { s.owner_ = nullptr; }
 };
 
 class TNetHTTPDefaultSessionList : public TNetHTTPCustomSessionList {
-public:
+  public:
     static constexpr int kInitialCapacity = 128;
 
     TNetHTTPDefaultSessionList();
     ~TNetHTTPDefaultSessionList() override;
 
-    TNetHTTPSessionRef FindSession(const std::string& sessionKey, const std::string& remoteAddress) override;
+    TNetHTTPSessionRef FindSession(const std::string& sessionKey,
+                                   const std::string& remoteAddress) override;
     TNetHTTPSessionRef NewUniqueSession(const std::string& remoteAddress) override;
     void AddSession(TNetHTTPSessionRef session) override;
     void RemoveSession(TNetHTTPSession& session) override;
@@ -89,24 +96,25 @@ public:
     void EndSession(TNetHTTPSession& session) override;
     int Count() override;
 
-private:
-    TNetHTTPSessionRef FindSessionLocked(const std::string& sessionKey, const std::string& remoteAddress);
+  private:
+    TNetHTTPSessionRef FindSessionLocked(const std::string& sessionKey,
+                                         const std::string& remoteAddress);
 
     std::recursive_mutex lock_; // guards sessions_ and every session's LastUsed
     std::vector<TNetHTTPSessionRef> sessions_;
 };
 
 class TNetHTTPSessionCleanerThread : public TNetThread {
-public:
+  public:
     // Created running at idle priority.
     explicit TNetHTTPSessionCleanerThread(TNetHTTPCustomSessionList& sessionList);
     ~TNetHTTPSessionCleanerThread() override;
 
-protected:
+  protected:
     void LoopStep() override;
     void AfterLoop() override;
 
-private:
+  private:
     TNetHTTPCustomSessionList& sessionList_;
 };
 

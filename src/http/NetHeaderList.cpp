@@ -6,7 +6,9 @@ namespace {
 bool IsContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
-bool IsBreakChar(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool IsBreakChar(char c) {
+    return c == ' ' || c == '\t' || c == ',';
+}
 std::string ContinuationPiece(const std::string& piece) {
     std::string out(1, ' ');
     out.append(Trim(piece));
@@ -16,7 +18,8 @@ std::string ContinuationPiece(const std::string& piece) {
 
 std::string_view TNetHeaderList::SeparatorCore() const {
     std::string_view core = NameValueSeparator;
-    while (!core.empty() && static_cast<unsigned char>(core.back()) <= ' ') core.remove_suffix(1);
+    while (!core.empty() && static_cast<unsigned char>(core.back()) <= ' ')
+        core.remove_suffix(1);
     return core.empty() ? std::string_view(":") : core;
 }
 
@@ -58,13 +61,15 @@ std::string TNetHeaderList::GetFieldValue(std::string_view name) const {
 
 int TNetHeaderList::ContinuationEnd(int index) const {
     int end = index + 1;
-    while (end < Count() && IsContinuation((*this)[end])) ++end;
+    while (end < Count() && IsContinuation((*this)[end]))
+        ++end;
     return end;
 }
 
 void TNetHeaderList::DeleteField(int index) {
     const int end = ContinuationEnd(index);
-    for (int i = end - 1; i >= index; --i) Delete(i);
+    for (int i = end - 1; i >= index; --i)
+        Delete(i);
 }
 
 void TNetHeaderList::SetFieldValue(std::string_view name, const std::string& value) {
@@ -87,7 +92,8 @@ void TNetHeaderList::SetFieldValue(std::string_view name, const std::string& val
     } else {
         index = Count();
     }
-    for (auto& piece : pieces) Insert(index++, std::move(piece));
+    for (auto& piece : pieces)
+        Insert(index++, std::move(piece));
 }
 
 void TNetHeaderList::ExtractValues(std::string_view name, TStringList& list) const {
@@ -117,7 +123,8 @@ std::vector<std::string> TNetHeaderList::FoldText(const std::string& text, int l
         bool quoted = false;
         for (size_t i = 0; i < rest.size(); ++i) {
             const char c = rest[i];
-            if (c == '"') quoted = !quoted;
+            if (c == '"')
+                quoted = !quoted;
             else if (!quoted && IsBreakChar(c) && i > 0) {
                 if (i < budget || cut == std::string::npos) cut = i;
                 if (i >= budget) break;
@@ -127,7 +134,8 @@ std::vector<std::string> TNetHeaderList::FoldText(const std::string& text, int l
         // A comma stays with the first part; blanks at the cut are dropped.
         size_t head = rest[cut] == ',' ? cut + 1 : cut;
         size_t tail = cut + 1;
-        while (tail < rest.size() && IsBreakChar(rest[tail]) && rest[tail] != ',') ++tail;
+        while (tail < rest.size() && IsBreakChar(rest[tail]) && rest[tail] != ',')
+            ++tail;
         std::string piece = TrimRight(rest.substr(0, head));
         pieces.push_back(first ? piece : ContinuationPiece(piece));
         first = false;

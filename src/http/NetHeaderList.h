@@ -8,7 +8,7 @@
 #include <vector>
 
 class TNetHeaderList : public TStringList {
-public:
+  public:
     TNetHeaderList() = default;
 
     std::string NameValueSeparator = ": ";
@@ -35,8 +35,8 @@ public:
     // near length; the first piece is returned first, the others start with a blank.
     static std::vector<std::string> FoldText(const std::string& text, int length);
 
-private:
+  private:
     std::string_view SeparatorCore() const; // the separator without trailing blanks
-    int ContinuationEnd(int index) const; // first index after index's continuation lines
+    int ContinuationEnd(int index) const;   // first index after index's continuation lines
     void DeleteField(int index);
 };

@@ -41,7 +41,8 @@ void TNetPeerThread::LoopStep() {
         if (!server.ExecuteConnection(*this)) throw ENetNoExecuteSpecified();
     } catch (const ENetSocketError& e) {
         server.DoException(*this, e);
-        if (e.LastError() == kWSAECONNABORTED || e.LastError() == kWSAECONNRESET) server.DisconnectPeer(*connection_);
+        if (e.LastError() == kWSAECONNABORTED || e.LastError() == kWSAECONNRESET)
+            server.DisconnectPeer(*connection_);
     } catch (const ENetClosedSocket& e) {
         server.DoException(*this, e);
     } catch (const ENetConnClosedGracefully& e) {
@@ -70,7 +71,9 @@ void TNetPeerThread::CleanupStep() {
 TNetListenerThread::TNetListenerThread(TNetTCPServer& server, TNetSocketHandle& binding)
     : server_(server), binding_(binding) {}
 
-TNetListenerThread::~TNetListenerThread() { TerminateAndWait(); }
+TNetListenerThread::~TNetListenerThread() {
+    TerminateAndWait();
+}
 
 void TNetListenerThread::LoopStep() {
     if (!server_.ListenerStep(*this)) {
@@ -79,7 +82,9 @@ void TNetListenerThread::LoopStep() {
     }
 }
 
-void TNetListenerThread::AfterLoop() { binding_.CloseSocket(); }
+void TNetListenerThread::AfterLoop() {
+    binding_.CloseSocket();
+}
 
 // ---- server -------------------------------------------------------------
 
@@ -90,7 +95,9 @@ TNetTCPServer::TNetTCPServer() : bindings_(std::make_unique<TNetSocketHandles>()
     ReplyUnknownCommand.SetNumericCode(0);
 }
 
-TNetTCPServer::~TNetTCPServer() { ShutDown(); }
+TNetTCPServer::~TNetTCPServer() {
+    ShutDown();
+}
 
 void TNetTCPServer::ShutDown() {
     try {
@@ -101,7 +108,8 @@ void TNetTCPServer::ShutDown() {
     StopListeners();
     // Peer threads refer to this server until they leave the list: never
     // free it under them, however long a handler takes.
-    while (PeerThreadCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
+    while (PeerThreadCount() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
     if (threadMgr_ && !implicitThreadMgr_) threadMgr_.load()->RemoveFreeNotification(this);
     threadMgr_ = nullptr;
     implicitThreadMgr_.reset();
@@ -202,7 +210,8 @@ void TNetTCPServer::Activate() {
             binding.BindSocket();
         } catch (...) {
             binding.CloseSocket();
-            for (int k = i - 1; k >= 0; --k) (*bindings_)[k].CloseSocket();
+            for (int k = i - 1; k >= 0; --k)
+                (*bindings_)[k].CloseSocket();
             try {
                 Deactivate();
             } catch (...) {
@@ -229,7 +238,8 @@ void TNetTCPServer::Activate() {
             started.StartThread();
         }
     } catch (...) {
-        for (int k = 0; k < bindings_->Count(); ++k) (*bindings_)[k].CloseSocket();
+        for (int k = 0; k < bindings_->Count(); ++k)
+            (*bindings_)[k].CloseSocket();
         try {
             Deactivate();
         } catch (...) {
@@ -291,7 +301,8 @@ bool TNetTCPServer::ListenerStep(TNetListenerThread& listener) {
     try {
         auto connection = std::make_unique<TNetTCPServerConnection>(this);
         if (auto* socketHandler = dynamic_cast<TNetServerIOHandlerSocket*>(ioHandler_))
-            handler = socketHandler->Accept(listener.Binding(), &listener); // wakes at once on a close
+            handler =
+                socketHandler->Accept(listener.Binding(), &listener); // wakes at once on a close
         else
             handler = ioHandler_->Accept(listener.Binding().Handle(), &listener);
         if (!handler) {
@@ -347,7 +358,8 @@ void TNetTCPServer::PeerCleanup(TNetPeerThread& thread) {
             thread.TerminateThread();
         }
         connection = thread.TakeConnection();
-        peerThreads_.erase(std::remove(peerThreads_.begin(), peerThreads_.end(), &thread), peerThreads_.end());
+        peerThreads_.erase(std::remove(peerThreads_.begin(), peerThreads_.end(), &thread),
+                           peerThreads_.end());
     }
 }
 

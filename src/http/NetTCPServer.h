@@ -25,15 +25,15 @@ class TNetPeerThread;
 class TNetListenerThread;
 
 class ENetTCPServerError : public ENetException {
-public:
+  public:
     using ENetException::ENetException;
 };
 class ENetNoExecuteSpecified : public ENetTCPServerError {
-public:
+  public:
     ENetNoExecuteSpecified() : ENetTCPServerError("No execute handler found.") {}
 };
 class ENetTerminateThreadTimeout : public ENetException {
-public:
+  public:
     ENetTerminateThreadTimeout() : ENetException("Terminate Thread Timeout") {}
 };
 
@@ -41,14 +41,14 @@ enum class TNetReuseSocket { rsOSDependent, rsTrue, rsFalse };
 
 // The connection of a peer thread, with a reference to its server.
 class TNetTCPServerConnection : public TNetTCPConnection {
-public:
+  public:
     explicit TNetTCPServerConnection(TNetTCPServer* server) : Server(server) {}
     TNetTCPServer* const Server;
 };
 
 // A line command of the command-handler path.
 class TNetCommandHandler {
-public:
+  public:
     using TCommandEvent = std::function<void(TNetPeerThread& thread, const std::string& line)>;
     std::string Command; // matched against the first word of the line, ignoring case
     bool Enabled = true;
@@ -59,48 +59,53 @@ public:
 };
 
 class TNetPeerThread : public TNetThread {
-public:
+  public:
     TNetPeerThread() = default;
     ~TNetPeerThread() override;
 
     TNetTCPServerConnection* Connection() const { return connection_.get(); }
-    void SetConnection(std::unique_ptr<TNetTCPServerConnection> connection) { connection_ = std::move(connection); }
+    void SetConnection(std::unique_ptr<TNetTCPServerConnection> connection) {
+        connection_ = std::move(connection);
+    }
     std::unique_ptr<TNetTCPServerConnection> TakeConnection() { return std::move(connection_); }
 
-protected:
+  protected:
     void BeforeLoop() override;
     void LoopStep() override;
     void AfterLoop() override;
     void CleanupStep() override;
 
-private:
+  private:
     std::unique_ptr<TNetTCPServerConnection> connection_;
 };
 
 class TNetListenerThread : public TNetThread {
-public:
+  public:
     TNetListenerThread(TNetTCPServer& server, TNetSocketHandle& binding);
     ~TNetListenerThread() override;
 
     TNetTCPServer& Server() const { return server_; }
     TNetSocketHandle& Binding() const { return binding_; }
 
-protected:
+  protected:
     void LoopStep() override;
     void AfterLoop() override;
 
-private:
+  private:
     TNetTCPServer& server_;
     TNetSocketHandle& binding_;
 };
 
 class TNetTCPServer {
-public:
+  public:
     using TServerThreadEvent = std::function<void(TNetPeerThread& thread)>;
-    using TServerThreadExceptionEvent = std::function<void(TNetPeerThread& thread, const std::exception& e)>;
-    using TListenExceptionEvent = std::function<void(TNetListenerThread& thread, const std::exception& e)>;
+    using TServerThreadExceptionEvent =
+        std::function<void(TNetPeerThread& thread, const std::exception& e)>;
+    using TListenExceptionEvent =
+        std::function<void(TNetListenerThread& thread, const std::exception& e)>;
     using TCommandLineEvent = std::function<void(TNetPeerThread& thread, const std::string& line)>;
-    using TNoCommandHandlerEvent = std::function<void(TNetPeerThread& thread, const std::string& line)>;
+    using TNoCommandHandlerEvent =
+        std::function<void(TNetPeerThread& thread, const std::string& line)>;
 
     TNetTCPServer();
     virtual ~TNetTCPServer();
@@ -164,7 +169,7 @@ public:
     virtual void DoException(TNetPeerThread& thread, const std::exception& e);
     virtual void DoListenException(TNetListenerThread& thread, const std::exception& e);
 
-protected:
+  protected:
     // The class of peer threads handed to the thread manager at activation.
     TNetThreadClass PeerThreadClass;
 
@@ -179,7 +184,7 @@ protected:
     // The thread manager, creating the implicit one on first use.
     TNetThreadMgr& GetThreadMgr();
 
-private:
+  private:
     friend class TNetPeerThread;
     friend class TNetListenerThread;
 

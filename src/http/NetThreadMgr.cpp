@@ -8,7 +8,8 @@ TNetThreadMgr::~TNetThreadMgr() {
         std::lock_guard guard(notifyLock_);
         notifications.swap(freeNotifications_);
     }
-    for (auto& [key, notify] : notifications) notify();
+    for (auto& [key, notify] : notifications)
+        notify();
 }
 
 TNetThread* TNetThreadMgr::MakeThread() {

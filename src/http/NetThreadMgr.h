@@ -10,7 +10,7 @@
 #include <vector>
 
 class ENetThreadClassNotSpecified : public ENetException {
-public:
+  public:
     ENetThreadClassNotSpecified() : ENetException("Thread Class Not Specified.") {}
 };
 
@@ -18,7 +18,7 @@ public:
 using TNetThreadClass = std::function<std::unique_ptr<TNetThread>()>;
 
 class TNetThreadMgr {
-public:
+  public:
     TNetThreadMgr() = default;
     virtual ~TNetThreadMgr();
     TNetThreadMgr(const TNetThreadMgr&) = delete;
@@ -43,11 +43,11 @@ public:
     void AddFreeNotification(const void* key, std::function<void()> notify);
     void RemoveFreeNotification(const void* key);
 
-protected:
-    std::mutex activeLock_;                 // guards activeThreads_
+  protected:
+    std::mutex activeLock_;                  // guards activeThreads_
     std::vector<TNetThread*> activeThreads_; // ActiveThreadList: handed out, not owned
 
-private:
+  private:
     std::mutex notifyLock_; // guards freeNotifications_
     std::map<const void*, std::function<void()>> freeNotifications_;
 };

@@ -3,7 +3,7 @@
 #include "http/NetThreadMgr.h"
 
 class TNetThreadMgrDefault : public TNetThreadMgr {
-public:
+  public:
     ~TNetThreadMgrDefault() override;
 
     TNetThread* AcquireThread() override;

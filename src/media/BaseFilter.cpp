@@ -19,6 +19,7 @@ ComPtr<IBaseFilter> TBaseFilter::BindFilter() const {
     ComPtr<IBaseFilter> filter;
     ComPtr<IMoniker> moniker = LoadMoniker();
     if (!moniker) return filter;
-    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid()))) filter.Reset();
+    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid())))
+        filter.Reset();
     return filter;
 }

@@ -5,7 +5,7 @@
 #include "platform/FilterInterfaces.h"
 
 class TBaseFilter : public TPersistentMemory {
-public:
+  public:
     // Saves moniker into the block; none (or a moniker that cannot be saved)
     // empties it.
     void AssignMoniker(IMoniker* moniker);

@@ -4,7 +4,7 @@
 #include <string>
 
 class TComponent {
-public:
+  public:
     explicit TComponent(std::string name = {}) : name_(std::move(name)) {}
     virtual ~TComponent() = default;
     TComponent(const TComponent&) = delete;
@@ -13,6 +13,6 @@ public:
     const std::string& Name() const noexcept { return name_; }
     void SetName(std::string name) { name_ = std::move(name); }
 
-private:
+  private:
     std::string name_;
 };

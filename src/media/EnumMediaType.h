@@ -9,7 +9,7 @@
 #include <vector>
 
 class TEnumMediaType {
-public:
+  public:
     TEnumMediaType() = default;
     TEnumMediaType(const TEnumMediaType&) = delete;
     TEnumMediaType& operator=(const TEnumMediaType&) = delete;
@@ -27,6 +27,6 @@ public:
     // DescribeMediaType of the entry; empty out of range.
     std::string FormatText(int index) const;
 
-private:
+  private:
     std::vector<std::unique_ptr<TMediaType>> list_;
 };

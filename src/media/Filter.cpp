@@ -1,6 +1,7 @@
 #include "media/Filter.h"
 
-TFilter::TFilter(std::string name) : TComponent(std::move(name)), baseFilter_(std::make_unique<TBaseFilter>()) {}
+TFilter::TFilter(std::string name)
+    : TComponent(std::move(name)), baseFilter_(std::make_unique<TBaseFilter>()) {}
 
 TFilter::~TFilter() {
     try {
@@ -28,12 +29,17 @@ HRESULT TFilter::QueryInterface(REFIID iid, void** out) {
 
 void TFilter::OnFilterOperation(TFilterOperation operation) {
     switch (operation) {
-    case opAdding: filter_ = baseFilter_->BindFilter(); break;
-    case opAdded: break;
+    case opAdding:
+        filter_ = baseFilter_->BindFilter();
+        break;
+    case opAdded:
+        break;
     case opRemoving:
         if (filter_) filter_->Stop();
         break;
-    case opRemoved: filter_.Reset(); break;
+    case opRemoved:
+        filter_.Reset();
+        break;
     }
 }
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 class TFilter : public TComponent, public IFilterMember {
-public:
+  public:
     explicit TFilter(std::string name = {});
     ~TFilter() override;
 
@@ -20,8 +20,7 @@ public:
 
     // The live filter's interfaces (E_NOINTERFACE while there is none).
     HRESULT QueryInterface(REFIID iid, void** out);
-    template <class T>
-    ComPtr<T> Query() {
+    template <class T> ComPtr<T> Query() {
         ComPtr<T> r;
         QueryInterface(T::Iid, r.PutVoid());
         return r;
@@ -33,7 +32,7 @@ public:
     void OnFilterOperation(TFilterOperation operation) override;
     void GraphDestroyed(TFilterGraph* graph) override;
 
-private:
+  private:
     std::unique_ptr<TBaseFilter> baseFilter_;
     TFilterGraph* filterGraph_ = nullptr; // not owned
     ComPtr<IBaseFilter> filter_;

@@ -23,21 +23,22 @@ const QEvent::Type kGraphNotifyEvent = static_cast<QEvent::Type>(QEvent::registe
 // The hidden receiver: the platform posts to it from any thread; Qt delivers
 // the re-posted event on the thread that created the graph (the UI thread).
 class TFilterGraph::TEventReceiver final : public QObject, public INotifyTarget {
-public:
+  public:
     explicit TEventReceiver(TFilterGraph& graph) : graph_(graph) {}
 
     void PostGraphEvent(LONG message, LONG_PTR) override {
-        if (message == WM_GRAPHNOTIFY) QCoreApplication::postEvent(this, new QEvent(kGraphNotifyEvent));
+        if (message == WM_GRAPHNOTIFY)
+            QCoreApplication::postEvent(this, new QEvent(kGraphNotifyEvent));
     }
 
-protected:
+  protected:
     bool event(QEvent* e) override {
         if (e->type() != kGraphNotifyEvent) return QObject::event(e);
         graph_.DrainEvents();
         return true;
     }
 
-private:
+  private:
     TFilterGraph& graph_;
 };
 
@@ -55,8 +56,10 @@ TFilterGraph::~TFilterGraph() {
     const auto listeners = listeners_;
     members_.clear();
     listeners_.clear();
-    for (IFilterMember* m : members) m->GraphDestroyed(this);
-    for (IGraphListener* l : listeners) l->GraphDestroyed(this);
+    for (IFilterMember* m : members)
+        m->GraphDestroyed(this);
+    for (IGraphListener* l : listeners)
+        l->GraphDestroyed(this);
 }
 
 void TFilterGraph::SetActive(bool value) {
@@ -116,13 +119,15 @@ void TFilterGraph::Activate() {
     if (events) {
         events_ = events;
         events->SetNotifyFlags(0);
-        events->SetNotifyWindow(receiver_.get(), WM_GRAPHNOTIFY, reinterpret_cast<LONG_PTR>(events.Get()));
+        events->SetNotifyWindow(receiver_.get(), WM_GRAPHNOTIFY,
+                                reinterpret_cast<LONG_PTR>(events.Get()));
     }
     if (graphEdit_) Register();
     if (!logFile_.empty()) OpenLog(logFile_);
 
     const auto members = members_; // a member's operation may attach or detach others
-    for (IFilterMember* m : members) AddMemberFilter(m);
+    for (IFilterMember* m : members)
+        AddMemberFilter(m);
     if (OnActivate) OnActivate(this);
     SendControlEvent(ctlActivation, 1);
 }
@@ -140,7 +145,8 @@ void TFilterGraph::Deactivate() {
     };
     guarded([&] { SendControlEvent(ctlActivation, 0); });
     const auto members = members_;
-    for (IFilterMember* m : members) guarded([&] { RemoveMemberFilter(m); });
+    for (IFilterMember* m : members)
+        guarded([&] { RemoveMemberFilter(m); });
 
     if (events_) {
         // Switched off before the release, so no event arrives afterwards.
@@ -160,7 +166,8 @@ void TFilterGraph::Deactivate() {
 void TFilterGraph::AddMemberFilter(IFilterMember* member) {
     member->OnFilterOperation(opAdding);
     ComPtr<IBaseFilter> filter = member->MemberFilter();
-    graph_->AddFilter(filter.Get(), member->MemberName()); // a member without filter is simply not added
+    graph_->AddFilter(filter.Get(),
+                      member->MemberName()); // a member without filter is simply not added
     member->OnFilterOperation(opAdded);
 }
 
@@ -185,7 +192,8 @@ void TFilterGraph::RemoveMember(IFilterMember* member) {
 }
 
 void TFilterGraph::InsertListener(IGraphListener* listener) {
-    if (!listener || std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) return;
+    if (!listener || std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end())
+        return;
     listeners_.push_back(listener);
 }
 
@@ -196,7 +204,8 @@ void TFilterGraph::RemoveListener(IGraphListener* listener) {
 
 void TFilterGraph::SendControlEvent(TControlEvent event, LONG_PTR param) {
     const auto listeners = listeners_;
-    for (IGraphListener* l : listeners) l->HandleControlEvent(event, param);
+    for (IGraphListener* l : listeners)
+        l->HandleControlEvent(event, param);
 }
 
 void TFilterGraph::SetGraphEdit(bool value) {
@@ -208,8 +217,9 @@ void TFilterGraph::SetGraphEdit(bool value) {
 void TFilterGraph::Register() {
     ComPtr<IRunningObjectTable> rot;
     if (FAILED(GetRunningObjectTable(0, rot.Put())) || !rot) return;
-    const std::string name = Format("FilterGraph %08" PRIXPTR " pid %X", reinterpret_cast<uintptr_t>(graph_.Get()),
-                                    static_cast<unsigned>(getpid()));
+    const std::string name =
+        Format("FilterGraph %08" PRIXPTR " pid %X", reinterpret_cast<uintptr_t>(graph_.Get()),
+               static_cast<unsigned>(getpid()));
     ComPtr<IMoniker> moniker;
     if (FAILED(CreateItemMoniker("!", name, moniker.Put())) || !moniker) return;
     DWORD cookie = 0;
@@ -304,72 +314,138 @@ void TFilterGraph::DrainEvents() {
 
 void TFilterGraph::DoEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
     const auto listeners = listeners_;
-    for (IGraphListener* l : listeners) l->HandleGraphEvent(code, param1, param2);
+    for (IGraphListener* l : listeners)
+        l->HandleGraphEvent(code, param1, param2);
     if (OnMediaEvent) OnMediaEvent(this, code, param1, param2);
     DispatchByCode(code, param1, param2);
 }
 
 namespace {
-template <class Handler, class... Args>
-void Call(const Handler& handler, Args&&... args) {
+template <class Handler, class... Args> void Call(const Handler& handler, Args&&... args) {
     if (handler) handler(std::forward<Args>(args)...);
 }
-template <class T>
-T* AsPointer(LONG_PTR p) {
+template <class T> T* AsPointer(LONG_PTR p) {
     return reinterpret_cast<T*>(p);
 }
 } // namespace
 
 void TFilterGraph::DispatchByCode(LONG code, LONG_PTR p1, LONG_PTR p2) {
     switch (code) {
-    case EC_COMPLETE: Call(OnGraphComplete, this, static_cast<HRESULT>(p1), AsPointer<IBaseFilter>(p2)); break;
-    case EC_USERABORT: Call(OnGraphUserAbort, this); break;
-    case EC_ERRORABORT: Call(OnGraphErrorAbort, this, static_cast<HRESULT>(p1)); break;
-    case EC_STREAM_ERROR_STOPPED: Call(OnGraphStreamErrorStopped, this, static_cast<HRESULT>(p1), p2); break;
+    case EC_COMPLETE:
+        Call(OnGraphComplete, this, static_cast<HRESULT>(p1), AsPointer<IBaseFilter>(p2));
+        break;
+    case EC_USERABORT:
+        Call(OnGraphUserAbort, this);
+        break;
+    case EC_ERRORABORT:
+        Call(OnGraphErrorAbort, this, static_cast<HRESULT>(p1));
+        break;
+    case EC_STREAM_ERROR_STOPPED:
+        Call(OnGraphStreamErrorStopped, this, static_cast<HRESULT>(p1), p2);
+        break;
     case EC_STREAM_ERROR_STILLPLAYING:
         Call(OnGraphStreamErrorStillPlaying, this, static_cast<HRESULT>(p1), p2);
         break;
-    case EC_ERROR_STILLPLAYING: Call(OnGraphErrorStillPlaying, this, static_cast<HRESULT>(p1)); break;
-    case EC_PALETTE_CHANGED: Call(OnGraphPaletteChanged, this); break;
-    case EC_VIDEO_SIZE_CHANGED:
-        Call(OnGraphVideoSizeChanged, this, static_cast<int>(p1 & 0xFFFF), static_cast<int>((p1 >> 16) & 0xFFFF));
+    case EC_ERROR_STILLPLAYING:
+        Call(OnGraphErrorStillPlaying, this, static_cast<HRESULT>(p1));
         break;
-    case EC_QUALITY_CHANGE: Call(OnGraphQualityChange, this); break;
-    case EC_CLOCK_CHANGED: Call(OnGraphClockChanged, this); break;
-    case EC_PAUSED: Call(OnGraphPaused, this, static_cast<HRESULT>(p1)); break;
-    case EC_OPENING_FILE: Call(OnGraphOpeningFile, this, p1 != 0); break;
-    case EC_BUFFERING_DATA: Call(OnGraphBufferingData, this, p1 != 0); break;
-    case EC_FULLSCREEN_LOST: Call(OnGraphFullscreenLost, this, AsPointer<IBaseFilter>(p2)); break;
-    case EC_OLE_EVENT: Call(OnGraphOleEvent, this, AsPointer<const char>(p1), AsPointer<const char>(p2)); break;
-    case EC_STREAM_CONTROL_STOPPED: Call(OnGraphStreamControlStopped, this, AsPointer<IPin>(p1), p2); break;
-    case EC_STREAM_CONTROL_STARTED: Call(OnGraphStreamControlStarted, this, AsPointer<IPin>(p1), p2); break;
+    case EC_PALETTE_CHANGED:
+        Call(OnGraphPaletteChanged, this);
+        break;
+    case EC_VIDEO_SIZE_CHANGED:
+        Call(OnGraphVideoSizeChanged, this, static_cast<int>(p1 & 0xFFFF),
+             static_cast<int>((p1 >> 16) & 0xFFFF));
+        break;
+    case EC_QUALITY_CHANGE:
+        Call(OnGraphQualityChange, this);
+        break;
+    case EC_CLOCK_CHANGED:
+        Call(OnGraphClockChanged, this);
+        break;
+    case EC_PAUSED:
+        Call(OnGraphPaused, this, static_cast<HRESULT>(p1));
+        break;
+    case EC_OPENING_FILE:
+        Call(OnGraphOpeningFile, this, p1 != 0);
+        break;
+    case EC_BUFFERING_DATA:
+        Call(OnGraphBufferingData, this, p1 != 0);
+        break;
+    case EC_FULLSCREEN_LOST:
+        Call(OnGraphFullscreenLost, this, AsPointer<IBaseFilter>(p2));
+        break;
+    case EC_OLE_EVENT:
+        Call(OnGraphOleEvent, this, AsPointer<const char>(p1), AsPointer<const char>(p2));
+        break;
+    case EC_STREAM_CONTROL_STOPPED:
+        Call(OnGraphStreamControlStopped, this, AsPointer<IPin>(p1), p2);
+        break;
+    case EC_STREAM_CONTROL_STARTED:
+        Call(OnGraphStreamControlStarted, this, AsPointer<IPin>(p1), p2);
+        break;
     case EC_END_OF_SEGMENT:
         if (OnGraphEndOfSegment) {
             const auto* time = AsPointer<const REFERENCE_TIME>(p1);
             OnGraphEndOfSegment(this, time ? *time : 0, p2);
         }
         break;
-    case EC_DEVICE_LOST: Call(OnGraphDeviceLost, this, AsPointer<IUnknown>(p1), p2 == 1); break;
-    case EC_STEP_COMPLETE: Call(OnGraphStepComplete, this, p1 != 0); break;
-    case EC_TIMECODE_AVAILABLE: Call(OnGraphTimeCodeAvailable, this, AsPointer<IBaseFilter>(p1), p2); break;
-    case EC_EXTDEVICE_MODE_CHANGE: Call(OnGraphEXTDeviceModeChange, this, p1, p2); break;
-    case EC_GRAPH_CHANGED: Call(OnGraphChanged, this); break;
-    case EC_CLOCK_UNSET: Call(OnGraphClockUnset, this); break;
-    case EC_VMR_RENDERDEVICE_SET: Call(OnGraphVMRRenderDevice, this, p1); break;
-    case EC_SNDDEV_IN_ERROR: Call(OnGraphSNDDevInError, this, p1, p2); break;
-    case EC_SNDDEV_OUT_ERROR: Call(OnGraphSNDDevOutError, this, p1, p2); break;
+    case EC_DEVICE_LOST:
+        Call(OnGraphDeviceLost, this, AsPointer<IUnknown>(p1), p2 == 1);
+        break;
+    case EC_STEP_COMPLETE:
+        Call(OnGraphStepComplete, this, p1 != 0);
+        break;
+    case EC_TIMECODE_AVAILABLE:
+        Call(OnGraphTimeCodeAvailable, this, AsPointer<IBaseFilter>(p1), p2);
+        break;
+    case EC_EXTDEVICE_MODE_CHANGE:
+        Call(OnGraphEXTDeviceModeChange, this, p1, p2);
+        break;
+    case EC_GRAPH_CHANGED:
+        Call(OnGraphChanged, this);
+        break;
+    case EC_CLOCK_UNSET:
+        Call(OnGraphClockUnset, this);
+        break;
+    case EC_VMR_RENDERDEVICE_SET:
+        Call(OnGraphVMRRenderDevice, this, p1);
+        break;
+    case EC_SNDDEV_IN_ERROR:
+        Call(OnGraphSNDDevInError, this, p1, p2);
+        break;
+    case EC_SNDDEV_OUT_ERROR:
+        Call(OnGraphSNDDevOutError, this, p1, p2);
+        break;
     default:
         if (code > EC_DVDBASE && code <= EC_DVDBASE + 27) {
             const TParamsEvent* dvd[] = {
-                &OnDVDDomainChange,        &OnDVDTitleChange,         &OnDVDChapterStart,
-                &OnDVDAudioStreamChange,   &OnDVDSubpictureStreamChange, &OnDVDAngleChange,
-                &OnDVDButtonChange,        &OnDVDValidUOPSChange,     &OnDVDStillOn,
-                &OnDVDStillOff,            &OnDVDCurrentTime,         &OnDVDError,
-                &OnDVDWarning,             &OnDVDChapterAutoStop,     &OnDVDNoFP_PGC,
-                &OnDVDPlaybackRateChange,  &OnDVDParentalLevelChange, &OnDVDPlaybackStopped,
-                &OnDVDAnglesAvailable,     &OnDVDPlayPeriodAutoStop,  &OnDVDButtonAutoActivated,
-                &OnDVDCMDStart,            &OnDVDCMDEnd,              &OnDVDDiscEjected,
-                &OnDVDDiscInserted,        &OnDVDCurrentHMSFTime,     &OnDVDKaraokeMode,
+                &OnDVDDomainChange,
+                &OnDVDTitleChange,
+                &OnDVDChapterStart,
+                &OnDVDAudioStreamChange,
+                &OnDVDSubpictureStreamChange,
+                &OnDVDAngleChange,
+                &OnDVDButtonChange,
+                &OnDVDValidUOPSChange,
+                &OnDVDStillOn,
+                &OnDVDStillOff,
+                &OnDVDCurrentTime,
+                &OnDVDError,
+                &OnDVDWarning,
+                &OnDVDChapterAutoStop,
+                &OnDVDNoFP_PGC,
+                &OnDVDPlaybackRateChange,
+                &OnDVDParentalLevelChange,
+                &OnDVDPlaybackStopped,
+                &OnDVDAnglesAvailable,
+                &OnDVDPlayPeriodAutoStop,
+                &OnDVDButtonAutoActivated,
+                &OnDVDCMDStart,
+                &OnDVDCMDEnd,
+                &OnDVDDiscEjected,
+                &OnDVDDiscInserted,
+                &OnDVDCurrentHMSFTime,
+                &OnDVDKaraokeMode,
             };
             Call(*dvd[code - EC_DVDBASE - 1], this, p1, p2);
         }

@@ -24,27 +24,27 @@ enum TControlEvent { ctlRun = 0, ctlPause = 1, ctlStop = 2, ctlActivation = 7 };
 
 // A component that contributes a platform filter to the graph.
 class IFilterMember {
-public:
+  public:
     virtual ComPtr<IBaseFilter> MemberFilter() = 0;
     virtual std::string MemberName() = 0;
     virtual void OnFilterOperation(TFilterOperation operation) = 0;
     // The graph component is being destroyed: drop the reference to it, call nothing on it.
     virtual void GraphDestroyed(TFilterGraph*) {}
 
-protected:
+  protected:
     ~IFilterMember() = default;
 };
 
 // A component that wants the graph's events.
 class IGraphListener {
-public:
+  public:
     virtual void HandleGraphEvent(LONG code, LONG_PTR param1, LONG_PTR param2) = 0;
     // ctlRun / ctlStop: param 0, before the platform call; ctlActivation:
     // param 1 after activation, 0 before deactivation.
     virtual void HandleControlEvent(TControlEvent event, LONG_PTR param) = 0;
     virtual void GraphDestroyed(TFilterGraph*) {}
 
-protected:
+  protected:
     ~IGraphListener() = default;
 };
 
@@ -52,13 +52,15 @@ protected:
 inline constexpr LONG WM_GRAPHNOTIFY = 0x8001;
 
 class TFilterGraph : public TComponent {
-public:
+  public:
     using TNotifyEvent = std::function<void(TFilterGraph* sender)>;
-    using TMediaEvent = std::function<void(TFilterGraph* sender, LONG code, LONG_PTR param1, LONG_PTR param2)>;
+    using TMediaEvent =
+        std::function<void(TFilterGraph* sender, LONG code, LONG_PTR param1, LONG_PTR param2)>;
     using TResultEvent = std::function<void(TFilterGraph* sender, HRESULT result)>;
     using TFilterEvent = std::function<void(TFilterGraph* sender, IBaseFilter* renderer)>;
     using TBoolEvent = std::function<void(TFilterGraph* sender, bool value)>;
-    using TParamsEvent = std::function<void(TFilterGraph* sender, LONG_PTR param1, LONG_PTR param2)>;
+    using TParamsEvent =
+        std::function<void(TFilterGraph* sender, LONG_PTR param1, LONG_PTR param2)>;
 
     explicit TFilterGraph(std::string name = {});
     ~TFilterGraph() override;
@@ -89,8 +91,7 @@ public:
     // Platform interfaces, only while active (E_NOINTERFACE otherwise):
     // gmCapture asks the capture graph builder first, gmDVD the DVD builder.
     HRESULT QueryInterface(REFIID iid, void** out);
-    template <class T>
-    ComPtr<T> Query() {
+    template <class T> ComPtr<T> Query() {
         ComPtr<T> r;
         QueryInterface(T::Iid, r.PutVoid());
         return r;
@@ -111,7 +112,8 @@ public:
     TNotifyEvent OnGraphUserAbort;
     TResultEvent OnGraphErrorAbort;
     std::function<void(TFilterGraph*, HRESULT result, LONG_PTR data)> OnGraphStreamErrorStopped;
-    std::function<void(TFilterGraph*, HRESULT result, LONG_PTR data)> OnGraphStreamErrorStillPlaying;
+    std::function<void(TFilterGraph*, HRESULT result, LONG_PTR data)>
+        OnGraphStreamErrorStillPlaying;
     TResultEvent OnGraphErrorStillPlaying;
     TNotifyEvent OnGraphPaletteChanged;
     std::function<void(TFilterGraph*, int width, int height)> OnGraphVideoSizeChanged;
@@ -126,11 +128,14 @@ public:
     std::function<void(TFilterGraph*, IPin* sender, LONG_PTR cookie)> OnGraphStreamControlStopped;
     std::function<void(TFilterGraph*, IPin* sender, LONG_PTR cookie)> OnGraphStreamControlStarted;
     // param1 points to the segment's stream time (REFERENCE_TIME).
-    std::function<void(TFilterGraph*, REFERENCE_TIME streamTime, LONG_PTR segment)> OnGraphEndOfSegment;
+    std::function<void(TFilterGraph*, REFERENCE_TIME streamTime, LONG_PTR segment)>
+        OnGraphEndOfSegment;
     std::function<void(TFilterGraph*, IUnknown* device, bool removed)> OnGraphDeviceLost;
     TBoolEvent OnGraphStepComplete; // cancelled
-    std::function<void(TFilterGraph*, IBaseFilter* from, LONG_PTR deviceId)> OnGraphTimeCodeAvailable;
-    std::function<void(TFilterGraph*, LONG_PTR newMode, LONG_PTR deviceId)> OnGraphEXTDeviceModeChange;
+    std::function<void(TFilterGraph*, IBaseFilter* from, LONG_PTR deviceId)>
+        OnGraphTimeCodeAvailable;
+    std::function<void(TFilterGraph*, LONG_PTR newMode, LONG_PTR deviceId)>
+        OnGraphEXTDeviceModeChange;
     TNotifyEvent OnGraphChanged;
     TNotifyEvent OnGraphClockUnset;
     std::function<void(TFilterGraph*, LONG_PTR renderDevice)> OnGraphVMRRenderDevice;
@@ -138,17 +143,18 @@ public:
     std::function<void(TFilterGraph*, LONG_PTR errorType, LONG_PTR result)> OnGraphSNDDevOutError;
     // DVD events (codes 257 to 283), raw parameters: only a DVD graph produces them.
     TParamsEvent OnDVDDomainChange, OnDVDTitleChange, OnDVDChapterStart, OnDVDAudioStreamChange,
-        OnDVDSubpictureStreamChange, OnDVDAngleChange, OnDVDButtonChange, OnDVDValidUOPSChange, OnDVDStillOn,
-        OnDVDStillOff, OnDVDCurrentTime, OnDVDError, OnDVDWarning, OnDVDChapterAutoStop, OnDVDNoFP_PGC,
-        OnDVDPlaybackRateChange, OnDVDParentalLevelChange, OnDVDPlaybackStopped, OnDVDAnglesAvailable,
-        OnDVDPlayPeriodAutoStop, OnDVDButtonAutoActivated, OnDVDCMDStart, OnDVDCMDEnd, OnDVDDiscEjected,
-        OnDVDDiscInserted, OnDVDCurrentHMSFTime, OnDVDKaraokeMode;
+        OnDVDSubpictureStreamChange, OnDVDAngleChange, OnDVDButtonChange, OnDVDValidUOPSChange,
+        OnDVDStillOn, OnDVDStillOff, OnDVDCurrentTime, OnDVDError, OnDVDWarning,
+        OnDVDChapterAutoStop, OnDVDNoFP_PGC, OnDVDPlaybackRateChange, OnDVDParentalLevelChange,
+        OnDVDPlaybackStopped, OnDVDAnglesAvailable, OnDVDPlayPeriodAutoStop,
+        OnDVDButtonAutoActivated, OnDVDCMDStart, OnDVDCMDEnd, OnDVDDiscEjected, OnDVDDiscInserted,
+        OnDVDCurrentHMSFTime, OnDVDKaraokeMode;
 
-protected:
+  protected:
     // The event dispatch: listeners, OnMediaEvent, then the handler of the code.
     virtual void DoEvent(LONG code, LONG_PTR param1, LONG_PTR param2);
 
-private:
+  private:
     class TEventReceiver;
     friend class TEventReceiver;
 

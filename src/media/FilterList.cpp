@@ -3,7 +3,9 @@
 #include "media/MediaErrors.h"
 #include "platform/ComEnum.h"
 
-TFilterList::TFilterList(IFilterGraph* graph) : graph_(graph) { Update(); }
+TFilterList::TFilterList(IFilterGraph* graph) : graph_(graph) {
+    Update();
+}
 
 void TFilterList::Update() {
     filters_.clear();

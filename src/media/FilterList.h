@@ -5,7 +5,7 @@
 #include <vector>
 
 class TFilterList {
-public:
+  public:
     // Lists graph's filters at once (none for a null graph).
     explicit TFilterList(IFilterGraph* graph);
     TFilterList(const TFilterList&) = delete;
@@ -17,7 +17,7 @@ public:
     ComPtr<IBaseFilter> FilterAt(int index) const;
     ComPtr<IBaseFilter> operator[](int index) const { return FilterAt(index); }
 
-private:
+  private:
     ComPtr<IFilterGraph> graph_;
     std::vector<ComPtr<IBaseFilter>> filters_;
 };

@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-EListError::EListError(int index) : Exception(Format("List index out of bounds (%d)", index)), index_(index) {}
+EListError::EListError(int index)
+    : Exception(Format("List index out of bounds (%d)", index)), index_(index) {}
 
 std::string MediaErrorText(HRESULT code) {
     char buffer[255];
@@ -16,7 +17,8 @@ std::string MediaErrorText(HRESULT code) {
 
 HRESULT CheckMediaResult(HRESULT code) {
     if (FAILED(code))
-        throw EDirectShowException(MediaErrorText(code) + Format(" ($%X).", static_cast<uint32_t>(code)), code);
+        throw EDirectShowException(
+            MediaErrorText(code) + Format(" ($%X).", static_cast<uint32_t>(code)), code);
     return code;
 }
 
@@ -24,7 +26,9 @@ namespace {
 TReplaceable<TMediaExceptionHandler> handler;
 } // namespace
 
-void SetMediaExceptionHandler(TMediaExceptionHandler h) { handler.Set(std::move(h)); }
+void SetMediaExceptionHandler(TMediaExceptionHandler h) {
+    handler.Set(std::move(h));
+}
 
 void HandleMediaException(const std::exception& e) {
     const TMediaExceptionHandler h = handler.Get();

@@ -9,38 +9,39 @@
 
 // A failed platform call: the platform's text plus " ($<code>).", and the code.
 class EDirectShowException : public Exception {
-public:
-    EDirectShowException(std::string message, HRESULT code) : Exception(std::move(message)), errorCode_(code) {}
+  public:
+    EDirectShowException(std::string message, HRESULT code)
+        : Exception(std::move(message)), errorCode_(code) {}
     HRESULT ErrorCode() const noexcept { return errorCode_; }
 
-private:
+  private:
     HRESULT errorCode_;
 };
 
 // Misuse of a media component's options.
 class EMediaComponentException : public Exception {
-public:
+  public:
     EMediaComponentException(std::string message, HRESULT code = 0)
         : Exception(std::move(message)), errorCode_(code) {}
     HRESULT ErrorCode() const noexcept { return errorCode_; }
 
-private:
+  private:
     HRESULT errorCode_;
 };
 
 // An index outside a list: "List index out of bounds (<index>)".
 class EListError : public Exception {
-public:
+  public:
     explicit EListError(int index);
     int Index() const noexcept { return index_; }
 
-private:
+  private:
     int index_;
 };
 
 // A guard against programming errors ("IPin not assigned").
 class EAssertionFailed : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

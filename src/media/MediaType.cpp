@@ -7,7 +7,8 @@
 
 void CopyMediaTypeRecord(AM_MEDIA_TYPE& dest, const AM_MEDIA_TYPE& source) {
     if (&dest == &source) throw EAssertionFailed("Media type copied onto itself");
-    if (source.cbFormat != 0 && !source.pbFormat) throw EAssertionFailed("Media type format block not assigned");
+    if (source.cbFormat != 0 && !source.pbFormat)
+        throw EAssertionFailed("Media type format block not assigned");
     dest = source;
     // Never share the source's block: without a size there is no block of our own.
     dest.pbFormat = nullptr;
@@ -35,16 +36,22 @@ void ReleaseMediaTypeRecord(AM_MEDIA_TYPE& record) {
 
 TMediaType::TMediaType() : record_{} {}
 
-TMediaType::TMediaType(const AM_MEDIA_TYPE& record) : record_{} { CopyMediaTypeRecord(record_, record); }
+TMediaType::TMediaType(const AM_MEDIA_TYPE& record) : record_{} {
+    CopyMediaTypeRecord(record_, record);
+}
 
-TMediaType::TMediaType(const TMediaType& other) : record_{} { CopyMediaTypeRecord(record_, other.record_); }
+TMediaType::TMediaType(const TMediaType& other) : record_{} {
+    CopyMediaTypeRecord(record_, other.record_);
+}
 
 TMediaType& TMediaType::operator=(const TMediaType& other) {
     Assign(other);
     return *this;
 }
 
-TMediaType::~TMediaType() { ReleaseMediaTypeRecord(record_); }
+TMediaType::~TMediaType() {
+    ReleaseMediaTypeRecord(record_);
+}
 
 void TMediaType::Assign(const TMediaType& other) {
     if (&other == this) return;

@@ -4,7 +4,7 @@
 #include "platform/MediaTypes.h"
 
 class TMediaType {
-public:
+  public:
     // An empty record (no format block, no reference).
     TMediaType();
     // A deep copy of record.
@@ -20,7 +20,7 @@ public:
     AM_MEDIA_TYPE& MediaTypeRecord() noexcept { return record_; }
     const AM_MEDIA_TYPE& MediaTypeRecord() const noexcept { return record_; }
 
-private:
+  private:
     AM_MEDIA_TYPE record_;
 };
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-void TPersistentMemory::SetDataLength(uint32_t n) { data_.assign(n, 0); }
+void TPersistentMemory::SetDataLength(uint32_t n) {
+    data_.assign(n, 0);
+}
 
 bool TPersistentMemory::Equals(const TPersistentMemory& other) const {
     return !data_.empty() && data_.size() == other.data_.size() &&
@@ -17,8 +19,8 @@ bool TPersistentMemory::ShouldWriteData(const TPersistentMemory* ancestor) const
 
 void TPersistentMemory::WriteData(TStream& stream) const {
     const uint32_t n = DataLength();
-    const uint8_t header[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
-                               static_cast<uint8_t>(n >> 24)};
+    const uint8_t header[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                               static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
     stream.WriteBuffer(header, 4);
     if (n) stream.WriteBuffer(data_.data(), n);
 }
@@ -31,7 +33,8 @@ bool TPersistentMemory::ReadData(TStream& stream) {
         return false;
     }
     const uint32_t n = static_cast<uint32_t>(header[0]) | (static_cast<uint32_t>(header[1]) << 8) |
-                       (static_cast<uint32_t>(header[2]) << 16) | (static_cast<uint32_t>(header[3]) << 24);
+                       (static_cast<uint32_t>(header[2]) << 16) |
+                       (static_cast<uint32_t>(header[3]) << 24);
     // Checked before allocating: a damaged length never allocates or reads past the data.
     if (static_cast<int64_t>(n) > stream.Size() - stream.Position()) {
         stream.Seek(0, TSeekOrigin::soEnd);

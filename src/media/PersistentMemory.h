@@ -8,7 +8,7 @@
 class TStream;
 
 class TPersistentMemory {
-public:
+  public:
     TPersistentMemory() = default;
     virtual ~TPersistentMemory() = default;
     TPersistentMemory(const TPersistentMemory&) = default;
@@ -34,6 +34,6 @@ public:
     // block is left empty and the stream is moved to its end. Returns false then.
     bool ReadData(TStream& stream);
 
-private:
+  private:
     std::vector<uint8_t> data_;
 };

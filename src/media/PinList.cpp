@@ -3,7 +3,9 @@
 #include "media/MediaErrors.h"
 #include "platform/ComEnum.h"
 
-TPinList::TPinList(IBaseFilter* filter) : filter_(filter) { Update(); }
+TPinList::TPinList(IBaseFilter* filter) : filter_(filter) {
+    Update();
+}
 
 void TPinList::Update() {
     pins_.clear();
@@ -22,7 +24,8 @@ void TPinList::PinInfoAt(int index, PIN_INFO& info) const {
     ComPtr<IPin> pin = PinAt(index);
     FreePinInfo(info);
     if (pin && FAILED(pin->QueryPinInfo(&info))) info = PIN_INFO{};
-    info.achName[MAX_PIN_NAME - 1] = '\0'; // whatever the pin wrote, the name ends inside the record
+    info.achName[MAX_PIN_NAME - 1] =
+        '\0'; // whatever the pin wrote, the name ends inside the record
 }
 
 void TPinList::Delete(int index) {

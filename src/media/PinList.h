@@ -5,7 +5,7 @@
 #include <vector>
 
 class TPinList {
-public:
+  public:
     // CreateForFilter: lists filter's pins at once (none for a null filter).
     explicit TPinList(IBaseFilter* filter);
     TPinList(const TPinList&) = delete;
@@ -24,7 +24,7 @@ public:
     void Delete(int index);
     IBaseFilter* Filter() const noexcept { return filter_.Get(); }
 
-private:
+  private:
     ComPtr<IBaseFilter> filter_;
     std::vector<ComPtr<IPin>> pins_;
 };

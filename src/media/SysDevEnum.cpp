@@ -10,7 +10,9 @@ constexpr size_t kMaxFriendlyName = 255;
 
 TSysDevEnum::TSysDevEnum() = default;
 
-TSysDevEnum::TSysDevEnum(const GUID& category) { SelectCategory(category); }
+TSysDevEnum::TSysDevEnum(const GUID& category) {
+    SelectCategory(category);
+}
 
 ComPtr<IEnumMoniker> TSysDevEnum::CreateClassEnumerator() const {
     ComPtr<ICreateDevEnum> devEnum;
@@ -32,9 +34,11 @@ void TSysDevEnum::SelectCategory(const GUID& category) {
         if (monikers->Next(1, moniker.Put(), &fetched) != S_OK || !moniker) break;
         TDeviceEntry entry{{}, GUID_NULL};
         ComPtr<IPropertyBag> bag;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) && bag) {
+        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
+            bag) {
             std::string value;
-            if (SUCCEEDED(bag->Read("FriendlyName", value))) entry.FriendlyName = Utf8Truncate(value, kMaxFriendlyName);
+            if (SUCCEEDED(bag->Read("FriendlyName", value)))
+                entry.FriendlyName = Utf8Truncate(value, kMaxFriendlyName);
             value.clear();
             if (SUCCEEDED(bag->Read("CLSID", value))) entry.CLSID = StringToGuid(value);
         }

@@ -12,7 +12,7 @@ struct TDeviceEntry {
 };
 
 class TSysDevEnum {
-public:
+  public:
     // An enumerator with no category selected and an empty list.
     TSysDevEnum();
     // CreateForCategory: constructs and selects category.
@@ -30,7 +30,7 @@ public:
     // none out of range or when the platform now has fewer devices.
     ComPtr<IMoniker> GetDeviceMoniker(int index) const;
 
-private:
+  private:
     ComPtr<IEnumMoniker> CreateClassEnumerator() const;
 
     GUID category_ = GUID_NULL;

@@ -36,8 +36,10 @@ bool TryDigits(std::string_view s, int& out) {
     int v = 0;
     for (char c : s) {
         if (c < '0' || c > '9') return false;
-        if (v < 100000000) v = v * 10 + (c - '0');
-        else v = 999999999;
+        if (v < 100000000)
+            v = v * 10 + (c - '0');
+        else
+            v = 999999999;
     }
     out = v;
     return true;
@@ -125,8 +127,8 @@ std::string DateTimeToInternetText(bool isGMT, TDateTime value) {
     value = InCalendar(value);
     int y, mo, d;
     DecodeDate(value, y, mo, d);
-    return Format("%s, %d %s %d %s %s", kNetWeekdayNames[DayOfWeek(value)], d, kNetMonthNames[mo], y,
-                  TimeText(value).c_str(), ZoneOffsetText(isGMT, UtcOffset()).c_str());
+    return Format("%s, %d %s %d %s %s", kNetWeekdayNames[DayOfWeek(value)], d, kNetMonthNames[mo],
+                  y, TimeText(value).c_str(), ZoneOffsetText(isGMT, UtcOffset()).c_str());
 }
 
 std::string HttpDateText(TDateTime value) {
@@ -208,8 +210,8 @@ TDateTime ZoneTextToOffset(std::string_view text) {
     // substr keeps within a short text: "+01" has no minutes and reads as 0.
     int h, m;
     TDateTime r;
-    if (!TryDigits(z.substr(1, 2), h) || !TryDigits(z.substr(std::min<size_t>(3, z.size()), 2), m) ||
-        !TryEncodeTime(h, m, 0, 0, r))
+    if (!TryDigits(z.substr(1, 2), h) ||
+        !TryDigits(z.substr(std::min<size_t>(3, z.size()), 2), m) || !TryEncodeTime(h, m, 0, 0, r))
         return 0;
     return z[0] == '-' ? -r : r;
 }
@@ -291,6 +293,7 @@ int64_t FileSizeOf(const std::string& fileName) {
     const int err = errno;
     ::close(fd);
     if (rc != 0)
-        throw ENetException(Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(err)));
+        throw ENetException(
+            Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(err)));
     return int64_t(st.st_size);
 }

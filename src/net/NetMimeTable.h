@@ -12,7 +12,7 @@
 #include <vector>
 
 class TNetMimeTable {
-public:
+  public:
     using TBuildCacheEvent = std::function<void(TNetMimeTable& table)>;
 
     // With fillNow the cache is built at once (see BuildCache).
@@ -53,11 +53,11 @@ public:
     // comment) to `lines`: each replaces the line of its extension or is added.
     static void ApplySystemTypes(std::string_view mimeTypesText, TStringList& lines);
 
-protected:
+  protected:
     // Built-in lines, then the system list; loaded with "=".
     virtual void BuildDefaultCache();
 
-private:
+  private:
     void AddLocked(std::string extension, std::string mimeType);
     bool LookupLocked(const std::string& extension, std::string& mimeType) const;
 

@@ -28,8 +28,7 @@ struct ThreadCountFinaliser {
 
 // Runs `step` and keeps the first exception it raises in `first`; used where
 // every phase must run even when an earlier one failed.
-template <class F>
-void RunKeepingFirstException(F&& step, std::exception_ptr& first) {
+template <class F> void RunKeepingFirstException(F&& step, std::exception_ptr& first) {
     try {
         step();
     } catch (...) {
@@ -50,7 +49,9 @@ TNetBaseThread::TNetBaseThread() {
     }
 }
 
-TNetBaseThread::~TNetBaseThread() { TerminateAndJoinOSThread(); }
+TNetBaseThread::~TNetBaseThread() {
+    TerminateAndJoinOSThread();
+}
 
 void TNetBaseThread::Run() {
     bool skip;
@@ -145,7 +146,9 @@ void TNetBaseThread::SetPriority(TNetThreadPriority value) {
 // ---------------------------------------------------------------------------
 // TNetThread
 
-TNetThread::TNetThread() { ChangeThreadCount(+1); }
+TNetThread::TNetThread() {
+    ChangeThreadCount(+1);
+}
 
 TNetThread::~TNetThread() {
     SetFreeOnTerminate(false);
@@ -174,7 +177,8 @@ void TNetThread::StartThread() {
 
 void TNetThread::StopThread() {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!IsStoppedLocked() && StopMode() == TNetThreadStopMode::smTerminate) TerminateThreadLocked();
+    if (!IsStoppedLocked() && StopMode() == TNetThreadStopMode::smTerminate)
+        TerminateThreadLocked();
     stopped_ = true;
     wake_.notify_all();
 }
@@ -212,7 +216,9 @@ std::string TNetThread::TerminatingExceptionText() const {
     return exceptionText_;
 }
 
-void TNetThread::CleanupStep() { threadData_.reset(); }
+void TNetThread::CleanupStep() {
+    threadData_.reset();
+}
 
 void TNetThread::ReportException(const std::exception& e) {
     if (OnException) OnException(*this, e);
@@ -228,7 +234,8 @@ int32_t TNetThread::ThreadCount() {
 }
 
 void TNetThread::WaitAllThreadsEnded(std::chrono::milliseconds step) {
-    while (ThreadCount() > 0) std::this_thread::sleep_for(step);
+    while (ThreadCount() > 0)
+        std::this_thread::sleep_for(step);
 }
 
 void TNetThread::RunLoop() {

@@ -43,7 +43,7 @@ enum class TNetThreadPriority : int {
 
 // Per-run object handed to a thread; the thread owns it and CleanupStep frees it.
 class TNetThreadData {
-public:
+  public:
     virtual ~TNetThreadData() = default;
 };
 
@@ -51,7 +51,7 @@ public:
 // terminate, identifier, resume, wait-for. Its lock (lock_) guards
 // terminated_, suspended_, finished_ and the flags of TNetThread.
 class TNetBaseThread {
-public:
+  public:
     TNetBaseThread(const TNetBaseThread&) = delete;
     TNetBaseThread& operator=(const TNetBaseThread&) = delete;
     virtual ~TNetBaseThread();
@@ -78,7 +78,7 @@ public:
     // normal class (raising priority needs privileges on Linux).
     void SetPriority(TNetThreadPriority value);
 
-protected:
+  protected:
     TNetBaseThread();
     // The thread body; runs only when the thread was not terminated before it
     // first ran.
@@ -96,7 +96,7 @@ protected:
     bool suspended_ = true;                // guarded by lock_
     bool finished_ = false;                // guarded by lock_
 
-private:
+  private:
     void Run();
     void ApplyPriority();
 
@@ -106,7 +106,7 @@ private:
 };
 
 class TNetThread : public TNetBaseThread {
-public:
+  public:
     using TExceptionEvent = std::function<void(TNetThread& thread, const std::exception& e)>;
     using TStoppedEvent = std::function<void(TNetThread& thread)>;
 
@@ -155,9 +155,10 @@ public:
     static int32_t ThreadCount();
     // Waits, checking every `step`, until no thread object is alive. Also run
     // at process exit (static destruction of the network library).
-    static void WaitAllThreadsEnded(std::chrono::milliseconds step = std::chrono::milliseconds(5000));
+    static void
+    WaitAllThreadsEnded(std::chrono::milliseconds step = std::chrono::milliseconds(5000));
 
-protected:
+  protected:
     void Execute() final;
 
     virtual void AfterLoop() {}
@@ -169,7 +170,7 @@ protected:
     virtual void ReportStopped();
     virtual void LoopStep() = 0;
 
-private:
+  private:
     bool IsStoppedLocked() const { return terminated_ || stopped_ || suspended_; }
     void TerminateThreadLocked();
     void RunLoop();

@@ -34,9 +34,11 @@ void TNetURI::SplitPathPart(std::string_view text) {
     const std::string_view beforeParams =
         paramStart == std::string_view::npos ? text : text.substr(0, paramStart);
     const size_t lastSlash = beforeParams.rfind('/');
-    path_ = lastSlash == std::string_view::npos ? std::string() : std::string(text.substr(0, lastSlash + 1));
+    path_ = lastSlash == std::string_view::npos ? std::string()
+                                                : std::string(text.substr(0, lastSlash + 1));
     document_ = std::string(beforeParams.substr(path_.size()));
-    params_ = paramStart == std::string_view::npos ? std::string() : std::string(text.substr(paramStart));
+    params_ =
+        paramStart == std::string_view::npos ? std::string() : std::string(text.substr(paramStart));
 }
 
 void TNetURI::SetURI(std::string_view uri) {

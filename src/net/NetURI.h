@@ -4,7 +4,7 @@
 #include <string_view>
 
 class TNetURI {
-public:
+  public:
     // Splits `uri` when it is not empty.
     explicit TNetURI(std::string_view uri = {});
 
@@ -31,7 +31,7 @@ public:
     // "+" is left as it is.
     static std::string URLDecode(std::string_view text);
 
-private:
+  private:
     void SplitPathPart(std::string_view text);
 
     std::string uri_, protocol_, host_, port_, path_, document_, params_, bookmark_, username_,

@@ -3,6 +3,6 @@
 #include "platform/ClassRegistry.h"
 
 HRESULT WMCreateWriterNetworkSink(IWMWriterNetworkSink** sink) {
-    return CoCreateInstance(CLSID_WMWriterNetworkSink, nullptr, CLSCTX_INPROC_SERVER, IID_IWMWriterNetworkSink,
-                            reinterpret_cast<void**>(sink));
+    return CoCreateInstance(CLSID_WMWriterNetworkSink, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_IWMWriterNetworkSink, reinterpret_cast<void**>(sink));
 }

@@ -26,10 +26,13 @@ constexpr size_t kMaxChunkPayload = 0xFFFF - 8;
 
 uint64_t Le64(const uint8_t* p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
 
 void ChunkHeader(uint8_t out[12], uint16_t type, size_t payload, uint32_t seq) {
     const uint16_t len = uint16_t(payload + 8);
@@ -214,7 +217,7 @@ struct AsfStreamServer::Viewer {
     const int fd;
     std::thread thread;
     ViewerKind kind = ViewerKind::Plain;
-    bool admitted = false; // counted in streaming_ (guarded by the server's lock_)
+    bool admitted = false;   // counted in streaming_ (guarded by the server's lock_)
     bool registered = false; // receives packets (guarded by the server's lock_)
     std::atomic<bool> finished{false};
 
@@ -232,7 +235,9 @@ AsfStreamServer::AsfStreamServer() {
     packetizer_.OnPacket = [this](Bytes packet) { PushPacket(std::move(packet)); };
 }
 
-AsfStreamServer::~AsfStreamServer() { Close(); }
+AsfStreamServer::~AsfStreamServer() {
+    Close();
+}
 
 void AsfStreamServer::SetBindAddress(std::string address) {
     std::lock_guard<std::mutex> g(lock_);
@@ -509,9 +514,8 @@ void AsfStreamServer::Stream(const std::shared_ptr<Viewer>& v) {
         Packet p;
         {
             std::unique_lock<std::mutex> g(v->m);
-            while (!v->cv.wait_for(g, std::chrono::milliseconds(250), [&] {
-                return !v->queue.empty() || v->closed || v->eos;
-            })) {
+            while (!v->cv.wait_for(g, std::chrono::milliseconds(250),
+                                   [&] { return !v->queue.empty() || v->closed || v->eos; })) {
                 // Idle: notice a viewer that went away while nothing was sent.
                 if (PeerGone(v->fd)) return;
             }

@@ -24,7 +24,7 @@
 // Splits a raw ASF byte stream into header (header object plus the 50-byte data
 // object header) and data packets of the size the file properties announce.
 class AsfPacketizer {
-public:
+  public:
     using Bytes = std::vector<uint8_t>;
     std::function<void(Bytes header, uint32_t packetSize)> OnHeader;
     std::function<void(Bytes packet)> OnPacket;
@@ -41,18 +41,18 @@ public:
     static bool ParseHeader(const uint8_t* data, size_t len, uint64_t& headerObjectSize,
                             uint32_t& packetSize);
 
-private:
+  private:
     Bytes pending_;
-    size_t consumed_ = 0;      // bytes of pending_ already handed out
+    size_t consumed_ = 0; // bytes of pending_ already handed out
     bool headerDone_ = false;
     bool failed_ = false;
     uint32_t packetSize_ = 0;
-    uint64_t dataLeft_ = 0;    // packet bytes the data object still holds; 0 = open-ended
+    uint64_t dataLeft_ = 0; // packet bytes the data object still holds; 0 = open-ended
     bool dataBounded_ = false;
 };
 
 class AsfStreamServer {
-public:
+  public:
     using Bytes = std::vector<uint8_t>;
     enum class ViewerKind { Describe, Play, Plain };
 
@@ -98,7 +98,7 @@ public:
     // latency measurements); must be cheap and thread-safe.
     std::function<void(uint64_t packetIndex)> OnPacketSent;
 
-private:
+  private:
     struct Viewer;
     using Packet = std::shared_ptr<const Bytes>;
 

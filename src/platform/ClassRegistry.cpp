@@ -49,7 +49,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, voi
     return hr;
 }
 
-TClassRegistration::TClassRegistration(REFCLSID clsid, TClassFactory factory) : clsid_(clsid), hadPrevious_(false) {
+TClassRegistration::TClassRegistration(REFCLSID clsid, TClassFactory factory)
+    : clsid_(clsid), hadPrevious_(false) {
     Registry& r = TheRegistry();
     std::lock_guard g(r.lock);
     auto it = r.table.find(clsid);

@@ -33,8 +33,7 @@ HRESULT CreateInstance(REFCLSID clsid, ComPtr<T>& out, DWORD clsContext = CLSCTX
 
 // Factory for an implementation class constructed with the given arguments
 // (copied into the factory).
-template <class Impl, class... Args>
-TClassFactory MakeClassFactory(Args... args) {
+template <class Impl, class... Args> TClassFactory MakeClassFactory(Args... args) {
     return [=](REFIID iid, void** out) -> HRESULT {
         auto obj = MakeComObject<Impl>(args...);
         return obj->QueryInterface(iid, out);
@@ -44,13 +43,13 @@ TClassFactory MakeClassFactory(Args... args) {
 // Scoped registration for tests: registers on construction, puts back the
 // previous factory (or none) on destruction.
 class TClassRegistration {
-public:
+  public:
     TClassRegistration(REFCLSID clsid, TClassFactory factory);
     ~TClassRegistration();
     TClassRegistration(const TClassRegistration&) = delete;
     TClassRegistration& operator=(const TClassRegistration&) = delete;
 
-private:
+  private:
     CLSID clsid_;
     TClassFactory previous_;
     bool hadPrevious_;

@@ -33,7 +33,8 @@ struct FILTER_INFO {
 };
 
 struct IEnumMediaTypes : IUnknown {
-    static constexpr GUID Iid{0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+    static constexpr GUID Iid{
+        0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
     using Base = IUnknown;
     // Up to count records, each allocated with CoTaskMemAlloc (format block
     // likewise) and handed over: free with DeleteMediaType. S_OK when all were
@@ -45,7 +46,8 @@ struct IEnumMediaTypes : IUnknown {
 };
 
 struct IPin : IUnknown {
-    static constexpr GUID Iid{0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+    static constexpr GUID Iid{
+        0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
     using Base = IUnknown;
     // Connects this output pin to receivePin (type may be null: any).
     virtual HRESULT Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) = 0;
@@ -61,7 +63,8 @@ struct IPin : IUnknown {
 };
 
 struct IEnumPins : IUnknown {
-    static constexpr GUID Iid{0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+    static constexpr GUID Iid{
+        0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
     using Base = IUnknown;
     virtual HRESULT Next(ULONG count, IPin** out, ULONG* fetched) = 0;
     virtual HRESULT Skip(ULONG count) = 0;
@@ -70,7 +73,8 @@ struct IEnumPins : IUnknown {
 };
 
 struct IMediaFilter : IPersist {
-    static constexpr GUID Iid{0x56A86899, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+    static constexpr GUID Iid{
+        0x56A86899, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
     using Base = IPersist;
     virtual HRESULT Stop() = 0;
     virtual HRESULT Pause() = 0;
@@ -81,7 +85,8 @@ struct IMediaFilter : IPersist {
 };
 
 struct IBaseFilter : IMediaFilter {
-    static constexpr GUID Iid{0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+    static constexpr GUID Iid{
+        0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
     using Base = IMediaFilter;
     virtual HRESULT EnumPins(IEnumPins** out) = 0;
     virtual HRESULT FindPin(const std::string& id, IPin** out) = 0;
@@ -92,7 +97,8 @@ struct IBaseFilter : IMediaFilter {
 };
 
 struct IEnumFilters : IUnknown {
-    static constexpr GUID Iid{0x56A86893, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+    static constexpr GUID Iid{
+        0x56A86893, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
     using Base = IUnknown;
     virtual HRESULT Next(ULONG count, IBaseFilter** out, ULONG* fetched) = 0;
     virtual HRESULT Skip(ULONG count) = 0;
@@ -102,7 +108,8 @@ struct IEnumFilters : IUnknown {
 
 // Output pin format control of a capture filter.
 struct IAMStreamConfig : IUnknown {
-    static constexpr GUID Iid{0xC6E13340, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+    static constexpr GUID Iid{
+        0xC6E13340, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
     using Base = IUnknown;
     // Fixes the pin's format; the caller keeps its record.
     virtual HRESULT SetFormat(const AM_MEDIA_TYPE* type) = 0;
@@ -114,7 +121,8 @@ struct IAMStreamConfig : IUnknown {
 
 // One input line of an audio capture filter (one per input pin).
 struct IAMAudioInputMixer : IUnknown {
-    static constexpr GUID Iid{0x54C39221, 0x8380, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+    static constexpr GUID Iid{
+        0x54C39221, 0x8380, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
     using Base = IUnknown;
     // Non-zero switches the line on (callers pass -1, all bits set).
     virtual HRESULT put_Enable(BOOL enable) = 0;
@@ -127,7 +135,8 @@ struct IAMAudioInputMixer : IUnknown {
 
 // Output file of a writer filter (ASF writer, file writer).
 struct IFileSinkFilter : IUnknown {
-    static constexpr GUID Iid{0x00855B90, 0xCE1B, 0x11D0, {0xBD, 0x4F, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+    static constexpr GUID Iid{
+        0x00855B90, 0xCE1B, 0x11D0, {0xBD, 0x4F, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
     using Base = IUnknown;
     // type may be null.
     virtual HRESULT SetFileName(const std::string& fileName, const AM_MEDIA_TYPE* type) = 0;

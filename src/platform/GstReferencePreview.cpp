@@ -49,7 +49,8 @@ bool TGstReferencePreview::Start(std::string& error) {
     // converter and sink, as the components build them.
     const char* description =
         "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=240,framerate=30/1 ! "
-        "tee ! queue ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0 ! "
+        "tee ! queue ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0 "
+        "! "
         "videoconvert ! appsink name=out caps=video/x-raw,format=BGRx sync=false async=false "
         "enable-last-sample=false max-buffers=1 drop=true";
     GError* parseError = nullptr;
@@ -80,4 +81,6 @@ void TGstReferencePreview::Stop() {
     state_->Pipeline.reset();
 }
 
-uint64_t TGstReferencePreview::Frames() const { return state_->Frames; }
+uint64_t TGstReferencePreview::Frames() const {
+    return state_->Frames;
+}

@@ -6,11 +6,13 @@ namespace {
 constexpr size_t kClassIdSize = 16;
 
 void PutLE(std::vector<uint8_t>& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 uint64_t GetLE(const uint8_t* p, int bytes) {
     uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+    for (int i = 0; i < bytes; ++i)
+        v |= static_cast<uint64_t>(p[i]) << (8 * i);
     return v;
 }
 } // namespace
@@ -39,7 +41,8 @@ HRESULT OleLoadFromStream(std::span<const uint8_t> stream, REFIID iid, void** ou
     clsid.Data1 = static_cast<uint32_t>(GetLE(stream.data(), 4));
     clsid.Data2 = static_cast<uint16_t>(GetLE(stream.data() + 4, 2));
     clsid.Data3 = static_cast<uint16_t>(GetLE(stream.data() + 6, 2));
-    for (int i = 0; i < 8; ++i) clsid.Data4[i] = stream[8 + i];
+    for (int i = 0; i < 8; ++i)
+        clsid.Data4[i] = stream[8 + i];
     ComPtr<IPersistStream> object;
     HRESULT hr = CreateInstance(clsid, object);
     if (FAILED(hr)) return hr;

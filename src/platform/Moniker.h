@@ -15,13 +15,15 @@
 #include <vector>
 
 struct IPersist : IUnknown {
-    static constexpr GUID Iid{0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IUnknown;
     virtual HRESULT GetClassID(CLSID* clsid) = 0;
 };
 
 struct IPersistStream : IPersist {
-    static constexpr GUID Iid{0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IPersist;
     virtual HRESULT IsDirty() { return S_FALSE; }
     // Restores the object from exactly these bytes (what Save appended);
@@ -33,14 +35,16 @@ struct IPersistStream : IPersist {
 
 // Bind contexts are never used (callers pass none); declared for signatures.
 struct IBindCtx : IUnknown {
-    static constexpr GUID Iid{0x0000000E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x0000000E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IUnknown;
 };
 
 // Named values of a device: "FriendlyName", "CLSID" (registry form with
 // braces), "DevicePath". Values are UTF-8 text.
 struct IPropertyBag : IUnknown {
-    static constexpr GUID Iid{0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+    static constexpr GUID Iid{
+        0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
     using Base = IUnknown;
     // S_OK with the value; a failure code (E_INVALIDARG) when the bag has no such value.
     virtual HRESULT Read(const std::string& name, std::string& value) = 0;
@@ -48,7 +52,8 @@ struct IPropertyBag : IUnknown {
 };
 
 struct IMoniker : IPersistStream {
-    static constexpr GUID Iid{0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IPersistStream;
     // A new object (a device moniker: a new capture filter) answering iid.
     virtual HRESULT BindToObject(IBindCtx* ctx, IMoniker* left, REFIID iid, void** out) = 0;
@@ -60,7 +65,8 @@ struct IMoniker : IPersistStream {
 };
 
 struct IEnumMoniker : IUnknown {
-    static constexpr GUID Iid{0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IUnknown;
     // Up to count monikers into out (each an added reference); S_OK when all
     // were fetched, S_FALSE when fewer. fetched may be null when count is 1.

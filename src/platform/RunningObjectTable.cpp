@@ -6,8 +6,9 @@ namespace {
 
 // "!" + item: the name an item moniker shows and registers under.
 class TItemMoniker final : public TComObject<IMoniker> {
-public:
-    TItemMoniker(std::string delimiter, std::string item) : name_(std::move(delimiter) + std::move(item)) {}
+  public:
+    TItemMoniker(std::string delimiter, std::string item)
+        : name_(std::move(delimiter) + std::move(item)) {}
 
     HRESULT GetClassID(CLSID* clsid) override {
         if (!clsid) return E_POINTER;
@@ -37,9 +38,10 @@ public:
         return SUCCEEDED(other->GetDisplayName(nullptr, nullptr, n)) && n == name_ ? S_OK : S_FALSE;
     }
 
-    static constexpr GUID kClassId{0x00000304, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID kClassId{
+        0x00000304, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-private:
+  private:
     std::string name_;
 };
 
@@ -50,7 +52,7 @@ struct TEntry {
 };
 
 class TRunningObjectTable final : public TComObject<IRunningObjectTable> {
-public:
+  public:
     HRESULT Register(DWORD, IUnknown* object, IMoniker* name, DWORD* cookie) override {
         if (!object || !name || !cookie) return E_INVALIDARG;
         *cookie = 0;
@@ -61,7 +63,8 @@ public:
         if (!identity) return E_NOINTERFACE;
         std::lock_guard g(lock_);
         bool taken = false;
-        for (const auto& e : entries_) taken = taken || e.name == display;
+        for (const auto& e : entries_)
+            taken = taken || e.name == display;
         *cookie = ++lastCookie_;
         entries_.push_back({*cookie, display, identity});
         return taken ? MK_S_MONIKERALREADYREGISTERED : S_OK;
@@ -97,7 +100,8 @@ public:
     std::vector<std::string> RegisteredNames() override {
         std::lock_guard g(lock_);
         std::vector<std::string> names;
-        for (const auto& e : entries_) names.push_back(e.name);
+        for (const auto& e : entries_)
+            names.push_back(e.name);
         return names;
     }
     bool NameOf(IUnknown* object, std::string& name) {
@@ -113,7 +117,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::mutex lock_; // guards entries_ and lastCookie_
     std::vector<TEntry> entries_;
     DWORD lastCookie_ = 0;
@@ -151,4 +155,6 @@ HRESULT CreateItemMoniker(const std::string& delimiter, const std::string& item,
     return S_OK;
 }
 
-bool RunningObjectName(IUnknown* object, std::string& name) { return TheTable().NameOf(object, name); }
+bool RunningObjectName(IUnknown* object, std::string& name) {
+    return TheTable().NameOf(object, name);
+}

@@ -8,7 +8,8 @@
 #include <vector>
 
 struct IRunningObjectTable : IUnknown {
-    static constexpr GUID Iid{0x00000010, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x00000010, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = IUnknown;
     // Holds a reference on object until revoked; *cookie is never 0 on success.
     // MK_S_MONIKERALREADYREGISTERED when the name is already taken (both stay).

@@ -41,7 +41,8 @@ inline constexpr HRESULT E_HANDLE = MakeResult(0x80070006);
 inline constexpr HRESULT E_ACCESSDENIED = MakeResult(0x80070005);
 
 struct IUnknown {
-    static constexpr GUID Iid{0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    static constexpr GUID Iid{
+        0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     using Base = void;
 
     // On success *out holds an added reference; on failure *out is null.
@@ -49,15 +50,14 @@ struct IUnknown {
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 
-protected:
+  protected:
     virtual ~IUnknown() = default;
 };
 inline constexpr const GUID& IID_IUnknown = IUnknown::Iid;
 
 // Owning interface pointer: one reference per non-null ComPtr.
-template <class T>
-class ComPtr {
-public:
+template <class T> class ComPtr {
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     // Adds a reference (the caller keeps its own).
@@ -112,16 +112,14 @@ public:
     }
 
     // Interface query into another ComPtr; E_POINTER when this one is empty.
-    template <class U>
-    HRESULT As(ComPtr<U>& out) const {
+    template <class U> HRESULT As(ComPtr<U>& out) const {
         if (!p_) {
             out.Reset();
             return E_POINTER;
         }
         return p_->QueryInterface(U::Iid, out.PutVoid());
     }
-    template <class U>
-    ComPtr<U> Query() const {
+    template <class U> ComPtr<U> Query() const {
         ComPtr<U> r;
         As(r);
         return r;
@@ -130,13 +128,12 @@ public:
     friend bool operator==(const ComPtr& a, const ComPtr& b) noexcept { return a.p_ == b.p_; }
     friend bool operator==(const ComPtr& a, std::nullptr_t) noexcept { return a.p_ == nullptr; }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 
 // Interface query on a raw pointer (null-safe).
-template <class U>
-ComPtr<U> QueryAs(IUnknown* p) {
+template <class U> ComPtr<U> QueryAs(IUnknown* p) {
     ComPtr<U> r;
     if (p) p->QueryInterface(U::Iid, r.PutVoid());
     return r;
@@ -146,11 +143,10 @@ ComPtr<U> QueryAs(IUnknown* p) {
 // queries for both interfaces and every interface they extend (IUnknown by the
 // first one, so identity is stable). The count is atomic: objects are shared
 // with streaming threads. Create instances with MakeComObject.
-template <class... Interfaces>
-class TComObject : public Interfaces... {
+template <class... Interfaces> class TComObject : public Interfaces... {
     static_assert(sizeof...(Interfaces) > 0, "TComObject needs at least one interface");
 
-public:
+  public:
     HRESULT QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -171,7 +167,7 @@ public:
     TComObject(const TComObject&) = delete;
     TComObject& operator=(const TComObject&) = delete;
 
-protected:
+  protected:
     TComObject() = default;
     ~TComObject() override = default;
 
@@ -179,9 +175,8 @@ protected:
     // returns in *out (which the caller has already set to null).
     virtual HRESULT QueryOtherInterface(REFIID, void**) { return E_NOINTERFACE; }
 
-private:
-    template <class I>
-    static void* MatchChain(I* p, REFIID iid) {
+  private:
+    template <class I> static void* MatchChain(I* p, REFIID iid) {
         if (iid == I::Iid) return p;
         if constexpr (!std::is_void_v<typename I::Base>) {
             return MatchChain<typename I::Base>(p, iid);
@@ -194,7 +189,6 @@ private:
 };
 
 // Creates a reference-counted object; the returned ComPtr holds the only reference.
-template <class T, class... Args>
-ComPtr<T> MakeComObject(Args&&... args) {
+template <class T, class... Args> ComPtr<T> MakeComObject(Args&&... args) {
     return ComPtr<T>(new T(std::forward<Args>(args)...));
 }

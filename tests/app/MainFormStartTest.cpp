@@ -5,8 +5,8 @@
 #include "app/StatusBar.h"
 #include "app/Widgets.h"
 
-#include <QAction>
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>

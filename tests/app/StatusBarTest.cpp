@@ -1,8 +1,8 @@
 // The status bar and the clock's timer: texts set faster than the panel
 // repaints are never lost, both text paths leave ink, and ticks keep their
 // pace.
-#include "AppTestSupport.h"
 #include "app/StatusBar.h"
+#include "AppTestSupport.h"
 #include "app/Timer.h"
 #include "app/Widgets.h"
 
@@ -67,7 +67,8 @@ TEST_F(StatusBar, PlainAndAccentedTextsBothPaint) {
     EXPECT_GT(plain, empty + 20);
 
     status->SetPanelText(0, "d\xC3\xA9j\xC3\xA0 vu \xE2\x80\x94 \xC3\xA9t\xC3\xA9"); // beyond ASCII
-    ASSERT_TRUE(PumpUntil([&] { return status->ShownText(0).startsWith(QString::fromUtf8("d\xC3\xA9")); }, 2000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return status->ShownText(0).startsWith(QString::fromUtf8("d\xC3\xA9")); }, 2000));
     EXPECT_GT(InkIn(0), empty + 20);
 
     status->SetPanelText(0, "");

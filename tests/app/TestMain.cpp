@@ -1,7 +1,7 @@
 // The test program's entry: one QApplication for every case, on the
 // offscreen platform unless the caller chose another.
-#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
+#include "platform/GstSanitizerSuppressions.h"
 
 #include <QApplication>
 #include <QDir>

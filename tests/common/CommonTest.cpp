@@ -68,8 +68,9 @@ TEST(Guid, FormatsInRegistryFormAndParsesBack) {
 
 TEST(Guid, MalformedTextsRaiseWithTheText) {
     GUID g;
-    for (const char* bad : {"", "{860BB310-5D01-11D0-BD3B-00A0C911CE8}", "860BB310-5D01-11D0-BD3B-00A0C911CE86",
-                            "{860BB310-5D01-11D0-BD3B-00A0C911CE8G}", "{860BB310+5D01-11D0-BD3B-00A0C911CE86}"})
+    for (const char* bad :
+         {"", "{860BB310-5D01-11D0-BD3B-00A0C911CE8}", "860BB310-5D01-11D0-BD3B-00A0C911CE86",
+          "{860BB310-5D01-11D0-BD3B-00A0C911CE8G}", "{860BB310+5D01-11D0-BD3B-00A0C911CE86}"})
         EXPECT_FALSE(TryStringToGuid(bad, g)) << bad;
     try {
         StringToGuid("xyz");

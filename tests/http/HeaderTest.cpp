@@ -54,9 +54,11 @@ TEST(HeaderList, FoldingCutsOutsideQuotesAndRoundTrips) {
     h.SetFieldValue("Long", value);
     h.Add("After: y");
     ASSERT_GT(h.Count(), 3);
-    for (int i = 2; i < h.Count() - 1; ++i) EXPECT_EQ(h[i][0], ' ') << h[i];
+    for (int i = 2; i < h.Count() - 1; ++i)
+        EXPECT_EQ(h[i][0], ' ') << h[i];
     bool quotedKept = false;
-    for (const auto& line : h) quotedKept |= line.find("\"quoted, not cut here\"") != std::string::npos;
+    for (const auto& line : h)
+        quotedKept |= line.find("\"quoted, not cut here\"") != std::string::npos;
     EXPECT_TRUE(quotedKept);
     EXPECT_EQ(h.GetFieldValue("Long"), value);
     // Replacing a folded field removes all its continuation lines.
@@ -200,7 +202,8 @@ TEST(Base64, RoundTripAndPadding) {
     EXPECT_EQ(DecodeBase64Text("Zm8="), "fo");
     EXPECT_EQ(DecodeBase64Text("dXNlcjpwYXNz"), "user:pass");
     std::string all;
-    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    for (int i = 0; i < 256; ++i)
+        all += static_cast<char>(i);
     EXPECT_EQ(DecodeBase64Text(EncodeBase64Text(all)), all);
 }
 
@@ -228,13 +231,15 @@ TEST(Authentication, BasicIsRegisteredAndAnswers) {
 
 TEST(Authentication, RegisteringTwiceRaises) {
     try {
-        RegisterAuthenticationMethod("Basic", "TOther", [] { return std::make_unique<TNetBasicAuthentication>(); });
+        RegisterAuthenticationMethod("Basic", "TOther",
+                                     [] { return std::make_unique<TNetBasicAuthentication>(); });
         FAIL() << "no exception";
     } catch (const ENetAlreadyRegisteredAuthenticationMethod& e) {
         EXPECT_EQ(e.Message(), "This authentication method is already registered with class name "
                                "TNetBasicAuthentication.");
     }
-    RegisterAuthenticationMethod("Test", "TTest", [] { return std::make_unique<TNetBasicAuthentication>(); });
+    RegisterAuthenticationMethod("Test", "TTest",
+                                 [] { return std::make_unique<TNetBasicAuthentication>(); });
     EXPECT_NE(FindAuthenticationMethod("TEST"), nullptr);
     UnregisterAuthenticationMethod("test");
     EXPECT_EQ(FindAuthenticationMethod("Test"), nullptr);

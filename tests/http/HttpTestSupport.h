@@ -19,7 +19,7 @@
 namespace httptest {
 
 class RawClient {
-public:
+  public:
     explicit RawClient(int port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -62,8 +62,7 @@ public:
     }
     // Reads until `count` bytes arrived or timeout / close.
     std::string ReadAtLeast(size_t count, int timeoutMs = 5000) {
-        return ReadWhile([count](const std::string& out) { return out.size() < count; },
-                         timeoutMs);
+        return ReadWhile([count](const std::string& out) { return out.size() < count; }, timeoutMs);
     }
     // Reads until the received bytes contain `text` (or timeout / close).
     std::string ReadUntilContains(const std::string& text, int timeoutMs = 5000) {
@@ -82,7 +81,7 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     // Reads while more is wanted, until timeoutMs has passed or the peer closes.
     template <class MoreWanted> std::string ReadWhile(MoreWanted moreWanted, int timeoutMs) {
         std::string out;
@@ -110,7 +109,9 @@ inline std::string Exchange(int port, const std::string& request, bool* closed =
 }
 
 // The port an active server listens on (its first binding).
-inline int PortOf(TNetTCPServer& server) { return server.Bindings()[0].Port(); }
+inline int PortOf(TNetTCPServer& server) {
+    return server.Bindings()[0].Port();
+}
 
 inline int ThreadCountNow() {
     std::ifstream status("/proc/self/status");
@@ -145,8 +146,7 @@ inline bool WaitForThreadCount(int threads, int timeoutMs = 10000) {
     return ThreadCountNow() <= threads;
 }
 
-template <class Pred>
-bool WaitFor(Pred pred, int timeoutMs = 5000) {
+template <class Pred> bool WaitFor(Pred pred, int timeoutMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
         if (pred()) return true;
@@ -181,7 +181,7 @@ inline std::string BodyOf(const std::string& reply) {
 
 // An HTTP server on a system-chosen loopback port with the program's settings.
 class ServerFixture {
-public:
+  public:
     ServerFixture() {
         TNetSocketHandle& b = server.Bindings().Add();
         b.SetIP("127.0.0.1");

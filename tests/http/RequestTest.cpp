@@ -18,9 +18,10 @@ struct Seen {
 };
 
 class RequestTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        fx.server.OnCommandGet = [this](TNetPeerThread&, TNetHTTPRequestInfo& rq, TNetHTTPResponseInfo& rs) {
+        fx.server.OnCommandGet = [this](TNetPeerThread&, TNetHTTPRequestInfo& rq,
+                                        TNetHTTPResponseInfo& rs) {
             std::lock_guard g(lock);
             seen.method = rq.Method;
             seen.target = rq.Target;
@@ -132,9 +133,8 @@ TEST_F(RequestTest, QueryAndFormParameters) {
     EXPECT_EQ(s.params[3], ""); // the trailing "&"
     EXPECT_EQ(s.target, "/");
 
-    Exchange(fx.port,
-             "POST /?a=1 HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-             "Content-Length: 3\r\n\r\nc=3");
+    Exchange(fx.port, "POST /?a=1 HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                      "Content-Length: 3\r\n\r\nc=3");
     s = Get();
     EXPECT_EQ(s.bodyText, "c=3");
     EXPECT_EQ(s.paramText, "c=3&a=1");
@@ -143,9 +143,10 @@ TEST_F(RequestTest, QueryAndFormParameters) {
     EXPECT_EQ(s.params[1], "a=1");
 
     // A content type with a charset takes the query only.
-    Exchange(fx.port,
-             "POST /?q=1 HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"
-             "Content-Length: 3\r\n\r\nc=3");
+    Exchange(
+        fx.port,
+        "POST /?q=1 HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"
+        "Content-Length: 3\r\n\r\nc=3");
     s = Get();
     ASSERT_EQ(s.params.size(), 1u);
     EXPECT_EQ(s.params[0], "q=1");
@@ -153,7 +154,8 @@ TEST_F(RequestTest, QueryAndFormParameters) {
 
 TEST_F(RequestTest, PostBodyByLengthOrUntilClose) {
     fx.Start();
-    std::string reply = Exchange(fx.port, "POST /p HTTP/1.0\r\nContent-Length: 5\r\n\r\nhelloEXTRA");
+    std::string reply =
+        Exchange(fx.port, "POST /p HTTP/1.0\r\nContent-Length: 5\r\n\r\nhelloEXTRA");
     EXPECT_EQ(BodyOf(reply), "t=/p");
     EXPECT_EQ(Get().bodyText, "hello");
 
@@ -181,23 +183,28 @@ TEST_F(RequestTest, CookiesAndCredentials) {
     EXPECT_EQ(s.cookieValues[1], "2");
     EXPECT_FALSE(s.hasCredentials);
 
-    Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Basic " + EncodeBase64Text("joe:se:cret") + "\r\n\r\n");
+    Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Basic " + EncodeBase64Text("joe:se:cret") +
+                          "\r\n\r\n");
     s = Get();
     EXPECT_TRUE(s.hasCredentials);
     EXPECT_EQ(s.user, "joe");
     EXPECT_EQ(s.password, "se:cret");
 
-    Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: basic " + EncodeBase64Text("onlyuser") + "\r\n\r\n");
+    Exchange(fx.port,
+             "GET / HTTP/1.0\r\nAuthorization: basic " + EncodeBase64Text("onlyuser") + "\r\n\r\n");
     s = Get();
     EXPECT_EQ(s.user, "onlyuser");
     EXPECT_EQ(s.password, "");
     const int calls = s.calls;
 
     bool closed = false;
-    EXPECT_EQ(Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Digest username=\"x\"\r\n\r\n", &closed), "");
+    EXPECT_EQ(Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Digest username=\"x\"\r\n\r\n",
+                       &closed),
+              "");
     EXPECT_TRUE(closed);
     EXPECT_TRUE(ErrorSeen("Unsupported authorization scheme."));
-    EXPECT_EQ(Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Basic abcde\r\n\r\n", &closed), "");
+    EXPECT_EQ(Exchange(fx.port, "GET / HTTP/1.0\r\nAuthorization: Basic abcde\r\n\r\n", &closed),
+              "");
     EXPECT_TRUE(closed);
     EXPECT_TRUE(ErrorSeen("Uneven size in DecodeToStream."));
     EXPECT_EQ(Get().calls, calls);
@@ -253,7 +260,8 @@ TEST_F(RequestTest, CurlIsServed) {
     if (std::system("curl --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "curl not installed";
     fx.Start();
     const std::string out = ::testing::TempDir() + "curl_out.txt";
-    const std::string cmd = "curl -s -o " + out + " --max-time 10 'http://127.0.0.1:" + std::to_string(fx.port) +
+    const std::string cmd = "curl -s -o " + out +
+                            " --max-time 10 'http://127.0.0.1:" + std::to_string(fx.port) +
                             "/dir/page?x=1+2' -d 'k=v' -H 'Cookie: c=3' -u 'me:pw'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::ifstream in(out);

@@ -25,7 +25,7 @@ std::vector<std::string> FieldNames(const std::string& reply) {
 }
 
 class ResponseTest : public ::testing::Test {
-protected:
+  protected:
     void Serve(TNetHTTPGetEvent handler) {
         fx.server.OnCommandGet = std::move(handler);
         fx.Start();
@@ -56,8 +56,10 @@ TEST_F(ResponseTest, ContentLengthFromStringAndStream) {
         }
     });
     std::string reply = Exchange(fx.port, "GET /s HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(reply, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 3\r\n"
-                     "Server: kavaroXP/beta3\r\n\r\nabc");
+    EXPECT_EQ(
+        reply,
+        "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 3\r\n"
+        "Server: kavaroXP/beta3\r\n\r\nabc");
     reply = Exchange(fx.port, "GET /m HTTP/1.0\r\n\r\n");
     EXPECT_NE(HeadOf(reply).find("Content-Length: 70000\r\n"), std::string::npos);
     EXPECT_EQ(BodyOf(reply), std::string(70000, 'z'));
@@ -71,7 +73,9 @@ TEST_F(ResponseTest, StatusTableAndDefaultBody) {
             rs.SendContent();
         }
     });
-    EXPECT_EQ(Exchange(fx.port, "GET /402 HTTP/1.0\r\n\r\n").rfind("HTTP/1.1 402 Unknown Response Code\r\n", 0), 0u);
+    EXPECT_EQ(Exchange(fx.port, "GET /402 HTTP/1.0\r\n\r\n")
+                  .rfind("HTTP/1.1 402 Unknown Response Code\r\n", 0),
+              0u);
     const std::string reply = Exchange(fx.port, "GET /503 HTTP/1.0\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << reply;
     EXPECT_EQ(HeadOf(reply).find("Content-Length"), std::string::npos);
@@ -130,7 +134,8 @@ TEST_F(ResponseTest, CustomHeaderBetweenPragmaAndServer) {
     });
     const std::string reply = Exchange(fx.port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(FieldNames(reply),
-              (std::vector<std::string>{"Connection", "Content-Type", "Content-Length", "Pragma", "X-Extra", "Server"}));
+              (std::vector<std::string>{"Connection", "Content-Type", "Content-Length", "Pragma",
+                                        "X-Extra", "Server"}));
     EXPECT_NE(reply.find("Server:  other/1 \r\n"), std::string::npos) << reply;
 }
 
@@ -153,8 +158,9 @@ TEST_F(ResponseTest, LandingPageHeaderOrder) {
     });
     std::string reply = Exchange(fx.port, "GET / HTTP/1.1\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
-    EXPECT_EQ(FieldNames(reply), (std::vector<std::string>{"Connection", "Content-Type", "Content-Length",
-                                                           "Cache-control", "Date", "Expires", "Pragma", "Server"}));
+    EXPECT_EQ(FieldNames(reply),
+              (std::vector<std::string>{"Connection", "Content-Type", "Content-Length",
+                                        "Cache-control", "Date", "Expires", "Pragma", "Server"}));
     EXPECT_NE(reply.find("Connection: close\r\nContent-Type: text/html\r\nContent-Length: 2048\r\n"
                          "Cache-control: no-cache, must revalidate\r\n"),
               std::string::npos);
@@ -163,13 +169,15 @@ TEST_F(ResponseTest, LandingPageHeaderOrder) {
 
     // Another target: the header alone, no Content-Length, no body.
     reply = Exchange(fx.port, "GET /index.html HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(FieldNames(reply), (std::vector<std::string>{"Connection", "Content-Type", "Cache-control", "Date",
-                                                           "Expires", "Pragma", "Server"}));
+    EXPECT_EQ(FieldNames(reply),
+              (std::vector<std::string>{"Connection", "Content-Type", "Cache-control", "Date",
+                                        "Expires", "Pragma", "Server"}));
     EXPECT_EQ(BodyOf(reply), "");
 }
 
 TEST_F(ResponseTest, RealmMakesABasicChallenge) {
-    Serve([](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& rs) { rs.Realm = "area"; });
+    Serve(
+        [](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& rs) { rs.Realm = "area"; });
     const std::string reply = Exchange(fx.port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 401 Unauthorized\r\n", 0), 0u) << reply;
     EXPECT_NE(reply.find("WWW-Authenticate: Basic realm=\"area\"\r\n"), std::string::npos);
@@ -187,6 +195,7 @@ TEST_F(ResponseTest, ServeFileContents) {
         fx.server.ServeFileContents(t, rs, path);
     });
     const std::string reply = Exchange(fx.port, "GET / HTTP/1.0\r\n\r\n");
-    EXPECT_NE(reply.find("Content-Type: text/css\r\nContent-Length: 6\r\n"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("Content-Type: text/css\r\nContent-Length: 6\r\n"), std::string::npos)
+        << reply;
     EXPECT_EQ(BodyOf(reply), "body{}");
 }

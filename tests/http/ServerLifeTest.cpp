@@ -14,13 +14,16 @@ using namespace httptest;
 namespace {
 using Clock = std::chrono::steady_clock;
 long MsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 bool Accepts(int port) {
     RawClient c(port);
     return c.Connected();
 }
-void PageHandler(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& rs) { rs.ContentString = "ok"; }
+void PageHandler(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& rs) {
+    rs.ContentString = "ok";
+}
 } // namespace
 
 TEST(ServerLife, EmptyBindingsGetOneOnDefaultPortAndKeepIt) {
@@ -284,7 +287,9 @@ TEST(ServerLife, CommandHandlerPath) {
     server.Bindings().Add().SetIP("127.0.0.1");
     auto hello = std::make_unique<TNetCommandHandler>();
     hello->Command = "HELLO";
-    hello->OnCommand = [](TNetPeerThread& t, const std::string& line) { t.Connection()->WriteLine("hi:" + line); };
+    hello->OnCommand = [](TNetPeerThread& t, const std::string& line) {
+        t.Connection()->WriteLine("hi:" + line);
+    };
     server.CommandHandlers.push_back(std::move(hello));
     std::mutex lock;
     std::vector<std::string> errors;

@@ -18,14 +18,17 @@ TEST(SessionList, KeysLookupAndAddresses) {
     auto s = list.NewUniqueSession("127.0.0.1");
     EXPECT_EQ(started, 1);
     ASSERT_EQ(s->SessionKey.size(), 15u);
-    for (char c : s->SessionKey) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
+    for (char c : s->SessionKey)
+        EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
     EXPECT_EQ(list.FindSession(s->SessionKey, "127.0.0.1"), s);
     EXPECT_EQ(list.FindSession(UpperCase(s->SessionKey), ""), s); // no address: any, case ignored
     EXPECT_EQ(list.FindSession(s->SessionKey, "10.0.0.9"), nullptr);
     std::set<std::string> keys;
-    for (int i = 0; i < 200; ++i) keys.insert(MakeSessionKey(15));
+    for (int i = 0; i < 200; ++i)
+        keys.insert(MakeSessionKey(15));
     EXPECT_EQ(keys.size(), 200u);
-    for (const auto& k : keys) EXPECT_EQ(k.find('0'), std::string::npos);
+    for (const auto& k : keys)
+        EXPECT_EQ(k.find('0'), std::string::npos);
 }
 
 TEST(SessionList, EndsEachSessionOnce) {
@@ -53,17 +56,18 @@ TEST(SessionList, EndsEachSessionOnce) {
 
 namespace {
 class SessionServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fx.server.SessionTimeOut = 120000;
-        fx.server.OnCommandGet = [this](TNetPeerThread&, TNetHTTPRequestInfo& rq, TNetHTTPResponseInfo& rs) {
+        fx.server.OnCommandGet = [this](TNetPeerThread&, TNetHTTPRequestInfo& rq,
+                                        TNetHTTPResponseInfo& rs) {
             std::lock_guard g(lock);
             lastKey = rq.SessionRef ? rq.SessionRef->SessionKey : "";
             rs.ContentString = "k=" + lastKey;
         };
         fx.server.OnSessionEnd = [this](TNetHTTPSession&) { ++ended; };
-        fx.server.OnInvalidSession = [this](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&, bool&,
-                                            const std::string& id) {
+        fx.server.OnInvalidSession = [this](TNetPeerThread&, TNetHTTPRequestInfo&,
+                                            TNetHTTPResponseInfo&, bool&, const std::string& id) {
             std::lock_guard g(lock);
             invalid.push_back(id);
         };
@@ -111,7 +115,8 @@ TEST_F(SessionServerTest, SecondCookieFoundAfterUnknownFirst) {
     const std::string key = NewSessionKey();
     ASSERT_EQ(key.size(), 15u);
     const std::string reply =
-        Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=unknown; httpsessionid=" + key + "\r\n\r\n");
+        Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=unknown; httpsessionid=" + key +
+                              "\r\n\r\n");
     EXPECT_EQ(BodyOf(reply), "k=" + key);
     EXPECT_EQ(reply.find("Set-Cookie"), std::string::npos); // no new session started
     std::lock_guard g(lock);
@@ -130,7 +135,8 @@ TEST_F(SessionServerTest, StaleSessionEndedByCleaner) {
     EXPECT_TRUE(WaitFor([&] { return ended.load() == 1; }, 4000));
     EXPECT_EQ(fx.server.SessionStore().Count(), 0);
     // The stale key is unknown now: reported, and a new session replaces it.
-    const std::string reply = Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=" + key + "\r\n\r\n");
+    const std::string reply =
+        Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=" + key + "\r\n\r\n");
     EXPECT_NE(reply.find("Set-Cookie: HTTPSESSIONID="), std::string::npos);
     std::lock_guard g(lock);
     EXPECT_EQ(invalid.size(), 1u);
@@ -140,7 +146,8 @@ TEST_F(SessionServerTest, DeactivationEndsEverySessionOnce) {
     fx.server.SetSessionState(true);
     fx.server.AutoStartSession = true;
     fx.Start();
-    for (int i = 0; i < 3; ++i) ASSERT_FALSE(NewSessionKey().empty());
+    for (int i = 0; i < 3; ++i)
+        ASSERT_FALSE(NewSessionKey().empty());
     EXPECT_EQ(fx.server.SessionStore().Count(), 3);
     fx.server.SetActive(false);
     EXPECT_EQ(ended.load(), 3);
@@ -153,8 +160,9 @@ TEST_F(SessionServerTest, DeactivationEndsEverySessionOnce) {
 TEST_F(SessionServerTest, WithoutSessionStateNoSessions) {
     fx.server.AutoStartSession = true; // no effect while SessionState is off
     fx.Start();
-    EXPECT_EQ(Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=x\r\n\r\n").find("Set-Cookie"),
-              std::string::npos);
+    EXPECT_EQ(
+        Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=x\r\n\r\n").find("Set-Cookie"),
+        std::string::npos);
     std::lock_guard g(lock);
     EXPECT_TRUE(invalid.empty());
     EXPECT_EQ(lastKey, "");

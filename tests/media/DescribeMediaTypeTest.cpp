@@ -1,30 +1,36 @@
-#include "FakeMediaTypes.h"
 #include "media/DescribeMediaType.h"
+#include "FakeMediaTypes.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::string Describe(const GUID& major, const GUID& sub, const GUID& format, std::vector<uint8_t> block) {
+std::string Describe(const GUID& major, const GUID& sub, const GUID& format,
+                     std::vector<uint8_t> block) {
     return DescribeMediaType(RecordOver(major, sub, format, block));
 }
 
 TEST(DescribeMediaType, TheThreeExampleTexts) {
-    EXPECT_EQ(DescribeMediaType(VideoType(MEDIASUBTYPE_YUY2, MakeFourCC('Y', 'U', 'Y', '2'), 320, 240, 16)
-                                    .MediaTypeRecord()),
-              "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits");
-    EXPECT_EQ(DescribeMediaType(VideoType(MEDIASUBTYPE_RGB24, BI_RGB, 320, 240, 24).MediaTypeRecord()),
-              "Major Type: Video - Sub Type: RGB24 Format: VideoInfo RGB 320X240, 24 bits");
+    EXPECT_EQ(
+        DescribeMediaType(VideoType(MEDIASUBTYPE_YUY2, MakeFourCC('Y', 'U', 'Y', '2'), 320, 240, 16)
+                              .MediaTypeRecord()),
+        "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits");
+    EXPECT_EQ(
+        DescribeMediaType(VideoType(MEDIASUBTYPE_RGB24, BI_RGB, 320, 240, 24).MediaTypeRecord()),
+        "Major Type: Video - Sub Type: RGB24 Format: VideoInfo RGB 320X240, 24 bits");
     const std::string pcm = DescribeMediaType(AudioType(44100, 16, 2).MediaTypeRecord());
-    EXPECT_EQ(pcm, "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, 44100 Hertz, 16 Bits, 2 Channels");
+    EXPECT_EQ(pcm, "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, 44100 Hertz, 16 "
+                   "Bits, 2 Channels");
     // The prefixes the main window cuts off.
     EXPECT_EQ(pcm.find("Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, "), 0u);
-    EXPECT_EQ(std::string("Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, ").size(), 61u);
+    EXPECT_EQ(std::string("Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, ").size(),
+              61u);
 }
 
 TEST(DescribeMediaType, UnknownTypesKeepTheirTrailingBlank) {
     const GUID odd{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-    EXPECT_EQ(Describe(odd, odd, odd, {}), "Major Type: UnKnown  - Sub Type: UnKnown  Format: Unknown");
+    EXPECT_EQ(Describe(odd, odd, odd, {}),
+              "Major Type: UnKnown  - Sub Type: UnKnown  Format: Unknown");
 }
 
 TEST(DescribeMediaType, VideoInfoWithoutBlockEndsAfterItsBlank) {
@@ -40,9 +46,10 @@ TEST(DescribeMediaType, VideoInfoWithoutBlockEndsAfterItsBlank) {
 }
 
 TEST(DescribeMediaType, CompressionNames) {
-    EXPECT_EQ(DescribeMediaType(VideoType(MEDIASUBTYPE_MJPG, MakeFourCC('M', 'J', 'P', 'G'), 640, 480, 24)
-                                    .MediaTypeRecord()),
-              "Major Type: Video - Sub Type: MJPG Format: VideoInfo MJPG 640X480, 24 bits");
+    EXPECT_EQ(
+        DescribeMediaType(VideoType(MEDIASUBTYPE_MJPG, MakeFourCC('M', 'J', 'P', 'G'), 640, 480, 24)
+                              .MediaTypeRecord()),
+        "Major Type: Video - Sub Type: MJPG Format: VideoInfo MJPG 640X480, 24 bits");
     EXPECT_EQ(CompressionName(BI_BITFIELDS), "BITFIELDS");
     EXPECT_EQ(CompressionName(BI_RLE8), "RLE8");
     EXPECT_EQ(CompressionName(BI_RLE4), "RLE4");
@@ -51,8 +58,9 @@ TEST(DescribeMediaType, CompressionNames) {
 
 TEST(DescribeMediaType, BitmapHeaderPlacesAndSignedSizes) {
     auto v2 = BitmapBlock(kVideoInfo2BitmapOffset, BI_BITFIELDS, 176, -144, 16);
-    EXPECT_EQ(Describe(MEDIATYPE_Video, MEDIASUBTYPE_RGB565, FORMAT_VideoInfo2, v2),
-              "Major Type: Video - Sub Type: RGB565 Format: VideoInfo2 BITFIELDS 176X-144, 16 bits");
+    EXPECT_EQ(
+        Describe(MEDIATYPE_Video, MEDIASUBTYPE_RGB565, FORMAT_VideoInfo2, v2),
+        "Major Type: Video - Sub Type: RGB565 Format: VideoInfo2 BITFIELDS 176X-144, 16 bits");
     auto m1 = BitmapBlock(kVideoInfoBitmapOffset, MakeFourCC('I', 'Y', 'U', 'V'), 352, 288, 12);
     EXPECT_EQ(Describe(MEDIATYPE_Video, MEDIASUBTYPE_IYUV, FORMAT_MPEGVideo, m1),
               "Major Type: Video - Sub Type: IYUV Format: MPEGVideo IYUV 352X288, 12 bits");
@@ -80,14 +88,18 @@ TEST(DescribeMediaType, BlocksShorterThanTheirHeaderAreNotReadPastTheirEnd) {
     pcm.resize(16);
     pcm.shrink_to_fit();
     EXPECT_EQ(Describe(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, pcm),
-              "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, 8000 Hertz, 8 Bits, 1 Channels");
+              "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, 8000 Hertz, 8 Bits, 1 "
+              "Channels");
 }
 
 TEST(DescribeMediaType, PlainFormatNames) {
     const std::pair<GUID, const char*> formats[] = {
-        {FORMAT_DvInfo, "DvInfo"},         {FORMAT_MPEGStreams, "MPEGStreams"},
-        {FORMAT_DolbyAC3, "DolbyAC3"},     {FORMAT_MPEG2Audio, "MPEG2Audio"},
-        {FORMAT_DVD_LPCMAudio, "DVD_LPCMAudio"}, {FORMAT_None, "Unknown"},
+        {FORMAT_DvInfo, "DvInfo"},
+        {FORMAT_MPEGStreams, "MPEGStreams"},
+        {FORMAT_DolbyAC3, "DolbyAC3"},
+        {FORMAT_MPEG2Audio, "MPEG2Audio"},
+        {FORMAT_DVD_LPCMAudio, "DVD_LPCMAudio"},
+        {FORMAT_None, "Unknown"},
     };
     for (const auto& [guid, text] : formats) {
         auto block = WaveBlock(1, 1, 1, 1); // never read for these
@@ -101,20 +113,24 @@ TEST(DescribeMediaType, MajorTypeNames) {
         {MEDIATYPE_AnalogAudio, "AnalogAudio"},
         {MEDIATYPE_AnalogVideo, "Analogvideo"},
         {FourCCGuid(MakeFourCC('a', 'u', 'd', 's')), "Audio"},
-        {GUID{0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}}, "AUXLine21Data"},
+        {GUID{0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}},
+         "AUXLine21Data"},
         {FourCCGuid(MakeFourCC('f', 'i', 'l', 'e')), "File"},
         {MEDIATYPE_Interleaved, "Interleaved"},
         {FourCCGuid(MakeFourCC('m', 'l', 'r', 't')), "LMRT"},
         {MEDIATYPE_Midi, "Midi"},
-        {GUID{0xE06D8020, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}}, "MPEG2_PES"},
+        {GUID{0xE06D8020, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}},
+         "MPEG2_PES"},
         {FourCCGuid(MakeFourCC('d', 'm', 'c', 's')), "ScriptCommand"},
         {MEDIATYPE_Stream, "Stream"},
         {MEDIATYPE_Text, "Text"},
-        {GUID{0x0482DEE3, 0x7817, 0x11CF, {0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}}, "Timecode"},
+        {GUID{0x0482DEE3, 0x7817, 0x11CF, {0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}},
+         "Timecode"},
         {FourCCGuid(MakeFourCC('u', 'r', 'l', 's')), "URL_STREAM"},
         {MEDIATYPE_Video, "Video"},
     };
-    for (const auto& [guid, name] : majors) EXPECT_EQ(MajorTypeName(guid), name) << GuidToString(guid);
+    for (const auto& [guid, name] : majors)
+        EXPECT_EQ(MajorTypeName(guid), name) << GuidToString(guid);
 }
 
 TEST(DescribeMediaType, SubTypeNamesOfEveryFamily) {
@@ -150,7 +166,8 @@ TEST(DescribeMediaType, SubTypeNamesOfEveryFamily) {
         {vp, "VPVBI"},
         {FourCCGuid(MakeFourCC('I', '4', '2', '0')), "UnKnown "}, // only IYUV is named
     };
-    for (const auto& [guid, name] : subs) EXPECT_EQ(SubTypeName(guid), name) << GuidToString(guid);
+    for (const auto& [guid, name] : subs)
+        EXPECT_EQ(SubTypeName(guid), name) << GuidToString(guid);
 }
 
 TEST(DescribeMediaType, WaveTagNames) {
@@ -161,7 +178,8 @@ TEST(DescribeMediaType, WaveTagNames) {
     EXPECT_EQ(WaveFormatTagName(4), "Unknown");
     auto block = WaveBlock(2, 22050, 4, 1);
     EXPECT_EQ(Describe(MEDIATYPE_Audio, FourCCGuid(2), FORMAT_WaveFormatEx, block),
-              "Major Type: Audio - Sub Type: UnKnown  Format: WaveFormatEx: ADPCM, 22050 Hertz, 4 Bits, 1 Channels");
+              "Major Type: Audio - Sub Type: UnKnown  Format: WaveFormatEx: ADPCM, 22050 Hertz, 4 "
+              "Bits, 1 Channels");
 }
 
 } // namespace

@@ -13,7 +13,7 @@ struct FakeDevice {
 };
 
 struct FakeDeviceTable {
-    std::map<std::string, FakeDevice> devices;          // by device id
+    std::map<std::string, FakeDevice> devices;           // by device id
     std::map<GUID, std::vector<std::string>> categories; // device ids in platform order
     int enumeratorsCreated = 0;
     static FakeDeviceTable& Get() {
@@ -22,10 +22,11 @@ struct FakeDeviceTable {
     }
 };
 
-inline constexpr GUID kFakeMonikerClsid{0x1D2E3F40, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
+inline constexpr GUID kFakeMonikerClsid{
+    0x1D2E3F40, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
 
 class FakePropertyBag final : public TComObject<IPropertyBag> {
-public:
+  public:
     explicit FakePropertyBag(FakeDevice d) : device_(std::move(d)) {}
     HRESULT Read(const std::string& name, std::string& value) override {
         if (name == "FriendlyName") {
@@ -39,13 +40,13 @@ public:
         return E_INVALIDARG;
     }
 
-private:
+  private:
     FakeDevice device_;
 };
 
 // Saved form: "dev:" + device id.
 class FakeMoniker final : public TComObject<IMoniker> {
-public:
+  public:
     FakeMoniker() = default;
     explicit FakeMoniker(std::string id) : id_(std::move(id)) {}
 
@@ -84,15 +85,16 @@ public:
     }
     HRESULT IsEqual(IMoniker* other) override {
         std::string n;
-        return other && SUCCEEDED(other->GetDisplayName(nullptr, nullptr, n)) && n == id_ ? S_OK : S_FALSE;
+        return other && SUCCEEDED(other->GetDisplayName(nullptr, nullptr, n)) && n == id_ ? S_OK
+                                                                                          : S_FALSE;
     }
 
-private:
+  private:
     std::string id_;
 };
 
 class FakeDevEnum final : public TComObject<ICreateDevEnum> {
-public:
+  public:
     HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD) override {
         *out = nullptr;
         auto& t = FakeDeviceTable::Get();
@@ -100,7 +102,8 @@ public:
         auto it = t.categories.find(category);
         if (it == t.categories.end() || it->second.empty()) return S_FALSE;
         std::vector<ComPtr<IMoniker>> monikers;
-        for (const auto& id : it->second) monikers.push_back(MakeComObject<FakeMoniker>(id));
+        for (const auto& id : it->second)
+            monikers.push_back(MakeComObject<FakeMoniker>(id));
         *out = MakeComObject<FakeEnum<IMoniker, IEnumMoniker>>(monikers).Detach();
         return S_OK;
     }

@@ -10,11 +10,12 @@
 #include <vector>
 
 class FakeEnumMediaTypes final : public TComObject<IEnumMediaTypes> {
-public:
+  public:
     explicit FakeEnumMediaTypes(std::vector<TMediaType> types) : types_(std::move(types)) {}
     HRESULT Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched) override {
         ULONG n = 0;
-        while (n < count && pos_ < types_.size()) out[n++] = CreateMediaType(types_[pos_++].MediaTypeRecord());
+        while (n < count && pos_ < types_.size())
+            out[n++] = CreateMediaType(types_[pos_++].MediaTypeRecord());
         if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
@@ -27,13 +28,13 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::vector<TMediaType> types_;
     size_t pos_ = 0;
 };
 
 class FakePin final : public TComObject<IPin> {
-public:
+  public:
     FakePin(std::string name, PIN_DIRECTION dir, std::vector<TMediaType> types = {})
         : name_(std::move(name)), dir_(dir), types_(std::move(types)) {}
 
@@ -74,7 +75,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::string name_;
     PIN_DIRECTION dir_;
     std::vector<TMediaType> types_;
@@ -88,13 +89,13 @@ inline ComPtr<FakePin> MakeCountingPin(const std::string& name) {
     return pin;
 }
 
-template <class Item, class Enum>
-class FakeEnum final : public TComObject<Enum> {
-public:
+template <class Item, class Enum> class FakeEnum final : public TComObject<Enum> {
+  public:
     explicit FakeEnum(std::vector<ComPtr<Item>> items) : items_(std::move(items)) {}
     HRESULT Next(ULONG count, Item** out, ULONG* fetched) override {
         ULONG n = 0;
-        while (n < count && pos_ < items_.size()) items_[pos_++].CopyTo(&out[n++]);
+        while (n < count && pos_ < items_.size())
+            items_[pos_++].CopyTo(&out[n++]);
         if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
@@ -113,13 +114,13 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::vector<ComPtr<Item>> items_;
     size_t pos_ = 0;
 };
 
 class FakeFilter final : public TComObject<IBaseFilter> {
-public:
+  public:
     explicit FakeFilter(std::string name) : name_(std::move(name)) { ++Live(); }
     ~FakeFilter() override { --Live(); }
     static std::atomic<int>& Live() {
@@ -161,6 +162,6 @@ public:
     }
     HRESULT JoinFilterGraph(IFilterGraph*, const std::string&) override { return S_OK; }
 
-private:
+  private:
     std::string name_;
 };

@@ -17,8 +17,9 @@ struct FakeGraphConfig {
     }
 };
 
-class FakeFilterGraph final : public TComObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaSeeking> {
-public:
+class FakeFilterGraph final
+    : public TComObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaSeeking> {
+  public:
     FakeFilterGraph() { Last() = this; }
     ~FakeFilterGraph() override {
         if (Last() == this) Last() = nullptr;
@@ -134,7 +135,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::vector<ComPtr<IBaseFilter>> filters_;
     std::mutex lock_; // guards the event queue and the notification target
     std::deque<std::tuple<LONG, LONG_PTR, LONG_PTR>> queue_;
@@ -145,14 +146,15 @@ private:
 };
 
 class FakeCaptureBuilder final : public TComObject<ICaptureGraphBuilder2> {
-public:
+  public:
     HRESULT SetFiltergraph(IGraphBuilder* graph) override {
         FakeLog::Add("SetFiltergraph");
         graph_ = graph;
         return S_OK;
     }
     HRESULT GetFiltergraph(IGraphBuilder** out) override { return graph_.CopyTo(out); }
-    HRESULT SetOutputFileName(const GUID*, const std::string&, IBaseFilter**, IFileSinkFilter**) override {
+    HRESULT SetOutputFileName(const GUID*, const std::string&, IBaseFilter**,
+                              IFileSinkFilter**) override {
         return E_NOTIMPL;
     }
     HRESULT FindInterface(const GUID*, const GUID*, IBaseFilter*, REFIID, void** out) override {
@@ -162,12 +164,13 @@ public:
     HRESULT RenderStream(const GUID*, const GUID*, IUnknown*, IBaseFilter*, IBaseFilter*) override {
         return E_NOTIMPL;
     }
-    HRESULT FindPin(IUnknown*, PIN_DIRECTION, const GUID*, const GUID*, BOOL, int, IPin** out) override {
+    HRESULT FindPin(IUnknown*, PIN_DIRECTION, const GUID*, const GUID*, BOOL, int,
+                    IPin** out) override {
         *out = nullptr;
         return E_NOTIMPL;
     }
 
-private:
+  private:
     ComPtr<IGraphBuilder> graph_;
 };
 

@@ -6,7 +6,8 @@
 #include <vector>
 
 // A record over a block owned by the caller (for describing without copying).
-inline AM_MEDIA_TYPE RecordOver(const GUID& major, const GUID& sub, const GUID& format, std::vector<uint8_t>& block) {
+inline AM_MEDIA_TYPE RecordOver(const GUID& major, const GUID& sub, const GUID& format,
+                                std::vector<uint8_t>& block) {
     AM_MEDIA_TYPE mt{};
     mt.majortype = major;
     mt.subtype = sub;
@@ -16,7 +17,8 @@ inline AM_MEDIA_TYPE RecordOver(const GUID& major, const GUID& sub, const GUID& 
     return mt;
 }
 
-inline std::vector<uint8_t> BitmapBlock(size_t offset, DWORD compression, LONG w, LONG h, WORD bits) {
+inline std::vector<uint8_t> BitmapBlock(size_t offset, DWORD compression, LONG w, LONG h,
+                                        WORD bits) {
     std::vector<uint8_t> block(offset + sizeof(BITMAPINFOHEADER), 0);
     BITMAPINFOHEADER bmi{};
     bmi.biSize = sizeof bmi;

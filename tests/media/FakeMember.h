@@ -6,7 +6,7 @@
 #include "media/FilterGraph.h"
 
 class FakeMember : public IFilterMember, public IGraphListener {
-public:
+  public:
     explicit FakeMember(std::string name) : name_(std::move(name)) {}
 
     ComPtr<IBaseFilter> MemberFilter() override { return filter_; }
@@ -29,7 +29,7 @@ public:
     int throwOn = -1; // an operation that raises
     int destroyedCalls = 0;
 
-private:
+  private:
     std::string name_;
     ComPtr<IBaseFilter> filter_;
 };

@@ -1,7 +1,7 @@
+#include "media/FilterGraph.h"
 #include "FakeGraph.h"
 #include "FakeMember.h"
 #include "common/Text.h"
-#include "media/FilterGraph.h"
 #include "media/FilterList.h"
 #include "media/MediaErrors.h"
 
@@ -20,7 +20,9 @@ using ::testing::ElementsAre;
 
 namespace {
 
-void DeliverPostedEvents() { QCoreApplication::sendPostedEvents(); }
+void DeliverPostedEvents() {
+    QCoreApplication::sendPostedEvents();
+}
 
 std::vector<std::string> RotNames() {
     ComPtr<IRunningObjectTable> rot;
@@ -29,7 +31,7 @@ std::vector<std::string> RotNames() {
 }
 
 class FilterGraphTest : public ::testing::Test {
-protected:
+  protected:
     FakeGraphPlatform platform;
     std::vector<std::string>& log = FakeLog::Entries();
 };
@@ -46,8 +48,9 @@ TEST_F(FilterGraphTest, ActivationAndDeactivationOrder) {
 
     graph.SetActive(true);
     EXPECT_TRUE(graph.Active());
-    EXPECT_THAT(log, ElementsAre("SetFiltergraph", "SetNotifyFlags 0", "A opAdding", "AddFilter A", "A opAdded",
-                                 "B opAdding", "AddFilter B", "B opAdded", "OnActivate", "L control 7 1"));
+    EXPECT_THAT(log, ElementsAre("SetFiltergraph", "SetNotifyFlags 0", "A opAdding", "AddFilter A",
+                                 "A opAdded", "B opAdding", "AddFilter B", "B opAdded",
+                                 "OnActivate", "L control 7 1"));
     EXPECT_THAT(FakeFilterGraph::Last()->filterNames, ElementsAre("A", "B"));
     {
         TFilterList filters(graph.Query<IFilterGraph2>().Get());
@@ -59,8 +62,9 @@ TEST_F(FilterGraphTest, ActivationAndDeactivationOrder) {
     graph.SetActive(true); // the current value does nothing
     graph.SetActive(false);
     EXPECT_FALSE(graph.Active());
-    EXPECT_THAT(log, ElementsAre("L control 7 0", "A opRemoving", "RemoveFilter A", "A opRemoved", "B opRemoving",
-                                 "RemoveFilter B", "B opRemoved", "SetNotifyFlags 1"));
+    EXPECT_THAT(log,
+                ElementsAre("L control 7 0", "A opRemoving", "RemoveFilter A", "A opRemoved",
+                            "B opRemoving", "RemoveFilter B", "B opRemoved", "SetNotifyFlags 1"));
     EXPECT_EQ(FakeFilterGraph::Last(), nullptr); // the platform graph is released
     EXPECT_EQ(FakeFilter::Live(), 0);
 }
@@ -97,7 +101,8 @@ TEST_F(FilterGraphTest, GraphEditRegistersOnlyWhileActive) {
     ASSERT_EQ(names.size(), before + 1);
     const std::string expected =
         Format("!FilterGraph %08" PRIXPTR " pid %X",
-               reinterpret_cast<uintptr_t>(graph.Query<IFilterGraph2>().Get()), static_cast<unsigned>(getpid()));
+               reinterpret_cast<uintptr_t>(graph.Query<IFilterGraph2>().Get()),
+               static_cast<unsigned>(getpid()));
     EXPECT_EQ(names.back(), expected);
     std::string registered;
     EXPECT_TRUE(RunningObjectName(graph.Query<IFilterGraph2>().Get(), registered));
@@ -120,8 +125,9 @@ TEST_F(FilterGraphTest, ModeChangeRebuildsAndStaysActive) {
     log.clear();
     graph.SetMode(gmCapture);
     EXPECT_TRUE(graph.Active());
-    EXPECT_THAT(log, ElementsAre("A opRemoving", "RemoveFilter A", "A opRemoved", "SetNotifyFlags 1",
-                                 "SetFiltergraph", "SetNotifyFlags 0", "A opAdding", "AddFilter A", "A opAdded"));
+    EXPECT_THAT(log, ElementsAre("A opRemoving", "RemoveFilter A", "A opRemoved",
+                                 "SetNotifyFlags 1", "SetFiltergraph", "SetNotifyFlags 0",
+                                 "A opAdding", "AddFilter A", "A opAdded"));
     EXPECT_TRUE(graph.Query<ICaptureGraphBuilder2>());
     EXPECT_TRUE(graph.Query<IMediaSeeking>()); // the builder does not answer: the graph does
 
@@ -160,8 +166,8 @@ TEST_F(FilterGraphTest, EventsReachTheUiThreadInDispatchOrder) {
     EXPECT_TRUE(log.empty());
     DeliverPostedEvents();
     EXPECT_EQ(handlerThread, std::this_thread::get_id());
-    EXPECT_THAT(log, ElementsAre("L event 10 9437360", "OnMediaEvent 10", "size 176x144", "L event 31 0",
-                                 "OnMediaEvent 31", "lost"));
+    EXPECT_THAT(log, ElementsAre("L event 10 9437360", "OnMediaEvent 10", "size 176x144",
+                                 "L event 31 0", "OnMediaEvent 31", "lost"));
     EXPECT_EQ(platformGraph->freedEvents, 2);
     graph.SetActive(false);
 }
@@ -170,12 +176,18 @@ TEST_F(FilterGraphTest, EachCodeReachesItsOwnHandler) {
     TFilterGraph graph;
     std::vector<std::string> calls;
     auto note = [&calls](std::string s) { calls.push_back(std::move(s)); };
-    graph.OnGraphComplete = [&](TFilterGraph*, HRESULT hr, IBaseFilter*) { note("complete " + std::to_string(hr)); };
+    graph.OnGraphComplete = [&](TFilterGraph*, HRESULT hr, IBaseFilter*) {
+        note("complete " + std::to_string(hr));
+    };
     graph.OnGraphUserAbort = [&](TFilterGraph*) { note("userabort"); };
     graph.OnGraphPaused = [&](TFilterGraph*, HRESULT) { note("paused"); };
     graph.OnGraphClockChanged = [&](TFilterGraph*) { note("clock"); };
-    graph.OnGraphOpeningFile = [&](TFilterGraph*, bool opening) { note(opening ? "opening" : "opened"); };
-    graph.OnGraphOleEvent = [&](TFilterGraph*, const char* a, const char* b) { note(std::string(a) + b); };
+    graph.OnGraphOpeningFile = [&](TFilterGraph*, bool opening) {
+        note(opening ? "opening" : "opened");
+    };
+    graph.OnGraphOleEvent = [&](TFilterGraph*, const char* a, const char* b) {
+        note(std::string(a) + b);
+    };
     graph.OnGraphEndOfSegment = [&](TFilterGraph*, REFERENCE_TIME t, LONG_PTR n) {
         note("segment " + std::to_string(t) + " " + std::to_string(n));
     };
@@ -188,15 +200,25 @@ TEST_F(FilterGraphTest, EachCodeReachesItsOwnHandler) {
     static const char kOle1[] = "ole ";
     static const char kOle2[] = "text";
     for (auto [code, p1, p2] : std::vector<std::tuple<LONG, LONG_PTR, LONG_PTR>>{
-             {EC_COMPLETE, 0, 0}, {EC_USERABORT, 0, 0}, {EC_PAUSED, 0, 0}, {EC_CLOCK_CHANGED, 0, 0},
-             {EC_OPENING_FILE, 1, 0}, {EC_OLE_EVENT, reinterpret_cast<LONG_PTR>(kOle1),
-             reinterpret_cast<LONG_PTR>(kOle2)}, {EC_END_OF_SEGMENT, reinterpret_cast<LONG_PTR>(&segmentTime), 4},
-             {EC_SNDDEV_OUT_ERROR, 0, 0}, {EC_DVDBASE + 1, 0, 0}, {EC_DVDBASE + 27, 0, 0},
-             {EC_DVDBASE + 28, 0, 0}, {EC_DVDBASE, 0, 0}, {EC_ERRORABORT, E_FAIL, 0}, {4711, 0, 0}})
+             {EC_COMPLETE, 0, 0},
+             {EC_USERABORT, 0, 0},
+             {EC_PAUSED, 0, 0},
+             {EC_CLOCK_CHANGED, 0, 0},
+             {EC_OPENING_FILE, 1, 0},
+             {EC_OLE_EVENT, reinterpret_cast<LONG_PTR>(kOle1), reinterpret_cast<LONG_PTR>(kOle2)},
+             {EC_END_OF_SEGMENT, reinterpret_cast<LONG_PTR>(&segmentTime), 4},
+             {EC_SNDDEV_OUT_ERROR, 0, 0},
+             {EC_DVDBASE + 1, 0, 0},
+             {EC_DVDBASE + 27, 0, 0},
+             {EC_DVDBASE + 28, 0, 0},
+             {EC_DVDBASE, 0, 0},
+             {EC_ERRORABORT, E_FAIL, 0},
+             {4711, 0, 0}})
         platformGraph->Fire(code, p1, p2);
     DeliverPostedEvents();
-    EXPECT_THAT(calls, ElementsAre("complete 0", "userabort", "paused", "clock", "opening", "ole text",
-                                   "segment 12345 4", "sndout", "dvd first", "dvd last"));
+    EXPECT_THAT(calls,
+                ElementsAre("complete 0", "userabort", "paused", "clock", "opening", "ole text",
+                            "segment 12345 4", "sndout", "dvd first", "dvd last"));
     EXPECT_EQ(platformGraph->freedEvents, 14); // handled or not, every event's parameters are freed
     graph.SetActive(false);
 }

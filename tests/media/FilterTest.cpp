@@ -1,7 +1,7 @@
+#include "media/Filter.h"
 #include "FakeDevices.h"
 #include "FakeGraph.h"
 #include "common/Stream.h"
-#include "media/Filter.h"
 #include "media/MediaErrors.h"
 #include "media/PinList.h"
 
@@ -13,14 +13,17 @@ using ::testing::ElementsAre;
 namespace {
 
 class FilterTest : public ::testing::Test {
-protected:
+  protected:
     FakeDevicePlatform devices;
     FakeGraphPlatform graphs;
     FilterTest() {
         FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "cam", {"Cam", std::nullopt});
-        FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "broken", {"Broken", std::nullopt, true});
+        FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "broken",
+                                {"Broken", std::nullopt, true});
     }
-    static ComPtr<IMoniker> Moniker(const std::string& id) { return MakeComObject<FakeMoniker>(id); }
+    static ComPtr<IMoniker> Moniker(const std::string& id) {
+        return MakeComObject<FakeMoniker>(id);
+    }
     static std::string NameOf(const ComPtr<IMoniker>& m) {
         std::string n;
         if (m) m->GetDisplayName(nullptr, nullptr, n);
@@ -74,7 +77,9 @@ TEST_F(FilterTest, DamagedBlocksLoadAsNone) {
     EXPECT_FALSE(damaged.LoadMoniker());
 
     // A stored length past the end of the description: empty, nothing read past it.
-    TStringStream stream(std::string("\xFF\xFF\xFF\x7F" "abc", 7));
+    TStringStream stream(std::string("\xFF\xFF\xFF\x7F"
+                                     "abc",
+                                     7));
     EXPECT_FALSE(damaged.ReadData(stream));
     EXPECT_EQ(damaged.DataLength(), 0u);
     TStringStream shortHeader(std::string("\x01\x00", 2));
@@ -150,7 +155,8 @@ TEST_F(FilterTest, AMonikerThatFailsToBindLeavesNoLiveFilter) {
     graph.SetActive(true);
     EXPECT_EQ(FakeFilter::Live(), 0);
     EXPECT_TRUE(FakeFilterGraph::Last()->filterNames.empty()); // AddFilter failed, ignored
-    EXPECT_NE(std::find(FakeLog::Entries().begin(), FakeLog::Entries().end(), "AddFilter VideoSourceFilter (none)"),
+    EXPECT_NE(std::find(FakeLog::Entries().begin(), FakeLog::Entries().end(),
+                        "AddFilter VideoSourceFilter (none)"),
               FakeLog::Entries().end());
     void* p = reinterpret_cast<void*>(1);
     EXPECT_EQ(filter.QueryInterface(IID_IBaseFilter, &p), E_NOINTERFACE);

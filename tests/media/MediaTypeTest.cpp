@@ -59,8 +59,9 @@ TEST(TMediaType, SizeWithoutBlockIsAProgrammingError) {
 
 ComPtr<FakePin> PinWith(int formats) {
     std::vector<TMediaType> types;
-    for (int i = 0; i < formats; ++i) types.push_back(VideoType(MEDIASUBTYPE_YUY2, MakeFourCC('Y', 'U', 'Y', '2'),
-                                                                160 * (i + 1), 120 * (i + 1), 16));
+    for (int i = 0; i < formats; ++i)
+        types.push_back(VideoType(MEDIASUBTYPE_YUY2, MakeFourCC('Y', 'U', 'Y', '2'), 160 * (i + 1),
+                                  120 * (i + 1), 16));
     return MakeComObject<FakePin>("Capture", PINDIR_OUTPUT, std::move(types));
 }
 
@@ -70,8 +71,10 @@ TEST(TEnumMediaType, RefillingKeepsOnlyTheLastPinsFormats) {
     EXPECT_EQ(list.Count(), 5);
     list.AssignPin(PinWith(3).Get()); // the pins are gone after this line; the copies stay
     ASSERT_EQ(list.Count(), 3);
-    EXPECT_EQ(list.FormatText(2), "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 480X360, 16 bits");
-    EXPECT_EQ(list.MediaTypeAt(0).MediaTypeRecord().cbFormat, kVideoInfoBitmapOffset + sizeof(BITMAPINFOHEADER));
+    EXPECT_EQ(list.FormatText(2),
+              "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 480X360, 16 bits");
+    EXPECT_EQ(list.MediaTypeAt(0).MediaTypeRecord().cbFormat,
+              kVideoInfoBitmapOffset + sizeof(BITMAPINFOHEADER));
 }
 
 TEST(TEnumMediaType, OutOfRangeIndices) {

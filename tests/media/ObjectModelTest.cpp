@@ -7,7 +7,7 @@
 namespace {
 
 class TwoFaced final : public TComObject<IBaseFilter, IAMStreamConfig> {
-public:
+  public:
     HRESULT GetClassID(CLSID* c) override {
         *c = GUID_NULL;
         return S_OK;
@@ -27,7 +27,8 @@ public:
 TEST(ObjectModel, QueryAnswersEveryInterfaceOfTheChainWithOneIdentity) {
     auto obj = MakeComObject<TwoFaced>();
     ComPtr<IBaseFilter> filter(obj.Get());
-    for (const GUID* iid : {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMStreamConfig}) {
+    for (const GUID* iid :
+         {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMStreamConfig}) {
         void* p = nullptr;
         EXPECT_EQ(filter->QueryInterface(*iid, &p), S_OK) << GuidToString(*iid);
         static_cast<IUnknown*>(static_cast<IBaseFilter*>(obj.Get()))->Release();
@@ -85,7 +86,8 @@ TEST(ObjectModel, ClassRegistry) {
         EXPECT_EQ(CreateInstance(cls, pin), E_NOINTERFACE);
         EXPECT_FALSE(pin);
         void* p = nullptr;
-        EXPECT_EQ(CoCreateInstance(cls, f.Get(), CLSCTX_INPROC, IID_IBaseFilter, &p), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(CoCreateInstance(cls, f.Get(), CLSCTX_INPROC, IID_IBaseFilter, &p),
+                  CLASS_E_NOAGGREGATION);
     }
     f.Reset();
     EXPECT_FALSE(IsClassRegistered(cls));
@@ -93,8 +95,8 @@ TEST(ObjectModel, ClassRegistry) {
 }
 
 TEST(ObjectModel, ErrorTextsAndResultCheck) {
-    for (HRESULT hr : {E_FAIL, E_NOINTERFACE, E_POINTER, E_INVALIDARG, VFW_E_CANNOT_CONNECT, VFW_E_NOT_CONNECTED,
-                       MakeResult(0x80041234)}) {
+    for (HRESULT hr : {E_FAIL, E_NOINTERFACE, E_POINTER, E_INVALIDARG, VFW_E_CANNOT_CONNECT,
+                       VFW_E_NOT_CONNECTED, MakeResult(0x80041234)}) {
         EXPECT_FALSE(MediaErrorText(hr).empty()) << std::hex << hr;
         EXPECT_LE(MediaErrorText(hr).size(), 254u);
     }

@@ -1,6 +1,6 @@
+#include "media/SysDevEnum.h"
 #include "FakeDevices.h"
 #include "media/MediaErrors.h"
-#include "media/SysDevEnum.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ std::string NameOf(const ComPtr<IMoniker>& m) {
 }
 
 class SysDevEnumTest : public ::testing::Test {
-protected:
+  protected:
     FakeDevicePlatform platform;
 };
 
@@ -61,7 +61,8 @@ TEST_F(SysDevEnumTest, EntriesNamesAndClassIds) {
 }
 
 TEST_F(SysDevEnumTest, MalformedClassIdRaises) {
-    FakeDevicePlatform::Add(CLSID_AudioInputDeviceCategory, "mic", {"Mic", std::string("{not a guid}")});
+    FakeDevicePlatform::Add(CLSID_AudioInputDeviceCategory, "mic",
+                            {"Mic", std::string("{not a guid}")});
     EXPECT_THROW(TSysDevEnum{CLSID_AudioInputDeviceCategory}, Exception);
 }
 
@@ -95,7 +96,8 @@ TEST_F(SysDevEnumTest, SwitchingCategoriesListsTheSameDevicesAgain) {
     TSysDevEnum e(CLSID_VideoInputDeviceCategory);
     auto names = [&e] {
         std::vector<std::string> n;
-        for (int i = 0; i < e.DeviceCount(); ++i) n.push_back(e.GetDevice(i).FriendlyName);
+        for (int i = 0; i < e.DeviceCount(); ++i)
+            n.push_back(e.GetDevice(i).FriendlyName);
         return n;
     };
     const auto video = names();

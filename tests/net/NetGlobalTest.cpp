@@ -19,7 +19,7 @@ namespace {
 
 // Sets TZ for one test and puts the previous value back.
 class ScopedTimeZone {
-public:
+  public:
     explicit ScopedTimeZone(const char* tz) {
         if (const char* old = std::getenv("TZ")) old_ = old;
         setenv("TZ", tz, 1);
@@ -33,20 +33,24 @@ public:
         tzset();
     }
 
-private:
+  private:
     std::optional<std::string> old_;
 };
 
 constexpr double kHour = 1.0 / 24;
 constexpr double kTolerance = 1.0 / 86400000; // one millisecond
 
-TDateTime Instant() { return EncodeDate(1994, 11, 6) + EncodeTime(8, 49, 37, 0); }
+TDateTime Instant() {
+    return EncodeDate(1994, 11, 6) + EncodeTime(8, 49, 37, 0);
+}
 
-TDateTime Parse(std::string text) { return InternetTextToDateTime(text); }
+TDateTime Parse(std::string text) {
+    return InternetTextToDateTime(text);
+}
 
 // A temporary file removed at the end of the test.
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::string& content) {
         char name[] = "/tmp/kx_netglobal_XXXXXX";
         const int fd = mkstemp(name);
@@ -57,7 +61,7 @@ public:
     ~TempFile() { unlink(path_.c_str()); }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -215,7 +219,8 @@ TEST(NetGlobalTokens, FileSizeOfReadsTheSizeOrRaises) {
         FileSizeOf("/nonexistent/kx/file");
         FAIL() << "no exception";
     } catch (const ENetException& e) {
-        EXPECT_EQ(Pos("Cannot open file \"/nonexistent/kx/file\".", e.Message()), 1u) << e.Message();
+        EXPECT_EQ(Pos("Cannot open file \"/nonexistent/kx/file\".", e.Message()), 1u)
+            << e.Message();
     }
 }
 
@@ -231,7 +236,7 @@ TEST(NetMimeTable, BuiltInTableFirstLineOfAnExtensionWins) {
     table.SetSystemTypesFile("");
     EXPECT_EQ(table.Count(), 0);
     EXPECT_EQ(table.MimeTypeOfFile("/www/INDEX.HTM"), "text/html"); // builds on the first miss
-    EXPECT_EQ(table.Count(), 134);                                   // .xbm and .xml twice
+    EXPECT_EQ(table.Count(), 134);                                  // .xbm and .xml twice
     EXPECT_EQ(table.MimeTypeOfFile("a.xbm"), "image/xbm");
     EXPECT_EQ(table.MimeTypeOfFile("a.png"), "image/x-png");
     EXPECT_EQ(table.MimeTypeOfFile("a.asx"), "video/x-ms-asf-plugin");
@@ -325,6 +330,7 @@ TEST(NetMimeTable, ConcurrentLookupsOnALazilyBuiltTable) {
                 if (table.MimeTypeOfFile("a.nothing") != "application/octet-stream") ++wrong;
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(wrong.load(), 0);
 }

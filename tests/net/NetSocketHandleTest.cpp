@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <random>
 #include <chrono>
+#include <random>
 #include <thread>
 
 namespace {

@@ -22,19 +22,19 @@ bool Eventually(const std::function<bool()>& condition) {
 }
 
 class CountedData : public TNetThreadData {
-public:
+  public:
     explicit CountedData(std::atomic<int>& freed) : freed_(freed) {}
     ~CountedData() override { ++freed_; }
 
-private:
+  private:
     std::atomic<int>& freed_;
 };
 
 // Counts every phase; each LoopStep runs `step` when set.
 class PhaseThread : public TNetThread {
-public:
-    std::atomic<int> beforeExecution{0}, afterExecution{0}, beforeLoop{0}, afterLoop{0},
-        cleanup{0}, steps{0}, stoppedReports{0};
+  public:
+    std::atomic<int> beforeExecution{0}, afterExecution{0}, beforeLoop{0}, afterLoop{0}, cleanup{0},
+        steps{0}, stoppedReports{0};
     std::function<void(PhaseThread&)> step;
     std::atomic<int>* destroyed = nullptr;
 
@@ -47,7 +47,7 @@ public:
         if (destroyed) ++*destroyed;
     }
 
-protected:
+  protected:
     void BeforeExecution() override { ++beforeExecution; }
     void AfterExecution() override { ++afterExecution; }
     void BeforeLoop() override { ++beforeLoop; }
@@ -66,7 +66,7 @@ protected:
 };
 
 class CustomError : public ENetException {
-public:
+  public:
     using ENetException::ENetException;
 };
 
@@ -219,7 +219,8 @@ TEST(NetThread, StartRightAfterTheStopReportIsNeverLost) {
         const int reports = t.stoppedReports;
         t.StopThread();
         // Start while the thread is between its stop report and parking.
-        while (t.stoppedReports == reports) std::this_thread::yield();
+        while (t.stoppedReports == reports)
+            std::this_thread::yield();
         t.StartThread();
         const int at = t.steps;
         ASSERT_TRUE(Eventually([&] { return t.steps > at; })) << "lost wake-up in round " << i;

@@ -8,8 +8,8 @@
 namespace {
 // Every part in one text, so that a failure shows the whole split.
 std::string Parts(const TNetURI& u) {
-    return u.Protocol() + "|" + u.Username() + "|" + u.Password() + "|" + u.Host() + "|" + u.Port() +
-           "|" + u.Path() + "|" + u.Document() + "|" + u.Params() + "|" + u.Bookmark();
+    return u.Protocol() + "|" + u.Username() + "|" + u.Password() + "|" + u.Host() + "|" +
+           u.Port() + "|" + u.Path() + "|" + u.Document() + "|" + u.Params() + "|" + u.Bookmark();
 }
 } // namespace
 

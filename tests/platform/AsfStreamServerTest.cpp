@@ -17,12 +17,16 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-void Put(Bytes& b, const uint8_t* p, size_t n) { b.insert(b.end(), p, p + n); }
+void Put(Bytes& b, const uint8_t* p, size_t n) {
+    b.insert(b.end(), p, p + n);
+}
 void Put64(Bytes& b, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
 }
 void Put32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
 }
 
 const uint8_t kHeaderId[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
@@ -39,7 +43,7 @@ Bytes MakeHeader(uint32_t packetSize, uint64_t dataSize = 0, uint32_t minSize = 
     Put(fp, kFilePropsId, 16);
     Put64(fp, 104);
     fp.resize(fp.size() + 16 + 8 * 6, 0); // file id, sizes, dates, durations, preroll
-    Put32(fp, 0);                          // flags
+    Put32(fp, 0);                         // flags
     Put32(fp, minSize ? minSize : packetSize);
     Put32(fp, packetSize);
     Put32(fp, 100000);
@@ -58,7 +62,9 @@ Bytes MakeHeader(uint32_t packetSize, uint64_t dataSize = 0, uint32_t minSize = 
     return h;
 }
 
-Bytes MakePacket(uint32_t size, uint8_t fill) { return Bytes(size, fill); }
+Bytes MakePacket(uint32_t size, uint8_t fill) {
+    return Bytes(size, fill);
+}
 
 int Connect(uint32_t port, int rcvbuf = 0) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -74,7 +80,9 @@ int Connect(uint32_t port, int rcvbuf = 0) {
     return fd;
 }
 
-void Send(int fd, const std::string& s) { ASSERT_EQ(send(fd, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size())); }
+void Send(int fd, const std::string& s) {
+    ASSERT_EQ(send(fd, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size()));
+}
 
 // Reads until n bytes arrived, the peer closed or the time ran out.
 std::string ReadFor(int fd, size_t n, std::chrono::milliseconds limit = 3000ms) {
@@ -82,7 +90,8 @@ std::string ReadFor(int fd, size_t n, std::chrono::milliseconds limit = 3000ms) 
     auto end = std::chrono::steady_clock::now() + limit;
     char buf[8192];
     while (out.size() < n) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, int(left.count())) <= 0) break;
@@ -99,7 +108,8 @@ bool ClosedWithin(int fd, std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
     char buf[65536];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, int(left.count())) <= 0) return false;
@@ -111,13 +121,17 @@ std::string HeadersOf(int fd) {
     std::string s;
     char c;
     pollfd p{fd, POLLIN, 0};
-    while (s.find("\r\n\r\n") == std::string::npos && poll(&p, 1, 3000) > 0 && recv(fd, &c, 1, 0) == 1) s += c;
+    while (s.find("\r\n\r\n") == std::string::npos && poll(&p, 1, 3000) > 0 &&
+           recv(fd, &c, 1, 0) == 1)
+        s += c;
     return s;
 }
 
 const char* kPlain = "GET / HTTP/1.1\r\nHost: x\r\nUser-Agent: curl/7\r\n\r\n";
-const char* kDescribe = "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/4.1.0.3856\r\nPragma: no-cache\r\n\r\n";
-const char* kPlay = "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/4.1.0.3856\r\nPragma: no-cache,xPlayStrm=1\r\n\r\n";
+const char* kDescribe =
+    "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/4.1.0.3856\r\nPragma: no-cache\r\n\r\n";
+const char* kPlay =
+    "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/4.1.0.3856\r\nPragma: no-cache,xPlayStrm=1\r\n\r\n";
 
 struct Server : ::testing::Test {
     AsfStreamServer server;
@@ -130,7 +144,8 @@ struct Server : ::testing::Test {
         ASSERT_NE(port, 0u);
     }
     void WaitViewers(size_t n) {
-        for (int i = 0; i < 300 && server.ViewerCount() != n; ++i) std::this_thread::sleep_for(10ms);
+        for (int i = 0; i < 300 && server.ViewerCount() != n; ++i)
+            std::this_thread::sleep_for(10ms);
         ASSERT_EQ(server.ViewerCount(), n);
     }
 };
@@ -163,7 +178,8 @@ TEST(AsfPacketizer, SplitsAnySlicingIntoHeaderAndPackets) {
         }
         ASSERT_EQ(header.size(), headerSize);
         ASSERT_EQ(packets.size(), 5u);
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(packets[i], MakePacket(100, uint8_t(i)));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(packets[i], MakePacket(100, uint8_t(i)));
     }
 }
 
@@ -328,8 +344,10 @@ TEST_F(Server, AStuckViewerIsDroppedWithoutHoldingTheOthersOrTheEncoder) {
     EXPECT_LT(slowest, 500ms); // the encoder side never waits for a viewer
     EXPECT_EQ(server.ViewersDropped(), 1u);
     EXPECT_TRUE(ClosedWithin(stuck, 3000ms));
-    for (int i = 0; i < 20; ++i, ++pushed) server.PushPacket(MakePacket(1000, 1));
-    for (int i = 0; i < 300 && received < pushed * 1000; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 20; ++i, ++pushed)
+        server.PushPacket(MakePacket(1000, 1));
+    for (int i = 0; i < 300 && received < pushed * 1000; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(received.load(), pushed * 1000);
     EXPECT_EQ(server.ViewerCount(), 1u);
     reading = false;
@@ -364,7 +382,8 @@ TEST_F(Server, HugeAndSilentRequestsNeverDisturbTheStream) {
     int fd = Connect(port);
     Send(fd, kPlain);
     EXPECT_NE(HeadersOf(fd).find("200 OK"), std::string::npos);
-    for (int f : {silent, huge, fd}) close(f);
+    for (int f : {silent, huge, fd})
+        close(f);
 }
 
 TEST_F(Server, CloseEndsViewersAndFreesThePort) {

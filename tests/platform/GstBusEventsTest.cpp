@@ -78,7 +78,8 @@ TEST(GstBusEvents, AfterALostCameraTheRecordingIsStillFinished) {
     ComPtr<IBaseFilter> audio = g.Add(CLSID_AudioInputDeviceCategory, "Test Tone", "Audio");
     ComPtr<IBaseFilter> mux;
     builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file, mux.Put(), nullptr);
-    ASSERT_EQ(S_OK, builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, video.Get(), nullptr, mux.Get()));
+    ASSERT_EQ(S_OK, builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, video.Get(), nullptr,
+                                          mux.Get()));
     ASSERT_EQ(S_OK, builder->RenderStream(nullptr, nullptr, audio.Get(), nullptr, mux.Get()));
     auto control = graph.Query<IMediaControl>();
     ASSERT_TRUE(SUCCEEDED(control->Run()));

@@ -1,8 +1,8 @@
 // The platform tests run inside a Qt application (graph events are delivered
 // through its event loop; renderer windows need widgets) with the GStreamer
 // platform registered in the class registry.
-#include "platform/GstSanitizerSuppressions.h"
 #include "platform/GstRegistration.h"
+#include "platform/GstSanitizerSuppressions.h"
 
 #include <QApplication>
 
