@@ -7,11 +7,12 @@
 // pipeline run in the same process, taking turns for three rounds of N seconds
 // each (default 10).
 #include "BenchSupport.h"
+#include "GstReferencePreview.h"
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
 #include "app/SkinMenu.h"
-#include "platform/GstReferencePreview.h"
-#include "platform/GstRegistration.h"
+#include "platform/gst/GstRegistration.h"
+#include "platform/stream/WMWriterNetworkSink.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -83,6 +84,7 @@ TLoad CpuLoad(int seconds) {
 int Child(int shownFd, int seconds, int argc, char** argv) {
     QApplication app(argc, argv);
     RegisterGstPlatform();
+    RegisterWriterNetworkSink();
     TMainForm form;
     TAboutForm about(&form);
     form.SetAboutForm(&about);

@@ -20,11 +20,11 @@
 #include "media/FilterGraph.h"
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
-#include "platform/GstAsfWriter.h"
-#include "platform/GstRegistration.h"
-#include "platform/GstSanitizerSuppressions.h"
-#include "platform/GstUtil.h"
-#include "platform/WMWriterNetworkSink.h"
+#include "platform/gst/GstAsfWriter.h"
+#include "platform/gst/GstRegistration.h"
+#include "platform/gst/GstUtil.h"
+#include "platform/stream/WMWriterNetworkSink.h"
+#include "support/GstSanitizerSuppressions.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -352,6 +352,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     RegisterGstPlatform();
+    RegisterWriterNetworkSink();
     RegisterAsfWriter();
     RegisterClassFactory(CLSID_WMWriterNetworkSink, [](REFIID iid, void** out) {
         g_sink = MakeComObject<TWMWriterNetworkSink>();

@@ -7,14 +7,15 @@
 //
 //   record --seconds N --out FILE   (the direct recording goes to FILE.direct.avi)
 #include "BenchSupport.h"
+#include "GstReferenceRecording.h"
 #include "media/EnumMediaType.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
 #include "media/PinList.h"
 #include "media/SysDevEnum.h"
-#include "platform/GstReferenceRecording.h"
-#include "platform/GstRegistration.h"
-#include "platform/GstSanitizerSuppressions.h"
+#include "platform/gst/GstRegistration.h"
+#include "platform/stream/WMWriterNetworkSink.h"
+#include "support/GstSanitizerSuppressions.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -122,6 +123,7 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     RegisterGstPlatform();
+    RegisterWriterNetworkSink();
 
     // CPU figures of a light capture are small and the machine is shared:
     // alternate the two recordings a few times and compare the medians.

@@ -2,7 +2,8 @@
 // loop until the user exits.
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
-#include "platform/GstRegistration.h"
+#include "platform/gst/GstRegistration.h"
+#include "platform/stream/WMWriterNetworkSink.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("kavaroXP");
     RegisterGstPlatform();
+    RegisterWriterNetworkSink();
     TMainForm MainForm;
     TAboutForm AboutForm(&MainForm);
     MainForm.SetAboutForm(&AboutForm);

@@ -1,7 +1,8 @@
 // The test program's entry: one QApplication for every case, on the
 // offscreen platform unless the caller chose another.
-#include "platform/GstRegistration.h"
-#include "platform/GstSanitizerSuppressions.h"
+#include "platform/gst/GstRegistration.h"
+#include "platform/stream/WMWriterNetworkSink.h"
+#include "support/GstSanitizerSuppressions.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     RegisterGstPlatform();
+    RegisterWriterNetworkSink();
     // A broadcast writes its archive "brim.asf" into the working folder:
     // keep it out of the source and build trees.
     QTemporaryDir work;

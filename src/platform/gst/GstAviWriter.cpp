@@ -1,0 +1,130 @@
+#include "platform/gst/GstAviWriter.h"
+
+#include "platform/GraphInterfaces.h"
+#include "platform/MediaResults.h"
+#include "platform/gst/GstMediaType.h"
+
+#include "common/Text.h"
+
+#include <cstring>
+
+// A multiplexer input: requests an avimux pad of the arriving stream's kind.
+class TGstMuxInputPin : public TGstPin {
+  public:
+    TGstMuxInputPin(TGstAviMux* owner, const std::string& name)
+        : TGstPin(owner, name, PINDIR_INPUT, GUID_NULL),
+          mux_(GST_ELEMENT(gst_object_ref(owner->mux_))), muxOwner_(owner) {}
+
+    TGstCapsRef Caps() override {
+        GstCaps* all = gst_caps_new_empty();
+        for (const char* templ : {"video_%u", "audio_%u"})
+            if (GstPadTemplate* t = gst_element_get_pad_template(mux_, templ))
+                all = gst_caps_merge(all, gst_pad_template_get_caps(t));
+        return TGstCapsRef(all);
+    }
+
+    void SetPeer(IPin* peer, GstElement* converter) override {
+        TGstPin::SetPeer(peer, converter);
+        if (peer && muxOwner_) muxOwner_->EnsureFreeInput();
+    }
+    void Orphan() override {
+        muxOwner_ = nullptr;
+        TGstPin::Orphan();
+    }
+
+  protected:
+    ~TGstMuxInputPin() override {
+        UnpreparePad();
+        gst_object_unref(mux_);
+    }
+    GstPad* PreparePad(const GstCaps* stream) override {
+        const char* kind = CapsMediaClass(stream);
+        if (request_ || !*kind) return nullptr;
+        request_ = gst_element_request_pad_simple(
+            mux_, std::strcmp(kind, "video") == 0 ? "video_%u" : "audio_%u");
+        if (!request_) return nullptr;
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), request_);
+        return pad_;
+    }
+    void UnpreparePad() override {
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), nullptr);
+        if (request_) {
+            gst_element_release_request_pad(mux_, request_);
+            gst_object_unref(request_);
+            request_ = nullptr;
+        }
+    }
+
+  private:
+    GstElement* mux_;
+    TGstAviMux* muxOwner_; // cleared when the filter goes first
+    GstPad* request_ = nullptr;
+};
+
+// An output or input pin whose ghost pad targets a fixed element pad.
+class TGstFixedPin : public TGstPin {
+  public:
+    TGstFixedPin(TGstFilter* owner, const char* name, PIN_DIRECTION dir, GstElement* element,
+                 const char* padName)
+        : TGstPin(owner, name, dir, GUID_NULL) {
+        TGstRef<GstPad> target(gst_element_get_static_pad(element, padName));
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), target.get());
+    }
+};
+
+TGstAviMux::TGstAviMux() : TGstFilter(CLSID_AviDest, nullptr) {
+    mux_ = MakeGstElement("avimux");
+    gst_bin_add(GST_BIN(bin_), mux_);
+    AddPin(MakeComObject<TGstFixedPin>(this, "AVI Out", PINDIR_OUTPUT, mux_, "src"));
+    EnsureFreeInput();
+}
+
+bool TGstAviMux::NeedsEndOfStream() {
+    for (const auto& pin : pins_)
+        if (pin->Direction() == PINDIR_INPUT && pin->IsConnected()) return true;
+    return false;
+}
+
+void TGstAviMux::EnsureFreeInput() {
+    for (const auto& pin : pins_)
+        if (pin->Direction() == PINDIR_INPUT && !pin->IsConnected()) return;
+    AddPin(MakeComObject<TGstMuxInputPin>(this, Format("Input %02d", nextInput_++)));
+}
+
+TGstFileWriter::TGstFileWriter() : TGstFilter(CLSID_FileWriter, nullptr) {
+    sink_ = MakeGstElement("filesink");
+    // The capture clock paces the sources; the writer takes data as it comes.
+    g_object_set(sink_, "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(bin_), sink_);
+    AddPin(MakeComObject<TGstFixedPin>(this, "in", PINDIR_INPUT, sink_, "sink"));
+}
+
+HRESULT TGstFileWriter::QueryOtherInterface(REFIID iid, void** out) {
+    if (iid == IFileSinkFilter::Iid) {
+        *out = static_cast<IFileSinkFilter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+HRESULT TGstFileWriter::SetFileName(const std::string& fileName, const AM_MEDIA_TYPE*) {
+    if (fileName.empty()) return E_INVALIDARG;
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(sink_, &state, nullptr, 0);
+    if (state > GST_STATE_NULL) return VFW_E_NOT_STOPPED;
+    fileName_ = fileName;
+    g_object_set(sink_, "location", fileName_.c_str(), nullptr);
+    return S_OK;
+}
+
+HRESULT TGstFileWriter::GetCurFile(std::string& fileName, AM_MEDIA_TYPE* type) {
+    fileName = fileName_;
+    if (type) {
+        *type = AM_MEDIA_TYPE{};
+        type->majortype = MEDIATYPE_Stream;
+        type->subtype = MEDIASUBTYPE_Avi;
+        type->formattype = FORMAT_None;
+    }
+    return S_OK;
+}

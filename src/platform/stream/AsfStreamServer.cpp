@@ -1,0 +1,552 @@
+#include "platform/stream/AsfStreamServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxRequestSize = 16 * 1024;
+// A chunk's length field is 16 bits and counts 8 bytes of its own header.
+constexpr size_t kMaxChunkPayload = 0xFFFF - 8;
+
+void ChunkHeader(uint8_t out[12], uint16_t type, size_t payload, uint32_t seq) {
+    const uint16_t len = uint16_t(payload + 8);
+    out[0] = uint8_t(type & 0xFF);
+    out[1] = uint8_t(type >> 8);
+    out[2] = uint8_t(len & 0xFF);
+    out[3] = uint8_t(len >> 8);
+    out[4] = uint8_t(seq & 0xFF);
+    out[5] = uint8_t(seq >> 8);
+    out[6] = uint8_t(seq >> 16);
+    out[7] = uint8_t(seq >> 24);
+    out[8] = 0;
+    out[9] = 0;
+    out[10] = out[2];
+    out[11] = out[3];
+}
+
+constexpr uint16_t kChunkHeader = 0x4824; // "$H"
+constexpr uint16_t kChunkData = 0x4424;   // "$D"
+constexpr uint16_t kChunkEnd = 0x4524;    // "$E"
+
+// Sends every byte of the given pieces; false when the peer is gone.
+bool SendAll(int fd, iovec* iov, int count) {
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = size_t(count);
+        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        size_t left = size_t(n);
+        while (count > 0 && left >= iov->iov_len) {
+            left -= iov->iov_len;
+            ++iov;
+            --count;
+        }
+        if (count > 0) {
+            iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + left;
+            iov->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool SendText(int fd, const std::string& s) {
+    iovec iov{const_cast<char*>(s.data()), s.size()};
+    return SendAll(fd, &iov, 1);
+}
+
+std::string ErrnoText(int err) {
+    char buf[256];
+    return std::string(strerror_r(err, buf, sizeof buf));
+}
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+// True when the line has the form "METHOD target HTTP/x.y".
+bool IsRequestLine(const std::string& line) {
+    size_t sp1 = line.find(' ');
+    if (sp1 == std::string::npos || sp1 == 0) return false;
+    for (size_t i = 0; i < sp1; ++i)
+        if (line[i] < 'A' || line[i] > 'Z') return false;
+    size_t sp2 = line.rfind(' ');
+    if (sp2 == sp1) return false;
+    return line.compare(sp2 + 1, 5, "HTTP/") == 0;
+}
+
+// True when the peer has closed or reset; what a viewer sends after its
+// request is read and dropped.
+bool PeerGone(int fd) {
+    for (;;) {
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0) return false;
+        if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
+        char buf[512];
+        ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0) return true;
+        if (n < 0) return errno != EAGAIN && errno != EINTR;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+struct AsfStreamServer::Viewer {
+    explicit Viewer(int socket) : fd(socket) {}
+    const int fd;
+    std::thread thread;
+    ViewerKind kind = ViewerKind::Plain;
+    bool admitted = false;   // counted in streaming_ (guarded by the server's lock_)
+    bool registered = false; // receives packets (guarded by the server's lock_)
+    std::atomic<bool> finished{false};
+
+    // m guards the fields below.
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<Packet> queue;
+    size_t queuedBytes = 0;
+    bool closed = false;
+    bool eos = false;
+};
+
+AsfStreamServer::AsfStreamServer() {
+    packetizer_.OnHeader = [this](Bytes header, uint32_t) { SetHeader(std::move(header)); };
+    packetizer_.OnPacket = [this](Bytes packet) { PushPacket(std::move(packet)); };
+}
+
+AsfStreamServer::~AsfStreamServer() {
+    Close();
+}
+
+void AsfStreamServer::SetBindAddress(std::string address) {
+    std::lock_guard<std::mutex> g(lock_);
+    bindAddress_ = std::move(address);
+}
+
+void AsfStreamServer::SetMaximumClients(uint32_t count) {
+    std::lock_guard<std::mutex> g(lock_);
+    maxClients_ = count;
+}
+
+uint32_t AsfStreamServer::MaximumClients() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return maxClients_;
+}
+
+void AsfStreamServer::SetMaxQueueBytes(size_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    maxQueueBytes_ = bytes;
+}
+
+void AsfStreamServer::SetSendBufferBytes(size_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (bytes == sendBufferBytes_) return;
+    sendBufferBytes_ = bytes;
+    int value = int(bytes);
+    for (auto& v : viewers_)
+        ::setsockopt(v->fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
+}
+
+void AsfStreamServer::SetRequestTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard<std::mutex> g(lock_);
+    requestTimeout_ = timeout;
+}
+
+bool AsfStreamServer::IsOpen() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return open_;
+}
+
+uint32_t AsfStreamServer::Port() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return port_;
+}
+
+bool AsfStreamServer::HasHeader() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return header_ != nullptr;
+}
+
+size_t AsfStreamServer::ViewerCount() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return streaming_;
+}
+
+bool AsfStreamServer::Open(uint32_t& port, std::string* error) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (open_) {
+        port = port_;
+        return true;
+    }
+    auto fail = [&](const std::string& what) {
+        int err = errno;
+        if (error) *error = what + ": " + ErrnoText(err);
+        if (listenFd_ >= 0) ::close(listenFd_);
+        listenFd_ = -1;
+        return false;
+    };
+    if (port > 65535) {
+        errno = EINVAL;
+        return fail("port " + std::to_string(port));
+    }
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) return fail("socket");
+    int one = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    if (bindAddress_.empty()) {
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else if (inet_pton(AF_INET, bindAddress_.c_str(), &addr.sin_addr) != 1) {
+        errno = EINVAL;
+        return fail("address " + bindAddress_);
+    }
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return fail("bind to port " + std::to_string(port));
+    if (::listen(listenFd_, 16) != 0) return fail("listen");
+    socklen_t alen = sizeof addr;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &alen);
+    if (::pipe2(wakeFd_, O_CLOEXEC) != 0) return fail("pipe");
+    port_ = ntohs(addr.sin_port);
+    port = port_;
+    open_ = true;
+    listener_ = std::thread([this] { ListenLoop(); });
+    return true;
+}
+
+void AsfStreamServer::ListenLoop() {
+    int listenFd, wakeFd;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        listenFd = listenFd_;
+        wakeFd = wakeFd_[0];
+    }
+    for (;;) {
+        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        int n = ::poll(fds, 2, 1000);
+        if (n < 0 && errno != EINTR) break;
+        if (fds[1].revents) break;
+        ReapFinished();
+        if (n <= 0 || !(fds[0].revents & POLLIN)) continue;
+        int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto v = std::make_shared<Viewer>(fd);
+        std::lock_guard<std::mutex> g(lock_);
+        if (!open_) {
+            ::close(fd);
+            break;
+        }
+        // The kernel would otherwise grow the send buffer to megabytes, and a
+        // stuck viewer of a low-rate stream would take minutes to notice.
+        if (sendBufferBytes_ > 0) {
+            int bytes = int(sendBufferBytes_);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+        }
+        viewers_.push_back(v);
+        v->thread = std::thread([this, v] { ServeViewer(v); });
+    }
+}
+
+void AsfStreamServer::ReapFinished() {
+    std::list<std::shared_ptr<Viewer>> done;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        for (auto it = viewers_.begin(); it != viewers_.end();) {
+            if ((*it)->finished) {
+                done.push_back(*it);
+                it = viewers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& v : done) {
+        v->thread.join();
+        ::close(v->fd); // nobody waits on it any more
+    }
+}
+
+bool AsfStreamServer::ReadRequest(Viewer& v, std::string& request) {
+    std::chrono::milliseconds timeout;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        timeout = requestTimeout_;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buf[2048];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{v.fd, POLLIN, 0};
+        int n = ::poll(&p, 1, int(left.count()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        ssize_t got = ::recv(v.fd, buf, sizeof buf, 0);
+        if (got <= 0) return false;
+        request.append(buf, size_t(got));
+        // Anything but an HTTP request line (a player's binary protocol
+        // greeting) is refused at once, so the player moves on to HTTP.
+        if (request[0] < 'A' || request[0] > 'Z') return false;
+        size_t eol = request.find('\n');
+        if (eol != std::string::npos) {
+            std::string line = request.substr(0, eol);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!IsRequestLine(line)) return false;
+        }
+        if (request.find("\r\n\r\n") != std::string::npos ||
+            request.find("\n\n") != std::string::npos)
+            return true;
+        if (request.size() > kMaxRequestSize) return false;
+        std::lock_guard<std::mutex> g(v.m);
+        if (v.closed) return false;
+    }
+}
+
+void AsfStreamServer::ServeViewer(const std::shared_ptr<Viewer>& v) {
+    std::string request;
+    if (ReadRequest(*v, request)) {
+        std::string lower = LowerAscii(request);
+        std::string method = request.substr(0, request.find(' '));
+        bool player = lower.find("\nuser-agent: nsplayer") != std::string::npos ||
+                      lower.find("\nuser-agent:nsplayer") != std::string::npos;
+        bool play = lower.find("xplaystrm=1") != std::string::npos;
+        v->kind = !player ? ViewerKind::Plain : play ? ViewerKind::Play : ViewerKind::Describe;
+        if (method != "GET") {
+            SendText(v->fd, "HTTP/1.0 405 Method Not Allowed\r\nAllow: GET\r\n"
+                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        } else {
+            Stream(v);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (v->admitted) --streaming_;
+        v->admitted = false;
+        v->registered = false;
+    }
+    ::shutdown(v->fd, SHUT_RDWR);
+    v->finished = true;
+}
+
+void AsfStreamServer::Stream(const std::shared_ptr<Viewer>& v) {
+    Packet header;
+    {
+        std::unique_lock<std::mutex> g(lock_);
+        if (!open_) return;
+        if (streaming_ >= maxClients_) {
+            g.unlock();
+            SendText(v->fd, "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            return;
+        }
+        if (v->kind != ViewerKind::Describe) {
+            v->admitted = true;
+            ++streaming_;
+        }
+        // A viewer that comes before the stream has started waits for it.
+        headerReady_.wait(g, [&] {
+            std::lock_guard<std::mutex> vg(v->m);
+            return header_ != nullptr || !open_ || ended_ || v->closed;
+        });
+        if (!header_ || !open_) return;
+        header = header_;
+        // Registering under the same lock as the header snapshot: the viewer
+        // gets every packet from here on, none twice.
+        if (v->kind != ViewerKind::Describe) v->registered = true;
+    }
+
+    const char* type = v->kind == ViewerKind::Describe ? "application/vnd.ms.wms-hdr.asfv1"
+                       : v->kind == ViewerKind::Play   ? "application/x-mms-framed"
+                                                       : "video/x-ms-asf";
+    std::string response = std::string("HTTP/1.0 200 OK\r\nContent-Type: ") + type +
+                           "\r\nServer: kavaroXP\r\nCache-Control: no-cache\r\n"
+                           "Pragma: no-cache\r\nPragma: client-id=" +
+                           std::to_string(reinterpret_cast<uintptr_t>(v.get()) & 0x7FFFFFFF) +
+                           "\r\nPragma: features=\"broadcast\"\r\nConnection: close\r\n\r\n";
+    if (!SendText(v->fd, response)) return;
+
+    const bool framed = v->kind != ViewerKind::Plain;
+    uint32_t seq = 0;
+    if (framed) {
+        // The header goes out in as many $H chunks as it needs.
+        size_t off = 0;
+        do {
+            size_t part = std::min(header->size() - off, kMaxChunkPayload);
+            uint8_t ch[12];
+            ChunkHeader(ch, kChunkHeader, part, seq);
+            iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(header->data() + off), part}};
+            if (!SendAll(v->fd, iov, 2)) return;
+            off += part;
+        } while (off < header->size());
+    } else {
+        iovec iov{const_cast<uint8_t*>(header->data()), header->size()};
+        if (!SendAll(v->fd, &iov, 1)) return;
+    }
+    if (v->kind == ViewerKind::Describe) return;
+
+    uint64_t sent = 0;
+    for (;;) {
+        Packet p;
+        {
+            std::unique_lock<std::mutex> g(v->m);
+            while (!v->cv.wait_for(g, std::chrono::milliseconds(250),
+                                   [&] { return !v->queue.empty() || v->closed || v->eos; })) {
+                // Idle: notice a viewer that went away while nothing was sent.
+                if (PeerGone(v->fd)) return;
+            }
+            if (v->closed) return;
+            if (v->queue.empty()) break; // end of stream, everything sent
+            p = std::move(v->queue.front());
+            v->queue.pop_front();
+            v->queuedBytes -= p->size();
+        }
+        if (framed) {
+            if (p->size() > kMaxChunkPayload) return;
+            uint8_t ch[12];
+            ChunkHeader(ch, kChunkData, p->size(), ++seq);
+            iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(p->data()), p->size()}};
+            if (!SendAll(v->fd, iov, 2)) return;
+        } else {
+            iovec iov{const_cast<uint8_t*>(p->data()), p->size()};
+            if (!SendAll(v->fd, &iov, 1)) return;
+        }
+        if (OnPacketSent) OnPacketSent(sent);
+        ++sent;
+    }
+    if (framed) {
+        uint8_t ch[12];
+        ChunkHeader(ch, kChunkEnd, 0, ++seq);
+        iovec iov{ch, 12};
+        SendAll(v->fd, &iov, 1);
+    }
+}
+
+void AsfStreamServer::Feed(const uint8_t* data, size_t len) {
+    std::lock_guard<std::mutex> g(feedLock_);
+    packetizer_.Feed(data, len);
+}
+
+void AsfStreamServer::SetHeader(Bytes header) {
+    std::lock_guard<std::mutex> g(lock_);
+    header_ = std::make_shared<const Bytes>(std::move(header));
+    ended_ = false;
+    // Viewers already waiting for the stream take every packet from the first.
+    for (auto& v : viewers_)
+        if (v->admitted) v->registered = true;
+    headerReady_.notify_all();
+}
+
+void AsfStreamServer::PushPacket(Bytes packet) {
+    auto p = std::make_shared<const Bytes>(std::move(packet));
+    ++packetsPushed_;
+    std::lock_guard<std::mutex> g(lock_);
+    ++packetIndex_;
+    for (auto& v : viewers_) {
+        if (!v->registered) continue;
+        std::lock_guard<std::mutex> vg(v->m);
+        if (v->closed) continue;
+        if (v->queuedBytes + p->size() > maxQueueBytes_) {
+            // A viewer this far behind is stuck: drop it rather than hold
+            // capture or the other viewers back.
+            DropViewer(*v);
+            ++viewersDropped_;
+            continue;
+        }
+        v->queuedBytes += p->size();
+        v->queue.push_back(p);
+        v->cv.notify_one();
+    }
+}
+
+// Caller holds v.m.
+void AsfStreamServer::DropViewer(Viewer& v) {
+    v.closed = true;
+    v.queue.clear();
+    v.queuedBytes = 0;
+    ::shutdown(v.fd, SHUT_RDWR); // wakes a send blocked on a full socket
+    v.cv.notify_all();
+}
+
+void AsfStreamServer::EndOfStream() {
+    std::lock_guard<std::mutex> g(lock_);
+    ended_ = true;
+    for (auto& v : viewers_) {
+        std::lock_guard<std::mutex> vg(v->m);
+        v->eos = true;
+        v->cv.notify_all();
+    }
+    headerReady_.notify_all();
+}
+
+void AsfStreamServer::Disconnect() {
+    std::lock_guard<std::mutex> g(lock_);
+    for (auto& v : viewers_) {
+        std::lock_guard<std::mutex> vg(v->m);
+        DropViewer(*v);
+    }
+    headerReady_.notify_all();
+}
+
+void AsfStreamServer::Close() {
+    std::thread listener;
+    std::list<std::shared_ptr<Viewer>> viewers;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (!open_ && !listener_.joinable() && viewers_.empty()) return;
+        open_ = false;
+        if (wakeFd_[1] >= 0) {
+            char c = 0;
+            (void)!::write(wakeFd_[1], &c, 1);
+        }
+        listener = std::move(listener_);
+        for (auto& v : viewers_) {
+            std::lock_guard<std::mutex> vg(v->m);
+            DropViewer(*v);
+        }
+        headerReady_.notify_all();
+    }
+    if (listener.joinable()) listener.join();
+    {
+        std::lock_guard<std::mutex> f(feedLock_);
+        packetizer_.Reset();
+    }
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        viewers.swap(viewers_);
+    }
+    for (auto& v : viewers) {
+        v->thread.join();
+        ::close(v->fd);
+    }
+    std::lock_guard<std::mutex> g(lock_);
+    if (listenFd_ >= 0) ::close(listenFd_);
+    for (int& fd : wakeFd_) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    listenFd_ = -1;
+    port_ = 0;
+    // A later Open serves a new stream, never this one's header.
+    header_.reset();
+    ended_ = false;
+}

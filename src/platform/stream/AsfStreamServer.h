@@ -1,0 +1,111 @@
+#pragma once
+// The live ASF stream server behind the broadcast's network sink. It takes the
+// byte stream the ASF multiplexer writes, splits it into the header and the
+// fixed-size data packets, and serves it over HTTP to a bounded number of
+// viewers: Windows Media HTTP streaming ($H/$D chunks) for players, the plain
+// ASF stream for everything else.
+//
+// Threads: one listener thread, one thread per connected viewer. Capture
+// threads only call Feed/SetHeader/PushPacket/EndOfStream, which never block on
+// a viewer: each viewer has a bounded queue and is dropped when it overflows.
+#include "platform/AsfPacketizer.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class AsfStreamServer {
+  public:
+    using Bytes = std::vector<uint8_t>;
+    enum class ViewerKind { Describe, Play, Plain };
+
+    AsfStreamServer();
+    ~AsfStreamServer();
+    AsfStreamServer(const AsfStreamServer&) = delete;
+    AsfStreamServer& operator=(const AsfStreamServer&) = delete;
+
+    // Address to listen on; empty (the default) means every interface.
+    void SetBindAddress(std::string address);
+    void SetMaximumClients(uint32_t count);
+    uint32_t MaximumClients() const;
+    // Bytes a viewer may have queued before it counts as stuck and is dropped.
+    void SetMaxQueueBytes(size_t bytes);
+    // Socket send buffer of the viewers (0: the system's self-tuning one,
+    // which may hold minutes of a low-rate stream).
+    void SetSendBufferBytes(size_t bytes);
+    // How long a connection may take to send its request.
+    void SetRequestTimeout(std::chrono::milliseconds timeout);
+
+    // Starts listening. Port 0 picks a free port, written back. On failure
+    // returns false with the system's reason in *error.
+    bool Open(uint32_t& port, std::string* error = nullptr);
+    // Drops every viewer; keeps listening.
+    void Disconnect();
+    // Drops every viewer and stops listening. Safe to call twice.
+    void Close();
+    bool IsOpen() const;
+    uint32_t Port() const;
+
+    // The encoder side.
+    void Feed(const uint8_t* data, size_t len);
+    void SetHeader(Bytes header);
+    void PushPacket(Bytes packet);
+    // Ends the stream: viewers get what is queued, then the end chunk.
+    void EndOfStream();
+
+    size_t ViewerCount() const;
+    uint64_t PacketsPushed() const { return packetsPushed_; }
+    uint64_t ViewersDropped() const { return viewersDropped_; }
+    bool HasHeader() const;
+    // Called on a viewer's thread after each data packet went out (for
+    // latency measurements); must be cheap and thread-safe.
+    std::function<void(uint64_t packetIndex)> OnPacketSent;
+
+  private:
+    struct Viewer;
+    using Packet = std::shared_ptr<const Bytes>;
+
+    void ListenLoop();
+    void ServeViewer(const std::shared_ptr<Viewer>& v);
+    bool ReadRequest(Viewer& v, std::string& request);
+    void Stream(const std::shared_ptr<Viewer>& v);
+    void DropViewer(Viewer& v);
+    void ReapFinished();
+    void StopViewers();
+
+    std::string bindAddress_;
+    uint32_t maxClients_ = 0;
+    size_t maxQueueBytes_ = 2 * 1024 * 1024;
+    size_t sendBufferBytes_ = 0;
+    std::chrono::milliseconds requestTimeout_{10000};
+
+    // lock_ guards everything below it up to the atomics.
+    mutable std::mutex lock_;
+    std::condition_variable headerReady_;
+    int listenFd_ = -1;
+    int wakeFd_[2] = {-1, -1};
+    uint32_t port_ = 0;
+    bool open_ = false;
+    bool ended_ = false;
+    Packet header_;
+    uint64_t packetIndex_ = 0;
+    std::list<std::shared_ptr<Viewer>> viewers_;
+    size_t streaming_ = 0; // viewers admitted as play or plain
+    std::thread listener_;
+
+    // Only the encoder side touches the packetizer.
+    std::mutex feedLock_;
+    AsfPacketizer packetizer_;
+
+    std::atomic<uint64_t> packetsPushed_{0};
+    std::atomic<uint64_t> viewersDropped_{0};
+};

@@ -1,0 +1,53 @@
+#pragma once
+// The network sink that serves the writer's live stream to viewers over HTTP:
+// the stand-in for the Windows Media runtime's writer network sink, on our own
+// live ASF stream server. The writer hands it the ASF header and data
+// packets from its streaming thread; viewers are served on the server's threads.
+#include "platform/AsfInterfaces.h"
+#include "platform/stream/AsfStreamServer.h"
+
+#include <chrono>
+
+// WSAEADDRINUSE as a result code: the port is taken.
+inline constexpr HRESULT HRESULT_ADDRESS_IN_USE = MakeResult(0x80072740);
+
+class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink> {
+  public:
+    TWMWriterNetworkSink();
+
+    // IWMWriterSink
+    HRESULT OnHeader(std::span<const uint8_t> header) override;
+    HRESULT IsRealTime(BOOL* realTime) override;
+    HRESULT OnDataUnit(std::span<const uint8_t> packet) override;
+    HRESULT OnEndWriting() override;
+
+    // IWMWriterNetworkSink
+    HRESULT SetMaximumClients(DWORD maxClients) override;
+    HRESULT GetMaximumClients(DWORD* maxClients) override;
+    HRESULT SetNetworkProtocol(WMT_NET_PROTOCOL protocol) override;
+    HRESULT GetNetworkProtocol(WMT_NET_PROTOCOL* protocol) override;
+    // "http://<host name>:<port>/" while open; NS_E_... style E_UNEXPECTED otherwise.
+    HRESULT GetHostURL(std::string& url) override;
+    // HRESULT_ADDRESS_IN_USE when the port is taken; E_FAIL for other refusals.
+    HRESULT Open(DWORD* port) override;
+    HRESULT Disconnect() override;
+    HRESULT Close() override;
+
+    // The server behind the sink (tests and measurements).
+    AsfStreamServer& Server() { return server_; }
+
+  protected:
+    ~TWMWriterNetworkSink() override = default;
+
+  private:
+    AsfStreamServer server_; // thread-safe on its own
+
+    // A viewer may fall this many seconds of stream behind before it is
+    // dropped; the byte bound follows the measured rate. Streaming thread only.
+    static constexpr int kBehindSeconds = 4;
+    std::chrono::steady_clock::time_point rateStart_{};
+    size_t rateBytes_ = 0;
+};
+
+// Registers TWMWriterNetworkSink as the class WMCreateWriterNetworkSink creates.
+void RegisterWriterNetworkSink();
