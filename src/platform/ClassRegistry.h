@@ -4,6 +4,7 @@
 // at start-up; tests register fakes (TClassRegistration restores whatever was
 // registered before when it goes out of scope). Thread-safe: one mutex guards
 // the table, and factories run outside it.
+#include "platform/ErrorText.h"
 #include "platform/Unknown.h"
 
 #include <functional>
@@ -35,8 +36,13 @@ HRESULT CreateInstance(REFCLSID clsid, ComPtr<T>& out, DWORD clsContext = CLSCTX
 // (copied into the factory).
 template <class Impl, class... Args> TClassFactory MakeClassFactory(Args... args) {
     return [=](REFIID iid, void** out) -> HRESULT {
-        auto obj = MakeComObject<Impl>(args...);
-        return obj->QueryInterface(iid, out);
+        try {
+            auto obj = MakeComObject<Impl>(args...);
+            return obj->QueryInterface(iid, out);
+        } catch (const EMediaResult& e) {
+            if (out) *out = nullptr;
+            return e.Code();
+        }
     };
 }
 

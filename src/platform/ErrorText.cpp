@@ -4,6 +4,7 @@
 #include "platform/Utf8.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace {
 struct TCodeText {
@@ -85,9 +86,22 @@ constexpr TCodeText kTexts[] = {
     {VFW_E_UNSUPPORTED_STREAM, "The stream format is not supported."},
     {VFW_E_NO_CAPTURE_HARDWARE, "No capture hardware is available."},
 };
+
+std::mutex missingLock;
+std::string missingText; // guarded by missingLock
 } // namespace
 
+void SetMissingComponentText(std::string text) {
+    std::lock_guard<std::mutex> lock(missingLock);
+    missingText = std::move(text);
+}
+
 std::string ErrorTextOf(HRESULT code) {
+    if (code == E_MISSING_COMPONENT) {
+        std::lock_guard<std::mutex> lock(missingLock);
+        if (!missingText.empty()) return missingText;
+        return "A media component is missing: reinstall the GStreamer plugin packages.";
+    }
     for (const auto& t : kTexts)
         if (t.code == code) return t.text;
     return FAILED(code) ? "An unknown error occurred." : "The operation succeeded.";

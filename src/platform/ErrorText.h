@@ -4,6 +4,8 @@
 #include "platform/MediaResults.h"
 #include "platform/Unknown.h"
 
+#include "common/Exception.h"
+
 #include <string>
 
 // Copies the code's text, zero-terminated and cut to fit (without splitting
@@ -12,3 +14,18 @@
 DWORD AMGetErrorTextA(HRESULT code, char* buffer, DWORD maxLength);
 // The whole text.
 std::string ErrorTextOf(HRESULT code);
+
+// The text of E_MISSING_COMPONENT: the last missing component reported.
+// Thread-safe; the latest report wins.
+void SetMissingComponentText(std::string text);
+
+// A failure with its result code, thrown where no result can be returned (a
+// constructor run by a class factory, which turns it back into the code).
+class EMediaResult : public Exception {
+  public:
+    EMediaResult(HRESULT code, std::string message) : Exception(std::move(message)), code_(code) {}
+    HRESULT Code() const { return code_; }
+
+  private:
+    HRESULT code_;
+};

@@ -37,6 +37,8 @@ struct IGraphBuilder : IFilterGraph {
     // Text log of graph building into the file descriptor (kNoLogFile: off).
     // The graph does not own the descriptor.
     virtual HRESULT SetLogFile(intptr_t file) = 0;
+    // Writes one line into that log, for the graph's helpers (nothing while off).
+    virtual void LogLine(const std::string&) {}
     virtual HRESULT Abort() { return E_NOTIMPL; }
     virtual HRESULT ShouldOperationContinue() { return S_OK; }
 };

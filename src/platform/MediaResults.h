@@ -49,3 +49,7 @@ inline constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeResult(0x8004025F);
 inline constexpr HRESULT VFW_E_NO_TIME_FORMAT = MakeResult(0x80040261);
 inline constexpr HRESULT VFW_E_UNSUPPORTED_STREAM = MakeResult(0x80040265);
 inline constexpr HRESULT VFW_E_NO_CAPTURE_HARDWARE = MakeResult(0x80040275);
+
+// A media library component (a GStreamer element) is not installed; its text
+// names the component and the package that provides it.
+inline constexpr HRESULT E_MISSING_COMPONENT = MakeResult(0x8004FF01);

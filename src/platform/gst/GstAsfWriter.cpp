@@ -31,14 +31,14 @@ class TGstAsfInputPin : public TGstPin {
     const GstCaps* StreamCaps() const { return caps_.get(); }
 
     // The encoder chain while connected (elements in the writer's bin).
-    std::vector<GstElement*> Chain;
-    GstElement* Tee = nullptr;
+    std::vector<TGstRef<GstElement>> Chain;
+    GstElement* Tee = nullptr; // the last of Chain
 
   protected:
     GstPad* PreparePad(const GstCaps* stream) override {
         if (!writer_ || !Chain.empty()) return nullptr;
         if (std::strcmp(CapsMediaClass(stream), audio_ ? "audio" : "video") != 0) return nullptr;
-        return writer_->OpenBranch(this) ? pad_ : nullptr;
+        return writer_->OpenBranch(this) ? pad_.get() : nullptr;
     }
     void UnpreparePad() override {
         if (writer_) writer_->CloseBranch(this);
@@ -150,7 +150,7 @@ HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
 
 bool TGstAsfWriter::Running() const {
     GstState state = GST_STATE_NULL, pending = GST_STATE_VOID_PENDING;
-    gst_element_get_state(bin_, &state, &pending, 0);
+    gst_element_get_state(bin_.get(), &state, &pending, 0);
     return state >= GST_STATE_PAUSED || pending >= GST_STATE_PAUSED;
 }
 
@@ -172,7 +172,7 @@ void TGstAsfWriter::RemovePins() {
         // A pad taken without a connection (linked by hand) still has its chain.
         CloseBranch(static_cast<TGstAsfInputPin*>(pin.Get()));
         pin->Orphan();
-        gst_element_remove_pad(bin_, pin->Pad());
+        gst_element_remove_pad(bin_.get(), pin->Pad());
     }
     pins_.clear();
 }
@@ -182,25 +182,21 @@ bool TGstAsfWriter::OpenBranch(TGstAsfInputPin* pin) {
     std::vector<const char*> factories{"queue", "capsfilter"};
     if (audio) factories.push_back("audiobuffersplit");
     factories.insert(factories.end(), {audio ? "avenc_wmav2" : "avenc_wmv2", "identity", "tee"});
-    std::vector<GstElement*> chain;
+    std::vector<TGstRef<GstElement>> chain;
     for (const char* f : factories) {
         GstElement* e = MakeGstElement(f);
-        if (!e) {
-            for (GstElement* made : chain)
-                gst_object_unref(made);
-            return false;
-        }
-        chain.push_back(GST_ELEMENT(gst_object_ref_sink(e)));
+        if (!e) return false;
+        chain.emplace_back(GST_ELEMENT(gst_object_ref_sink(e)));
     }
-    GstElement* queue = chain[0];
+    GstElement* queue = chain[0].get();
     // Capture must never wait for the encoder: a second of backlog is dropped instead.
     g_object_set(queue, "leaky", 2, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
                  guint64(GST_SECOND), nullptr);
-    g_object_set(chain[1], "caps", pin->StreamCaps(), nullptr);
-    GstElement* encoder = chain[chain.size() - 3];
+    g_object_set(chain[1].get(), "caps", pin->StreamCaps(), nullptr);
+    GstElement* encoder = chain[chain.size() - 3].get();
     if (audio) {
         // The WMA encoder crashes on buffers of more than 2048 samples: feed it 20 ms at a time.
-        g_object_set(chain[2], "output-buffer-duration", 1, 50, nullptr);
+        g_object_set(chain[2].get(), "output-buffer-duration", 1, 50, nullptr);
         g_object_set(encoder, "bitrate", profile_->AudioBitRate, nullptr);
     } else {
         // A key frame every two seconds: viewers joining mid-stream see a picture soon.
@@ -209,27 +205,28 @@ bool TGstAsfWriter::OpenBranch(TGstAsfInputPin* pin) {
     }
     // The video encoder stamps from its own segment start; the multiplexer
     // compares raw times, so both streams go out in running time.
-    g_object_set(chain[chain.size() - 2], "single-segment", TRUE, nullptr);
+    g_object_set(chain[chain.size() - 2].get(), "single-segment", TRUE, nullptr);
 
-    for (GstElement* e : chain)
-        gst_bin_add(GST_BIN(bin_), e);
+    for (const auto& e : chain)
+        gst_bin_add(GST_BIN(bin_.get()), e.get());
     bool linked = true;
     for (size_t i = 0; linked && i + 1 < chain.size(); ++i)
-        linked = gst_element_link(chain[i], chain[i + 1]);
+        linked = gst_element_link(chain[i].get(), chain[i + 1].get());
     if (!linked) {
-        for (GstElement* e : chain) {
-            DropElement(GST_BIN(bin_), e);
-            gst_object_unref(e);
-        }
+        for (const auto& e : chain)
+            DropElement(GST_BIN(bin_.get()), e.get());
         return false;
     }
     TGstRef<GstPad> target(gst_element_get_static_pad(queue, "sink"));
     gst_ghost_pad_set_target(GST_GHOST_PAD(pin->Pad()), target.get());
     pin->Chain = std::move(chain);
-    pin->Tee = pin->Chain.back();
-    RebuildOutputs();
-    for (GstElement* e : pin->Chain)
-        gst_element_sync_state_with_parent(e);
+    pin->Tee = pin->Chain.back().get();
+    if (!RebuildOutputs()) {
+        CloseBranch(pin);
+        return false;
+    }
+    for (const auto& e : pin->Chain)
+        gst_element_sync_state_with_parent(e.get());
     return true;
 }
 
@@ -237,10 +234,8 @@ void TGstAsfWriter::CloseBranch(TGstAsfInputPin* pin) {
     if (pin->Chain.empty()) return;
     TearDownOutputs();
     gst_ghost_pad_set_target(GST_GHOST_PAD(pin->Pad()), nullptr);
-    for (GstElement* e : pin->Chain) {
-        DropElement(GST_BIN(bin_), e);
-        gst_object_unref(e);
-    }
+    for (const auto& e : pin->Chain)
+        DropElement(GST_BIN(bin_.get()), e.get());
     pin->Chain.clear();
     pin->Tee = nullptr;
     RebuildOutputs();
@@ -257,8 +252,8 @@ GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink) {
     }
     g_object_set(mux, "streamable", streamable, "packet-size", PacketSizeFor(*profile_), nullptr);
     for (GstElement* e : {mux, sink}) {
-        gst_bin_add(GST_BIN(bin_), e);
-        outputElements_.push_back(GST_ELEMENT(gst_object_ref(e)));
+        gst_bin_add(GST_BIN(bin_.get()), e);
+        outputElements_.emplace_back(GST_ELEMENT(gst_object_ref(e)));
     }
     gst_element_link(mux, sink);
     // Every connected input, audio first, into the multiplexer through a queue.
@@ -266,34 +261,33 @@ GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink) {
         auto* pin = static_cast<TGstAsfInputPin*>(p.Get());
         if (!pin->Tee) continue;
         GstElement* queue = MakeGstElement("queue");
+        if (!queue) continue;
         if (!streamable) {
             // A slow disk must not hold the live stream back.
             g_object_set(queue, "leaky", 2, "max-size-buffers", 0u, "max-size-bytes", 0u,
                          "max-size-time", guint64(3 * GST_SECOND), nullptr);
         }
-        gst_bin_add(GST_BIN(bin_), queue);
-        outputElements_.push_back(GST_ELEMENT(gst_object_ref(queue)));
+        gst_bin_add(GST_BIN(bin_.get()), queue);
+        outputElements_.emplace_back(GST_ELEMENT(gst_object_ref(queue)));
         GstPad* teePad = gst_element_request_pad_simple(pin->Tee, "src_%u");
-        teePads_.push_back(teePad);
+        if (!teePad) continue;
+        teePads_.emplace_back(teePad);
         TGstRef<GstPad> queueSink(gst_element_get_static_pad(queue, "sink"));
         gst_pad_link(teePad, queueSink.get());
-        GstPad* muxPad =
-            gst_element_request_pad_simple(mux, pin->Audio() ? "audio_%u" : "video_%u");
+        TGstRef<GstPad> muxPad(
+            gst_element_request_pad_simple(mux, pin->Audio() ? "audio_%u" : "video_%u"));
         TGstRef<GstPad> queueSrc(gst_element_get_static_pad(queue, "src"));
-        if (muxPad) {
-            gst_pad_link(queueSrc.get(), muxPad);
-            gst_object_unref(muxPad);
-        }
+        if (muxPad) gst_pad_link(queueSrc.get(), muxPad.get());
     }
     return mux;
 }
 
-void TGstAsfWriter::RebuildOutputs() {
+bool TGstAsfWriter::RebuildOutputs() {
     TearDownOutputs();
     const bool anyInput = std::any_of(pins_.begin(), pins_.end(), [](const auto& p) {
         return static_cast<TGstAsfInputPin*>(p.Get())->Tee;
     });
-    if (!anyInput) return;
+    if (!anyInput) return true;
     GstElement* appsink = MakeGstElement("appsink");
     if (appsink) {
         // Packets are taken as they come and never held: the sinks queue per viewer.
@@ -306,35 +300,31 @@ void TGstAsfWriter::RebuildOutputs() {
         gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                           &TAsfAppSinkGlue::Event, this, nullptr);
     }
-    AddMuxChain(true, appsink);
+    bool complete = AddMuxChain(true, appsink) != nullptr;
     if (!fileName_.empty()) {
         GstElement* filesink = MakeGstElement("filesink");
         if (filesink)
             g_object_set(filesink, "location", fileName_.c_str(), "sync", FALSE, "async", FALSE,
                          nullptr);
-        AddMuxChain(false, filesink);
+        complete = AddMuxChain(false, filesink) != nullptr && complete;
     }
-    for (GstElement* e : outputElements_)
-        gst_element_sync_state_with_parent(e);
+    for (const auto& e : outputElements_)
+        gst_element_sync_state_with_parent(e.get());
+    return complete;
 }
 
 void TGstAsfWriter::TearDownOutputs() {
-    for (GstElement* e : outputElements_)
-        gst_element_set_state(e, GST_STATE_NULL);
-    for (GstPad* teePad : teePads_) {
-        if (GstPad* peer = gst_pad_get_peer(teePad)) {
-            gst_pad_unlink(teePad, peer);
-            gst_object_unref(peer);
-        }
-        TGstRef<GstElement> tee(gst_pad_get_parent_element(teePad));
-        if (tee) gst_element_release_request_pad(tee.get(), teePad);
-        gst_object_unref(teePad);
+    for (const auto& e : outputElements_)
+        gst_element_set_state(e.get(), GST_STATE_NULL);
+    for (const auto& teePad : teePads_) {
+        if (TGstRef<GstPad> peer{gst_pad_get_peer(teePad.get())})
+            gst_pad_unlink(teePad.get(), peer.get());
+        TGstRef<GstElement> tee(gst_pad_get_parent_element(teePad.get()));
+        if (tee) gst_element_release_request_pad(tee.get(), teePad.get());
     }
     teePads_.clear();
-    for (GstElement* e : outputElements_) {
-        gst_bin_remove(GST_BIN(bin_), e);
-        gst_object_unref(e);
-    }
+    for (const auto& e : outputElements_)
+        gst_bin_remove(GST_BIN(bin_.get()), e.get());
     outputElements_.clear();
     std::lock_guard lock(sinksLock_);
     packetizer_.Reset();
@@ -436,8 +426,7 @@ HRESULT TGstAsfWriter::SetFileName(const std::string& fileName, const AM_MEDIA_T
     if (Running()) return VFW_E_NOT_STOPPED;
     if (!CanWrite(fileName)) return E_ACCESSDENIED;
     fileName_ = fileName;
-    RebuildOutputs();
-    return S_OK;
+    return RebuildOutputs() ? S_OK : E_MISSING_COMPONENT;
 }
 
 HRESULT TGstAsfWriter::GetCurFile(std::string& fileName, AM_MEDIA_TYPE* type) {

@@ -79,7 +79,8 @@ class TGstAsfWriter : public TGstFilter,
     bool OpenBranch(TGstAsfInputPin* pin);
     void CloseBranch(TGstAsfInputPin* pin);
     // Multiplexers and sinks follow the connected inputs and the file name.
-    void RebuildOutputs();
+    // False when an element of the stream or file output is missing.
+    bool RebuildOutputs();
     void TearDownOutputs();
     GstElement* AddMuxChain(bool streamable, GstElement* sink);
 
@@ -93,8 +94,8 @@ class TGstAsfWriter : public TGstFilter,
     std::string fileName_;
     bool autoIndex_ = true, multiPass_ = false, dontCompress_ = false;
 
-    std::vector<GstElement*> outputElements_; // queues, muxes and sinks of the outputs
-    std::vector<GstPad*> teePads_;            // requested tee pads, one reference each
+    std::vector<TGstRef<GstElement>> outputElements_; // queues, muxes and sinks of the outputs
+    std::vector<TGstRef<GstPad>> teePads_;            // requested tee pads
 
     std::mutex sinksLock_;
     std::vector<ComPtr<IWMWriterSink>> sinks_;

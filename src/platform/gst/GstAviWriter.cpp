@@ -18,7 +18,7 @@ class TGstMuxInputPin : public TGstPin {
     TGstCapsRef Caps() override {
         GstCaps* all = gst_caps_new_empty();
         for (const char* templ : {"video_%u", "audio_%u"})
-            if (GstPadTemplate* t = gst_element_get_pad_template(mux_, templ))
+            if (GstPadTemplate* t = gst_element_get_pad_template(mux_.get(), templ))
                 all = gst_caps_merge(all, gst_pad_template_get_caps(t));
         return TGstCapsRef(all);
     }
@@ -33,32 +33,28 @@ class TGstMuxInputPin : public TGstPin {
     }
 
   protected:
-    ~TGstMuxInputPin() override {
-        UnpreparePad();
-        gst_object_unref(mux_);
-    }
+    ~TGstMuxInputPin() override { UnpreparePad(); }
     GstPad* PreparePad(const GstCaps* stream) override {
         const char* kind = CapsMediaClass(stream);
         if (request_ || !*kind) return nullptr;
-        request_ = gst_element_request_pad_simple(
-            mux_, std::strcmp(kind, "video") == 0 ? "video_%u" : "audio_%u");
+        request_.reset(gst_element_request_pad_simple(
+            mux_.get(), std::strcmp(kind, "video") == 0 ? "video_%u" : "audio_%u"));
         if (!request_) return nullptr;
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), request_);
-        return pad_;
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), request_.get());
+        return pad_.get();
     }
     void UnpreparePad() override {
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), nullptr);
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), nullptr);
         if (request_) {
-            gst_element_release_request_pad(mux_, request_);
-            gst_object_unref(request_);
-            request_ = nullptr;
+            gst_element_release_request_pad(mux_.get(), request_.get());
+            request_.reset();
         }
     }
 
   private:
-    GstElement* mux_;
+    TGstRef<GstElement> mux_;
     TGstAviMux* muxOwner_; // cleared when the filter goes first
-    GstPad* request_ = nullptr;
+    TGstRef<GstPad> request_;
 };
 
 // An output or input pin whose ghost pad targets a fixed element pad.
@@ -68,13 +64,13 @@ class TGstFixedPin : public TGstPin {
                  const char* padName)
         : TGstPin(owner, name, dir, GUID_NULL) {
         TGstRef<GstPad> target(gst_element_get_static_pad(element, padName));
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), target.get());
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), target.get());
     }
 };
 
 TGstAviMux::TGstAviMux() : TGstFilter(CLSID_AviDest, nullptr) {
-    mux_ = MakeGstElement("avimux");
-    gst_bin_add(GST_BIN(bin_), mux_);
+    mux_ = RequireGstElement("avimux");
+    gst_bin_add(GST_BIN(bin_.get()), mux_);
     AddPin(MakeComObject<TGstFixedPin>(this, "AVI Out", PINDIR_OUTPUT, mux_, "src"));
     EnsureFreeInput();
 }
@@ -92,10 +88,10 @@ void TGstAviMux::EnsureFreeInput() {
 }
 
 TGstFileWriter::TGstFileWriter() : TGstFilter(CLSID_FileWriter, nullptr) {
-    sink_ = MakeGstElement("filesink");
+    sink_ = RequireGstElement("filesink");
     // The capture clock paces the sources; the writer takes data as it comes.
     g_object_set(sink_, "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(bin_), sink_);
+    gst_bin_add(GST_BIN(bin_.get()), sink_);
     AddPin(MakeComObject<TGstFixedPin>(this, "in", PINDIR_INPUT, sink_, "sink"));
 }
 

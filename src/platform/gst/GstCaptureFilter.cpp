@@ -21,7 +21,6 @@ class TToneLines : public TGstInputLines {
     explicit TToneLines(GstElement* source) : source_(GST_ELEMENT(gst_object_ref(source))) {
         Apply();
     }
-    ~TToneLines() override { gst_object_unref(source_); }
 
     std::vector<std::string> Names() override {
         std::vector<std::string> names;
@@ -43,8 +42,8 @@ class TToneLines : public TGstInputLines {
     }
 
   private:
-    void Apply() { g_object_set(source_, "wave", kToneLines[current_].Wave, nullptr); }
-    GstElement* source_;
+    void Apply() { g_object_set(source_.get(), "wave", kToneLines[current_].Wave, nullptr); }
+    TGstRef<GstElement> source_;
     size_t current_ = 0;
 };
 
@@ -119,57 +118,52 @@ class TGstCapturePin : public TGstPin {
     }
 
   protected:
-    ~TGstCapturePin() override {
-        CloseBranch();
-        gst_object_unref(tee_);
-        gst_object_unref(bin_);
-    }
+    ~TGstCapturePin() override { CloseBranch(); }
     bool OffersStreamConfig() const override { return streamConfig_; }
     std::vector<TGstCapsRef> MediaTypeCaps() override {
         return capture_ ? capture_->FormatList() : std::vector<TGstCapsRef>{};
     }
 
     GstPad* PreparePad(const GstCaps*) override {
-        if (queue_) return pad_;
+        if (queue_) return pad_.get();
         GstElement* queue = MakeGstElement("queue");
         if (!queue) return nullptr;
-        gst_bin_add(GST_BIN(bin_), queue);
-        teePad_ = gst_element_request_pad_simple(tee_, "src_%u");
+        gst_bin_add(GST_BIN(bin_.get()), queue);
+        teePad_.reset(gst_element_request_pad_simple(tee_.get(), "src_%u"));
         TGstRef<GstPad> qsink(gst_element_get_static_pad(queue, "sink"));
         TGstRef<GstPad> qsrc(gst_element_get_static_pad(queue, "src"));
-        if (!teePad_ || gst_pad_link(teePad_, qsink.get()) != GST_PAD_LINK_OK ||
-            !gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), qsrc.get())) {
+        if (!teePad_ || gst_pad_link(teePad_.get(), qsink.get()) != GST_PAD_LINK_OK ||
+            !gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), qsrc.get())) {
             queue_ = queue;
             CloseBranch();
             return nullptr;
         }
         queue_ = queue;
         gst_element_sync_state_with_parent(queue_);
-        return pad_;
+        return pad_.get();
     }
     void UnpreparePad() override { CloseBranch(); }
 
   private:
     void CloseBranch() {
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_), nullptr);
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), nullptr);
         if (queue_) {
             gst_element_set_state(queue_, GST_STATE_NULL);
-            gst_bin_remove(GST_BIN(bin_), queue_);
+            gst_bin_remove(GST_BIN(bin_.get()), queue_);
             queue_ = nullptr;
         }
         if (teePad_) {
-            gst_element_release_request_pad(tee_, teePad_);
-            gst_object_unref(teePad_);
-            teePad_ = nullptr;
+            gst_element_release_request_pad(tee_.get(), teePad_.get());
+            teePad_.reset();
         }
     }
 
     TGstCaptureFilter* capture_; // cleared when the filter goes first
     bool streamConfig_;
-    GstElement* tee_;
-    GstElement* bin_;
-    GstElement* queue_ = nullptr;
-    GstPad* teePad_ = nullptr;
+    TGstRef<GstElement> tee_;
+    TGstRef<GstElement> bin_;     // the filter's bin, kept while the pin lives
+    GstElement* queue_ = nullptr; // in bin_
+    TGstRef<GstPad> teePad_;
 };
 
 // An input line of an audio device: nothing links to it; it only switches.
@@ -206,13 +200,14 @@ class TGstLinePin : public TGstPin {
 TGstCaptureFilter::TGstCaptureFilter(TGstCaptureSetup setup)
     : TGstFilter(setup.Video ? CLSID_GstVideoCapture : CLSID_GstAudioCapture, nullptr),
       source_(setup.Source), formats_(std::move(setup.Formats)), lines_(std::move(setup.Lines)) {
-    capsFilter_ = MakeGstElement("capsfilter");
-    tee_ = MakeGstElement("tee");
+    if (!source_) throw EMediaResult(VFW_E_NO_CAPTURE_HARDWARE, "No capture source.");
+    capsFilter_ = RequireGstElement("capsfilter");
+    tee_ = RequireGstElement("tee");
     // An unrendered output (an audio device during a preview) must not stop
     // the source with "not linked".
     g_object_set(tee_, "allow-not-linked", TRUE, nullptr);
     if (setup.DefaultFormat) g_object_set(capsFilter_, "caps", setup.DefaultFormat.get(), nullptr);
-    gst_bin_add_many(GST_BIN(bin_), source_, capsFilter_, tee_, nullptr);
+    gst_bin_add_many(GST_BIN(bin_.get()), source_, capsFilter_, tee_, nullptr);
     gst_element_link_many(source_, capsFilter_, tee_, nullptr);
 
     AddPin(MakeComObject<TGstCapturePin>(this, "Capture", PIN_CATEGORY_CAPTURE, true));
@@ -240,7 +235,7 @@ TGstCapsRef TGstCaptureFilter::CurrentFormat() const {
 HRESULT TGstCaptureFilter::ApplyFormat(const GstCaps* caps) {
     if (!caps || gst_caps_is_empty(caps)) return VFW_E_INVALIDMEDIATYPE;
     GstState state = GST_STATE_NULL;
-    gst_element_get_state(bin_, &state, nullptr, 0);
+    gst_element_get_state(bin_.get(), &state, nullptr, 0);
     if (state > GST_STATE_READY) return VFW_E_NOT_STOPPED;
     TGstRef<GstPad> srcPad(gst_element_get_static_pad(source_, "src"));
     TGstCapsRef possible(gst_pad_query_caps(srcPad.get(), nullptr));

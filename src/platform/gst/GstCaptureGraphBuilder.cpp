@@ -3,7 +3,6 @@
 #include "platform/ClassRegistry.h"
 #include "platform/MediaResults.h"
 #include "platform/gst/GstFilter.h"
-#include "platform/gst/GstFilterGraph.h"
 #include "platform/gst/GstMediaType.h"
 
 #include "common/Text.h"
@@ -103,7 +102,7 @@ HRESULT TGstCaptureGraphBuilder::GetFiltergraph(IGraphBuilder** out) {
 }
 
 void TGstCaptureGraphBuilder::Log(const std::string& line) {
-    if (auto* graph = dynamic_cast<TGstFilterGraph*>(graph_.Get())) graph->Log(line);
+    if (graph_) graph_->LogLine(line);
 }
 
 HRESULT TGstCaptureGraphBuilder::SetOutputFileName(const GUID* type, const std::string& fileName,

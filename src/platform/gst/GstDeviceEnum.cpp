@@ -95,16 +95,20 @@ TGstDeviceId IdOf(GstDevice* d, bool video) {
 }
 
 HRESULT BuildFilter(TGstCaptureSetup setup, ComPtr<IBaseFilter>& out) {
-    auto filter = MakeComObject<TGstCaptureFilter>(std::move(setup));
-    out = ComPtr<IBaseFilter>(filter.Get());
-    return S_OK;
+    try {
+        auto filter = MakeComObject<TGstCaptureFilter>(std::move(setup));
+        out = ComPtr<IBaseFilter>(filter.Get());
+        return S_OK;
+    } catch (const EMediaResult& e) {
+        return e.Code();
+    }
 }
 
 HRESULT CreateBuiltin(bool video, ComPtr<IBaseFilter>& out) {
     TGstCaptureSetup setup;
     setup.Video = video;
     setup.Source = MakeGstElement(video ? "videotestsrc" : "audiotestsrc");
-    if (!setup.Source) return VFW_E_NO_CAPTURE_HARDWARE;
+    if (!setup.Source) return E_MISSING_COMPONENT;
     g_object_set(setup.Source, "is-live", TRUE, nullptr);
     TGstCapsRef all(gst_caps_from_string(video ? kTestPatternCaps : kTestToneCaps));
     setup.Formats = ExpandCaps(all.get());

@@ -84,10 +84,8 @@ GstElement* PinFilterBin(IPin* pin) {
 
 void RemoveFromParent(GstElement* e) {
     gst_element_set_state(e, GST_STATE_NULL);
-    if (GstObject* parent = gst_object_get_parent(GST_OBJECT(e))) {
-        gst_bin_remove(GST_BIN(parent), e);
-        gst_object_unref(parent);
-    }
+    if (TGstRef<GstObject> parent{gst_object_get_parent(GST_OBJECT(e))})
+        gst_bin_remove(GST_BIN(parent.get()), e);
 }
 
 } // namespace
@@ -105,14 +103,11 @@ ComPtr<IEnumPins> MakePinEnum(std::vector<ComPtr<IPin>> pins) {
 TGstPin::TGstPin(TGstFilter* owner, std::string name, PIN_DIRECTION dir, const GUID& category)
     : owner_(owner), name_(std::move(name)), dir_(dir), category_(category) {
     EnsureGstInitialised();
-    pad_ = gst_ghost_pad_new_no_target(name_.c_str(),
-                                       dir == PINDIR_OUTPUT ? GST_PAD_SRC : GST_PAD_SINK);
-    gst_object_ref_sink(pad_);
+    pad_.reset(GST_PAD(gst_object_ref_sink(gst_ghost_pad_new_no_target(
+        name_.c_str(), dir == PINDIR_OUTPUT ? GST_PAD_SRC : GST_PAD_SINK))));
 }
 
-TGstPin::~TGstPin() {
-    if (pad_) gst_object_unref(pad_);
-}
+TGstPin::~TGstPin() = default;
 
 HRESULT TGstPin::QueryInterface(REFIID iid, void** out) {
     if (out && ((iid == IAMStreamConfig::Iid && !OffersStreamConfig()) ||
@@ -124,7 +119,7 @@ HRESULT TGstPin::QueryInterface(REFIID iid, void** out) {
 }
 
 TGstCapsRef TGstPin::Caps() {
-    TGstRef<GstPad> target(gst_ghost_pad_get_target(GST_GHOST_PAD(pad_)));
+    TGstRef<GstPad> target(gst_ghost_pad_get_target(GST_GHOST_PAD(pad_.get())));
     if (target) return TGstCapsRef(gst_pad_query_caps(target.get(), nullptr));
     return TGstCapsRef(gst_caps_new_any());
 }
@@ -205,10 +200,7 @@ HRESULT TGstPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
         }
     }
     if (!linked) {
-        if (GstPad* peer = gst_pad_get_peer(src)) {
-            gst_pad_unlink(src, peer);
-            gst_object_unref(peer);
-        }
+        if (TGstRef<GstPad> peer{gst_pad_get_peer(src)}) gst_pad_unlink(src, peer.get());
         in->ReleasePad();
         ReleasePad();
         return VFW_E_CANNOT_CONNECT;
@@ -227,18 +219,13 @@ HRESULT TGstPin::Disconnect() {
     }
     ComPtr<IPin> peer = std::move(peer_);
     ComPtr<IGstPin> other = QueryAs<IGstPin>(peer.Get());
-    GstPad* src = pad_;
+    GstPad* src = pad_.get();
     GstElement* converter = std::exchange(converter_, nullptr);
-    if (GstPad* linkedTo = gst_pad_get_peer(src)) {
-        gst_pad_unlink(src, linkedTo);
-        gst_object_unref(linkedTo);
-    }
+    if (TGstRef<GstPad> linkedTo{gst_pad_get_peer(src)}) gst_pad_unlink(src, linkedTo.get());
     if (converter) {
         TGstRef<GstPad> cr(gst_element_get_static_pad(converter, "src"));
-        if (GstPad* linkedTo = gst_pad_get_peer(cr.get())) {
-            gst_pad_unlink(cr.get(), linkedTo);
-            gst_object_unref(linkedTo);
-        }
+        if (TGstRef<GstPad> linkedTo{gst_pad_get_peer(cr.get())})
+            gst_pad_unlink(cr.get(), linkedTo.get());
         RemoveFromParent(converter);
     }
     if (other) {
@@ -260,7 +247,7 @@ HRESULT TGstPin::ConnectionMediaType(AM_MEDIA_TYPE* out) {
     if (!out) return E_POINTER;
     *out = AM_MEDIA_TYPE{};
     if (!peer_) return VFW_E_NOT_CONNECTED;
-    TGstCapsRef caps(gst_pad_get_current_caps(pad_));
+    TGstCapsRef caps(gst_pad_get_current_caps(pad_.get()));
     if (!caps) caps = Caps();
     if (!gst_caps_is_fixed(caps.get())) caps.reset(gst_caps_fixate(caps.release()));
     return MediaTypeFromCaps(caps.get(), *out) ? S_OK : VFW_E_INVALIDMEDIATYPE;
@@ -302,7 +289,7 @@ HRESULT TGstPin::EnumMediaTypes(IEnumMediaTypes** out) {
 
 TGstFilter::TGstFilter(const CLSID& clsid, const char* binName) : clsid_(clsid) {
     EnsureGstInitialised();
-    bin_ = GST_ELEMENT(gst_object_ref_sink(gst_bin_new(binName)));
+    bin_.reset(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(binName))));
 }
 
 TGstFilter::~TGstFilter() {
@@ -311,13 +298,12 @@ TGstFilter::~TGstFilter() {
         pin->Orphan();
     }
     pins_.clear();
-    RemoveFromParent(bin_);
-    gst_object_unref(bin_);
+    RemoveFromParent(bin_.get());
 }
 
 void TGstFilter::AddPin(ComPtr<TGstPin> pin) {
     gst_pad_set_active(pin->Pad(), TRUE);
-    gst_element_add_pad(bin_, pin->Pad());
+    gst_element_add_pad(bin_.get(), pin->Pad());
     pins_.push_back(std::move(pin));
 }
 
@@ -330,7 +316,7 @@ HRESULT TGstFilter::GetClassID(CLSID* clsid) {
 // The graph drives the whole pipeline; a filter on its own only follows.
 HRESULT TGstFilter::Stop() {
     state_ = State_Stopped;
-    if (!GST_ELEMENT_PARENT(bin_)) gst_element_set_state(bin_, GST_STATE_NULL);
+    if (!GST_ELEMENT_PARENT(bin_.get())) gst_element_set_state(bin_.get(), GST_STATE_NULL);
     return S_OK;
 }
 

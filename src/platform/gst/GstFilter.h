@@ -80,7 +80,7 @@ class TGstPin : public TComObject<IPin, IGstPin, IAMStreamConfig, IAMAudioInputM
     PIN_DIRECTION Direction() const { return dir_; }
     bool IsConnected() const { return static_cast<bool>(peer_); }
     // The ghost pad of the pin on its filter's bin.
-    GstPad* Pad() const { return pad_; }
+    GstPad* Pad() const { return pad_.get(); }
     // Called by the filter when it goes away first; pins that keep more of
     // their filter clear that too.
     virtual void Orphan() { owner_ = nullptr; }
@@ -92,14 +92,14 @@ class TGstPin : public TComObject<IPin, IGstPin, IAMStreamConfig, IAMAudioInputM
     // The formats listed by EnumMediaTypes (default: Caps() expanded).
     virtual std::vector<TGstCapsRef> MediaTypeCaps();
     // Defaults for AcquirePad/ReleasePad: the ghost pad as it is.
-    virtual GstPad* PreparePad(const GstCaps*) { return pad_; }
+    virtual GstPad* PreparePad(const GstCaps*) { return pad_.get(); }
     virtual void UnpreparePad() {}
 
     TGstFilter* owner_; // not counted: the filter owns its pins
     std::string name_;
     PIN_DIRECTION dir_;
     GUID category_;
-    GstPad* pad_ = nullptr; // ghost pad, one reference held
+    TGstRef<GstPad> pad_; // ghost pad
     ComPtr<IPin> peer_;
     GstElement* converter_ = nullptr; // converter bin of an output pin's link, in the pipeline
 };
@@ -119,7 +119,7 @@ class TGstFilter : public TComObject<IBaseFilter, IGstFilter> {
     HRESULT QueryFilterInfo(FILTER_INFO* info) override;
     HRESULT JoinFilterGraph(IFilterGraph* graph, const std::string& name) override;
     // IGstFilter
-    GstElement* Element() override { return bin_; }
+    GstElement* Element() override { return bin_.get(); }
     bool NeedsEndOfStream() override { return false; }
 
     IFilterGraph* Graph() const { return graph_; }
@@ -133,7 +133,7 @@ class TGstFilter : public TComObject<IBaseFilter, IGstFilter> {
     GstPad* NewGhostPad(const std::string& name, PIN_DIRECTION dir);
 
     CLSID clsid_;
-    GstElement* bin_;               // one reference held
+    TGstRef<GstElement> bin_;
     IFilterGraph* graph_ = nullptr; // not counted: the graph holds the filter
     std::string name_;
     FILTER_STATE state_ = State_Stopped;

@@ -54,8 +54,8 @@ bool IsDeviceLoss(const GError* error) {
 
 TGstFilterGraph::TGstFilterGraph() {
     EnsureGstInitialised();
-    pipeline_ = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr)));
-    TGstRef<GstBus> bus(gst_element_get_bus(pipeline_));
+    pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    TGstRef<GstBus> bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &TGstFilterGraph::OnBusMessage, this, nullptr);
 }
 
@@ -69,10 +69,10 @@ TGstFilterGraph::~TGstFilterGraph() {
     Stop();
     while (!filters_.empty())
         RemoveFilter(filters_.back().Filter.Get());
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    TGstRef<GstBus> bus(gst_element_get_bus(pipeline_));
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    TGstRef<GstBus> bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    gst_object_unref(pipeline_);
+    pipeline_.reset();
     for (const auto& e : events_)
         FreeEventParams(e.Code, e.Param1, e.Param2);
 }
@@ -100,7 +100,7 @@ HRESULT TGstFilterGraph::AddFilter(IBaseFilter* filter, const std::string& name)
     GstElement* element = nullptr;
     if (ComPtr<IGstFilter> gst = QueryAs<IGstFilter>(filter)) {
         element = gst->Element();
-        if (!gst_bin_add(GST_BIN(pipeline_), element)) return E_FAIL;
+        if (!gst_bin_add(GST_BIN(pipeline_.get()), element)) return E_FAIL;
     }
     filters_.push_back({ComPtr<IBaseFilter>(filter), unique});
     filter->JoinFilterGraph(this, unique);
@@ -132,7 +132,7 @@ HRESULT TGstFilterGraph::RemoveFilter(IBaseFilter* filter) {
             std::erase_if(bins_, [&](const auto& b) { return b.second == filter; });
         }
         gst_element_set_state(gst->Element(), GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(pipeline_), gst->Element());
+        gst_bin_remove(GST_BIN(pipeline_.get()), gst->Element());
     }
     filters_.erase(std::find_if(filters_.begin(), filters_.end(),
                                 [&](const TFilterEntry& f) { return f.Filter.Get() == filter; }));
@@ -197,14 +197,14 @@ void TGstFilterGraph::DumpStructure() {
     if (!name.empty() && name.front() == '!') name.erase(0, 1); // the item moniker's delimiter
     for (char& c : name)
         if (c == ' ' || c == '/') c = '_';
-    GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(pipeline_), GST_DEBUG_GRAPH_SHOW_ALL, name.c_str());
+    GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(pipeline_.get()), GST_DEBUG_GRAPH_SHOW_ALL, name.c_str());
 }
 
 HRESULT TGstFilterGraph::RunResult(GstStateChangeReturn ret) {
     if (ret == GST_STATE_CHANGE_ASYNC) {
         // Live sources start at once; a short wait shows failures that
         // appear with the first data (a format nobody accepts).
-        ret = gst_element_get_state(pipeline_, nullptr, nullptr, 2 * GST_SECOND);
+        ret = gst_element_get_state(pipeline_.get(), nullptr, nullptr, 2 * GST_SECOND);
     }
     if (ret != GST_STATE_CHANGE_FAILURE) return ret == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
     std::lock_guard lock(eventsLock_);
@@ -219,23 +219,23 @@ HRESULT TGstFilterGraph::Run() {
         lastError_ = S_OK;
     }
     DumpStructure();
-    HRESULT hr = RunResult(gst_element_set_state(pipeline_, GST_STATE_PLAYING));
+    HRESULT hr = RunResult(gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING));
     if (FAILED(hr)) {
         // Nothing half-started is left behind: sources and files are closed.
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     }
     Log(Format("Run 0x%08X", unsigned(hr)));
     return hr;
 }
 
 HRESULT TGstFilterGraph::Pause() {
-    GstStateChangeReturn ret = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    GstStateChangeReturn ret = gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
     return ret == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
 }
 
 HRESULT TGstFilterGraph::Stop() {
     GstState state = GST_STATE_NULL, pending = GST_STATE_VOID_PENDING;
-    gst_element_get_state(pipeline_, &state, &pending, 0);
+    gst_element_get_state(pipeline_.get(), &state, &pending, 0);
     if (state == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) return S_OK;
     GetCurrentPosition(&lastPosition_);
     HRESULT hr = S_OK;
@@ -250,7 +250,7 @@ HRESULT TGstFilterGraph::Stop() {
             lock.unlock();
             // End of stream from every source: the multiplexers write their
             // indexes and headers, and the bus says when all sinks have it.
-            gst_element_send_event(pipeline_, gst_event_new_eos());
+            gst_element_send_event(pipeline_.get(), gst_event_new_eos());
             lock.lock();
             if (!eventsChanged_.wait_for(lock, std::chrono::milliseconds(kFinishTimeoutMs),
                                          [&] { return eosSeen_ || errors_ != errorsBefore; }))
@@ -258,7 +258,7 @@ HRESULT TGstFilterGraph::Stop() {
             stopping_ = false;
         }
     }
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     Log(Format("Stop 0x%08X", unsigned(hr)));
     return hr; // S_FALSE: stopped, but a writer did not confirm its end in time
 }
@@ -267,7 +267,7 @@ HRESULT TGstFilterGraph::GetState(LONG timeoutMs, OAFilterState* state) {
     if (!state) return E_POINTER;
     GstState current = GST_STATE_NULL, pending = GST_STATE_VOID_PENDING;
     GstStateChangeReturn ret = gst_element_get_state(
-        pipeline_, &current, &pending,
+        pipeline_.get(), &current, &pending,
         timeoutMs < 0 ? GST_CLOCK_TIME_NONE : GstClockTime(timeoutMs) * GST_MSECOND);
     *state = current == GST_STATE_PLAYING  ? State_Running
              : current == GST_STATE_PAUSED ? State_Paused
@@ -278,16 +278,17 @@ HRESULT TGstFilterGraph::GetState(LONG timeoutMs, OAFilterState* state) {
 HRESULT TGstFilterGraph::GetCurrentPosition(LONGLONG* position) {
     if (!position) return E_POINTER;
     GstState state = GST_STATE_NULL;
-    gst_element_get_state(pipeline_, &state, nullptr, 0);
-    TGstRef<GstClock> clock(state >= GST_STATE_PAUSED ? gst_element_get_clock(pipeline_) : nullptr);
+    gst_element_get_state(pipeline_.get(), &state, nullptr, 0);
+    TGstRef<GstClock> clock(state >= GST_STATE_PAUSED ? gst_element_get_clock(pipeline_.get())
+                                                      : nullptr);
     if (!clock) {
         *position = lastPosition_;
         return S_OK;
     }
-    const GstClockTime base = gst_element_get_base_time(pipeline_);
+    const GstClockTime base = gst_element_get_base_time(pipeline_.get());
     const GstClockTime now = state == GST_STATE_PLAYING
                                  ? gst_clock_get_time(clock.get())
-                                 : base + gst_element_get_start_time(pipeline_);
+                                 : base + gst_element_get_start_time(pipeline_.get());
     *position = now > base ? LONGLONG((now - base) / 100) : 0;
     return S_OK;
 }
@@ -368,7 +369,7 @@ GstBusSyncReply TGstFilterGraph::OnBusMessage(GstBus*, GstMessage* message, gpoi
 }
 
 void TGstFilterGraph::HandleMessage(GstMessage* message) {
-    const bool fromPipeline = GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_);
+    const bool fromPipeline = GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_.get());
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_EOS: {
         std::lock_guard lock(eventsLock_);

@@ -52,7 +52,8 @@ class TGstFilterGraph
 
     // Writes one line to the graph's log file, when one is set.
     void Log(const std::string& line);
-    GstElement* Pipeline() const { return pipeline_; }
+    void LogLine(const std::string& line) override { Log(line); }
+    GstElement* Pipeline() const { return pipeline_.get(); }
 
     // How long Stop waits for writers to finish their files.
     static constexpr int kFinishTimeoutMs = 5000;
@@ -80,7 +81,7 @@ class TGstFilterGraph
     HRESULT RunResult(GstStateChangeReturn ret);
     void DumpStructure();
 
-    GstElement* pipeline_; // one reference held
+    TGstRef<GstElement> pipeline_;
     std::vector<TFilterEntry> filters_;
     intptr_t logFile_ = kNoLogFile;
     LONGLONG lastPosition_ = 0;

@@ -1,5 +1,7 @@
 #pragma once
 // Owning handles for GStreamer objects, and the one-time library start.
+#include "platform/ErrorText.h"
+
 #include <gst/gst.h>
 
 #include <memory>
@@ -29,9 +31,15 @@ using TGstMessageRef = std::unique_ptr<GstMessage, TGstMessageUnref>;
 // Initialises GStreamer once per process (safe from any thread).
 void EnsureGstInitialised();
 
-// Creates an element of a factory; raises nothing, returns null when the
-// plugin is missing.
+// Creates an element of a factory; raises nothing. When the plugin is missing
+// it returns null and records the text of E_MISSING_COMPONENT (the element
+// and the Debian package that provides it); callers must check.
 GstElement* MakeGstElement(const char* factory, const char* name = nullptr);
+// As MakeGstElement, for constructors: throws EMediaResult(E_MISSING_COMPONENT)
+// instead of returning null. The element is floating, as from MakeGstElement.
+GstElement* RequireGstElement(const char* factory, const char* name = nullptr);
+// "The GStreamer element "x" is missing: install the Debian package y."
+std::string MissingElementText(const char* factory);
 
 // g_free'd text as std::string.
 std::string TakeGstString(gchar* s);

@@ -76,9 +76,9 @@ TGstVideoRenderer::TGstVideoRenderer()
     auto context = std::make_unique<TSinkContext>();
     context->Slot = slot_;
     context_ = context.get();
-    GstElement* queue = MakeGstElement("queue");
-    GstElement* convert = MakeGstElement("videoconvert");
-    GstElement* sink = MakeGstElement("appsink");
+    GstElement* queue = RequireGstElement("queue");
+    GstElement* convert = RequireGstElement("videoconvert");
+    GstElement* sink = RequireGstElement("appsink");
     // The newest picture matters: at most two frames wait, older ones are dropped.
     g_object_set(queue, "leaky", 2, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
                  guint64(0), nullptr);
@@ -90,7 +90,7 @@ TGstVideoRenderer::TGstVideoRenderer()
     // The appsink owns the context from here and frees it with its callbacks.
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, context.release(),
                                &TSinkContext::Free);
-    gst_bin_add_many(GST_BIN(bin_), queue, convert, sink, nullptr);
+    gst_bin_add_many(GST_BIN(bin_.get()), queue, convert, sink, nullptr);
     gst_element_link_many(queue, convert, sink, nullptr);
 
     auto pin = MakeComObject<TGstPin>(this, "Input", PINDIR_INPUT, GUID_NULL);

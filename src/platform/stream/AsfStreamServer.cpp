@@ -188,23 +188,19 @@ size_t AsfStreamServer::ViewerCount() const {
     return streaming_;
 }
 
-bool AsfStreamServer::Open(uint32_t& port, std::string* error) {
+AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
     std::lock_guard<std::mutex> g(lock_);
     if (open_) {
         port = port_;
-        return true;
+        return {};
     }
-    auto fail = [&](const std::string& what) {
-        int err = errno;
-        if (error) *error = what + ": " + ErrnoText(err);
+    auto failWith = [&](int err, const std::string& what) {
         if (listenFd_ >= 0) ::close(listenFd_);
         listenFd_ = -1;
-        return false;
+        return OpenResult{err, what + ": " + ErrnoText(err)};
     };
-    if (port > 65535) {
-        errno = EINVAL;
-        return fail("port " + std::to_string(port));
-    }
+    auto fail = [&](const std::string& what) { return failWith(errno, what); };
+    if (port > 65535) return failWith(EINVAL, "port " + std::to_string(port));
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return fail("socket");
     int one = 1;
@@ -215,8 +211,7 @@ bool AsfStreamServer::Open(uint32_t& port, std::string* error) {
     if (bindAddress_.empty()) {
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
     } else if (inet_pton(AF_INET, bindAddress_.c_str(), &addr.sin_addr) != 1) {
-        errno = EINVAL;
-        return fail("address " + bindAddress_);
+        return failWith(EINVAL, "address " + bindAddress_);
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return fail("bind to port " + std::to_string(port));
@@ -228,7 +223,7 @@ bool AsfStreamServer::Open(uint32_t& port, std::string* error) {
     port = port_;
     open_ = true;
     listener_ = std::thread([this] { ListenLoop(); });
-    return true;
+    return {};
 }
 
 void AsfStreamServer::ListenLoop() {

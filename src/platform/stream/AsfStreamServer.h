@@ -46,8 +46,13 @@ class AsfStreamServer {
     void SetRequestTimeout(std::chrono::milliseconds timeout);
 
     // Starts listening. Port 0 picks a free port, written back. On failure
-    // returns false with the system's reason in *error.
-    bool Open(uint32_t& port, std::string* error = nullptr);
+    // the result carries the system's error number and reason.
+    struct OpenResult {
+        int Error = 0;      // the system's error number; 0 when listening
+        std::string Reason; // what failed and why, for messages
+        explicit operator bool() const { return Error == 0; }
+    };
+    OpenResult Open(uint32_t& port);
     // Drops every viewer; keeps listening.
     void Disconnect();
     // Drops every viewer and stops listening. Safe to call twice.

@@ -90,10 +90,9 @@ HRESULT TWMWriterNetworkSink::GetHostURL(std::string& url) {
 HRESULT TWMWriterNetworkSink::Open(DWORD* port) {
     if (!port) return E_POINTER;
     uint32_t p = *port;
-    errno = 0;
-    if (!server_.Open(p))
-        return errno == EADDRINUSE ? HRESULT_ADDRESS_IN_USE
-                                   : (errno == EACCES ? E_ACCESSDENIED : E_FAIL);
+    if (const auto opened = server_.Open(p); !opened)
+        return opened.Error == EADDRINUSE ? HRESULT_ADDRESS_IN_USE
+                                          : (opened.Error == EACCES ? E_ACCESSDENIED : E_FAIL);
     *port = p;
     return S_OK;
 }

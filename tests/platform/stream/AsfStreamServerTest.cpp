@@ -91,8 +91,8 @@ struct Server : ::testing::Test {
     void SetUp() override {
         server.SetBindAddress("127.0.0.1");
         server.SetMaximumClients(3);
-        std::string err;
-        ASSERT_TRUE(server.Open(port, &err)) << err;
+        const auto opened = server.Open(port);
+        ASSERT_TRUE(opened) << opened.Reason;
         ASSERT_NE(port, 0u);
     }
     void WaitViewers(size_t n) {
@@ -302,9 +302,10 @@ TEST_F(Server, ABusyPortIsReportedNotFatal) {
     AsfStreamServer other;
     other.SetBindAddress("127.0.0.1");
     uint32_t same = port;
-    std::string err;
-    EXPECT_FALSE(other.Open(same, &err));
-    EXPECT_NE(err.find("in use"), std::string::npos) << err;
+    const auto opened = other.Open(same);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.Error, EADDRINUSE);
+    EXPECT_NE(opened.Reason.find("in use"), std::string::npos) << opened.Reason;
     EXPECT_FALSE(other.IsOpen());
 }
 
