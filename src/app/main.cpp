@@ -2,6 +2,7 @@
 // loop until the user exits.
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
+#include "app/SignalWatcher.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 
@@ -16,5 +17,8 @@ int main(int argc, char** argv) {
     TAboutForm AboutForm(&MainForm);
     MainForm.SetAboutForm(&AboutForm);
     MainForm.show();
+    // Ctrl+C, kill and a closed terminal end the run as closing the window does.
+    TSignalWatcher watcher;
+    QObject::connect(&watcher, &TSignalWatcher::Signalled, &MainForm, &TMainForm::close);
     return app.exec();
 }

@@ -33,6 +33,7 @@ constexpr TCodeText kTexts[] = {
     {MK_S_MONIKERALREADYREGISTERED,
      "The moniker is already registered in the running object table."},
     {STG_E_READFAULT, "The stored object could not be read."},
+    {STG_E_MEDIUMFULL, "There is not enough space on the disk."},
     {STG_E_INVALIDHEADER, "The stored object has an invalid header."},
     {VFW_E_INVALIDMEDIATYPE, "An invalid media type was specified."},
     {VFW_E_INVALIDSUBTYPE, "An invalid media subtype was specified."},

@@ -36,6 +36,7 @@ inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeResult(0x80040111);
 inline constexpr HRESULT MK_E_UNAVAILABLE = MakeResult(0x800401E3);
 inline constexpr HRESULT MK_E_NOOBJECT = MakeResult(0x800401E5);
 inline constexpr HRESULT STG_E_READFAULT = MakeResult(0x8003001E);
+inline constexpr HRESULT STG_E_MEDIUMFULL = MakeResult(0x80030070);
 inline constexpr HRESULT STG_E_INVALIDHEADER = MakeResult(0x800300FB);
 inline constexpr HRESULT E_HANDLE = MakeResult(0x80070006);
 inline constexpr HRESULT E_ACCESSDENIED = MakeResult(0x80070005);

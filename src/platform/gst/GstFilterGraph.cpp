@@ -22,9 +22,10 @@ using TGstEnumFilters = TComEnum<IEnumFilters, IBaseFilter>;
 HRESULT ResultOfError(const GError* error) {
     if (error->domain == GST_RESOURCE_ERROR) {
         switch (error->code) {
+        case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
+            return STG_E_MEDIUMFULL;
         case GST_RESOURCE_ERROR_OPEN_WRITE:
         case GST_RESOURCE_ERROR_WRITE:
-        case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
         case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
             return E_ACCESSDENIED;
         case GST_RESOURCE_ERROR_NOT_FOUND:
