@@ -28,7 +28,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 class TVideoWindow;
 

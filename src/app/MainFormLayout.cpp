@@ -4,7 +4,6 @@
 #include "app/SkinMenu.h"
 #include "app/StatusBar.h"
 #include "app/Widgets.h"
-#include "common/Exception.h"
 #include "media/VideoWindow.h"
 
 #include <QByteArray>
@@ -78,12 +77,6 @@ std::span<const TMenuLayout> MainFormMenu() {
         {"aboutabout1", "about2", "&about", about, true, false},
     };
     return menu;
-}
-
-const TControlLayout& MainFormControl(const std::string& name) {
-    for (const TControlLayout& control : MainFormControls())
-        if (name == control.Name) return control;
-    throw Exception("The main window has no control \"" + name + "\".");
 }
 
 namespace {

@@ -54,8 +54,6 @@ const TWindowLayout& MainFormWindow();
 std::span<const TControlLayout> MainFormControls();
 // Parents before their children, children in menu order.
 std::span<const TMenuLayout> MainFormMenu();
-// The row called name; raises when there is none.
-const TControlLayout& MainFormControl(const std::string& name);
 
 // The indicator frames' colours: idle and while their mode runs.
 inline const QColor kIdleColour{255, 0, 0};
