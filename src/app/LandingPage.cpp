@@ -2,15 +2,14 @@
 
 #include "common/Text.h"
 
-const char* const kPlayerCabinetAddress =
-    "https://gstreamer.freedesktop.org/download/nsmp2inf.cab#Version=5,1,52,0701";
-const char* const kPlayerDownloadAddress = "https://gstreamer.freedesktop.org/download/";
-const char* const kSiteAddress = "https://gstreamer.freedesktop.org";
+const char* const kPlayerCabinetAddress = "nsmp2inf.cab#Version=5,1,52,0701";
+const char* const kPlayerDownloadAddress = "about:blank";
+const char* const kSiteAddress = "";
 
 std::string BuildLandingPage(const TLandingPageTexts& texts) {
-    const std::string width = IntToStr(StrToIntDef(texts.Width, 320));
-    const std::string height = IntToStr(StrToIntDef(texts.Height, 300));
-    const std::string port = IntToStr(StrToIntDef(texts.AsfPort, 8000));
+    const std::string width = IntToStr(StrToIntDef(texts.Width, kDefaultPlayerWidth));
+    const std::string height = IntToStr(StrToIntDef(texts.Height, kDefaultPlayerHeight));
+    const std::string port = IntToStr(texts.StreamPort);
     const std::string site = kSiteAddress;
     const char CR = '\r';
 
@@ -89,9 +88,9 @@ void TLandingPageSource::SetHeight(std::string s) {
     std::lock_guard lock(lock_);
     texts_.Height = std::move(s);
 }
-void TLandingPageSource::SetAsfPort(std::string s) {
+void TLandingPageSource::SetStreamPort(int port) {
     std::lock_guard lock(lock_);
-    texts_.AsfPort = std::move(s);
+    texts_.StreamPort = port;
 }
 void TLandingPageSource::SetAddress(std::string s) {
     std::lock_guard lock(lock_);

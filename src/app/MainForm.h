@@ -1,25 +1,18 @@
 #pragma once
-// TMainForm: the main window and the program's only controller. It owns the
-// capture graph and its components, the HTTP server of the landing page and
-// the skinned menu; every user action arrives here as an event handler on
-// the UI thread.
-#include "app/LandingPage.h"
+// TMainForm: the main window, built from its description (MainFormLayout).
+// Every user action arrives here as an event handler on the UI thread; the
+// handlers drive the capture controller and show what it did: the menus, the
+// indicator frames, the buttons, the status clock and the site link.
+#include "app/CaptureController.h"
 #include "app/SkinMenu.h"
 #include "app/Timer.h"
 #include "common/StringList.h"
-#include "http/NetHTTPServer.h"
-#include "http/NetThreadMgrDefault.h"
-#include "media/ASFWriter.h"
-#include "media/EnumMediaType.h"
-#include "media/Filter.h"
-#include "media/FilterGraph.h"
-#include "media/SysDevEnum.h"
 #include "media/VideoWindow.h"
 
 #include <QWidget>
 
-#include <cstdint>
 #include <memory>
+#include <string>
 
 class QComboBox;
 class QLineEdit;
@@ -40,7 +33,7 @@ class TMainForm : public QWidget {
     // The about box the "about" menu shows (created by the program entry).
     void SetAboutForm(TAboutForm* form) { AboutForm = form; }
 
-    // Visible controls (children of the window).
+    // Visible controls (children of the window), as the description names them.
     TSkinMenuBar* MenuBar1 = nullptr;
     TShape* sh_background = nullptr;
     TVideoWindow* VideoWindow = nullptr;
@@ -65,20 +58,7 @@ class TMainForm : public QWidget {
     TClickLabel* lb_quillon = nullptr;
     TStatusBar* StatusBar = nullptr;
 
-    // Non-visual components. The landing-page copy is declared before the
-    // server so that it outlives the server's peer threads.
-    TLandingPageSource LandingTexts;
-    TFilterGraph CaptureGraph{"CaptureGraph"};
-    TFilter VideoSourceFilter{"VideoSourceFilter"};
-    TFilter AudioSourceFilter{"AudioSourceFilter"};
-    TASFWriter brimASF{"brimASF"};
-    TTimer Timer;
-    TNetThreadMgrDefault NetThreadManager;
-    TNetHTTPServer httpServer;
-    TBlueSkin BlueSkin1;
-    TSkinMainMenu MainMenu1;
-
-    // Menu items (owned by MainMenu1).
+    // Menu items (owned by the main menu).
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
     TSkinMenuItem* video1 = nullptr;
@@ -90,20 +70,6 @@ class TMainForm : public QWidget {
     TSkinMenuItem* audioformats1 = nullptr;
     TSkinMenuItem* about2 = nullptr;
     TSkinMenuItem* aboutabout1 = nullptr;
-
-    // Window state (UI thread only; the landing page reads LandingTexts).
-    int32_t SelectedVideoDevice = -1;
-    int32_t SelectedVideoFormat = -1;
-    int32_t SelectedAudioDevice = -1;
-    int32_t SelectedAudioFormat = -1;
-    int32_t SelectedAudioInput = -1;
-    bool Broadcasting = false;
-    bool Recording = false;
-    bool Previewing = false;
-    std::unique_ptr<TSysDevEnum> DeviceEnumerator;
-    std::unique_ptr<TEnumMediaType> VideoFormats;
-    std::unique_ptr<TEnumMediaType> AudioFormats;
-    TStringList* LocalAddresses = nullptr; // the address module's shared list, not owned
 
     // Event handlers (the sender is the control or menu item that fired).
     void FormCreate(QObject* Sender);
@@ -117,20 +83,22 @@ class TMainForm : public QWidget {
     void bt_broadcastClick(QObject* Sender);
     void bt_recordClick(QObject* Sender);
     void TimerTimer(QObject* Sender);
-    void httpServerCommandGet(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
-                              TNetHTTPResponseInfo& AResponseInfo);
     void lb_quillonClick(QObject* Sender);
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
 
+    // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();
     void StartBroadcast();
     void StartRecord();
     void StopCapture();
 
-    // The HTTP port the edit box asks for: 8081 when the text is not a
-    // number; a number outside 1..65535 raises.
-    int RequestedHttpPort() const;
+    // The capture modes, the device choices and their components.
+    TCaptureController& Capture() { return *capture_; }
+    TTimer& Timer() { return timer_; }
+    TSkinMainMenu& MainMenu1() { return mainMenu_; }
+    // The address module's shared list as FormCreate read it (null before).
+    const TStringList* LocalAddresses() const { return localAddresses_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -142,21 +110,29 @@ class TMainForm : public QWidget {
     // Makes a menu item whose clicks go to handler through the error box.
     std::unique_ptr<TSkinMenuItem> MakeItem(const std::string& name, const std::string& caption,
                                             int tag, void (TMainForm::*handler)(QObject*));
-    // A start or a device choice begins from an inactive graph, also after
-    // an earlier start failed half-way and left the graph active.
-    void ResetGraph();
-    // Puts the chosen device into the (inactive) capture graph and activates
-    // it, so that its pins can be read; the caller deactivates it again.
-    void OpenSourceDevice(TFilter& source, const GUID& category, int device);
-    void ApplyChoices();
-    // Every start: a fresh active graph with the chosen devices and formats;
-    // returns the graph's builder for wiring the streams.
-    ComPtr<ICaptureGraphBuilder2> PrepareGraph();
-    // Shows the chosen camera in the video window (nothing without a camera).
-    void RenderPreview(ICaptureGraphBuilder2* builder);
-    void LockControls(QPushButton* running);
+    // Sends the item's clicks to handler through the error box.
+    void Wire(TSkinMenuItem* item, void (TMainForm::*handler)(QObject*));
+    // A submenu filled entry by entry as the controller reads a list: each
+    // entry is named prefix + index, its clicks go to handler, and its text
+    // is lower-cased, without textPrefix where that occurs (a null textPrefix
+    // keeps the text as read).
+    TListReceiver MenuList(TSkinMenuItem* submenu, const char* prefix,
+                           void (TMainForm::*handler)(QObject*), const char* textPrefix);
     void CheckOnly(TSkinMenuItem* submenu, int index);
+    // A mode button: stops the running mode, or starts it once a video
+    // device is chosen.
+    void Toggle(bool running, void (TMainForm::*start)());
+    void ShowRunning(TShape* indicator, QPushButton* running);
+    void ShowIdle();
+    void ShowLink(const std::string& text);
+    // "http://" + the address box + ":" + port, as the label and the link show it.
+    std::string SiteAddress(int port) const;
 
+    std::unique_ptr<TCaptureController> capture_; // made once the video window exists
+    TTimer timer_;
+    TBlueSkin blueSkin_;
+    TSkinMainMenu mainMenu_;
+    const TStringList* localAddresses_ = nullptr; // not owned
     TAboutForm* AboutForm = nullptr;
     bool destroyed_ = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 // Small helpers for building windows from code.
+#include <QApplication>
 #include <QFont>
 #include <QWidget>
 
@@ -10,6 +11,15 @@
 template <class W, class... Args> W* Child(QWidget* parent, Args&&... args) {
     return new W(std::forward<Args>(args)..., parent);
 }
+
+// The hourglass over a synchronous media call; restored also when it fails.
+class TBusyCursor {
+  public:
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
 
 // A font asked for by name, falling back to the system's sans-serif face
 // where that family is missing. pixelHeight is the design's height at 96

@@ -37,7 +37,8 @@ TEST(AboutBox, ShowsAndClosesAnyNumberOfTimes) {
         EXPECT_FALSE(about.isVisible());
         EXPECT_EQ(about.result(), i % 2 == 0 ? QDialog::Accepted : QDialog::Rejected);
     }
-    EXPECT_FALSE(form.Previewing || form.Broadcasting || form.Recording);
+    EXPECT_FALSE(form.Capture().Previewing() || form.Capture().Broadcasting() ||
+                 form.Capture().Recording());
     EXPECT_TRUE(desktop.Errors().empty());
 }
 
@@ -51,11 +52,11 @@ TEST(StartUpFailure, IsReportedAndTheWindowStillOpens) {
         // The steps after the failing one were skipped.
         EXPECT_EQ(form.cb_ip->count(), 0);
         EXPECT_EQ(form.videoconnect1->Count(), 0);
-        EXPECT_EQ(form.DeviceEnumerator, nullptr);
+        EXPECT_EQ(form.Capture().DeviceEnumerator(), nullptr);
         // Nothing can start, nothing breaks.
         form.bt_preview->click();
         form.bt_broadcast->click();
-        EXPECT_FALSE(form.Previewing || form.Broadcasting);
+        EXPECT_FALSE(form.Capture().Previewing() || form.Capture().Broadcasting());
         form.show();
         EXPECT_TRUE(form.isVisible());
     }
@@ -69,11 +70,11 @@ TEST(ExitMenu, ClosesTheWindowAndStopsTheGraph) {
     form.show();
     form.videoconnect1->Items(form.videoconnect1->Count() - 1)->Click();
     form.bt_preview->click();
-    ASSERT_TRUE(form.Previewing);
+    ASSERT_TRUE(form.Capture().Previewing());
     form.fileexit1->Click();
     EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.CaptureGraph.Active());
-    EXPECT_FALSE(form.Timer.Enabled());
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_TRUE(desktop.Errors().empty());
 }
 

@@ -76,7 +76,7 @@ struct Broadcast : ::testing::Test {
     void Start() {
         form.bt_broadcast->click();
         ASSERT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-        ASSERT_TRUE(form.Broadcasting);
+        ASSERT_TRUE(form.Capture().Broadcasting());
     }
 
     void ClickLink() {
@@ -97,16 +97,16 @@ TEST_F(Broadcast, StateTableAndLabel) {
     EXPECT_EQ(form.sh_preview->BrushColor(), QColor(255, 0, 0));
     EXPECT_FALSE(form.videoconnect1->Enabled());
     EXPECT_FALSE(form.audioinput1->Enabled());
-    EXPECT_TRUE(form.Timer.Enabled());
-    EXPECT_TRUE(form.httpServer.Active());
+    EXPECT_TRUE(form.Timer().Enabled());
+    EXPECT_TRUE(form.Capture().httpServer().Active());
     EXPECT_EQ(form.lb_quillon->text().toStdString(),
               "online @ http://127.0.0.1:" + std::to_string(httpPort));
-    EXPECT_EQ(form.brimASF.Port(), asfPort);
-    EXPECT_EQ(form.brimASF.Profile(), wmp_V80_56Video);
+    EXPECT_EQ(form.Capture().brimASF().Port(), asfPort);
+    EXPECT_EQ(form.Capture().brimASF().Profile(), wmp_V80_56Video);
     EXPECT_TRUE(PortAccepts(asfPort));
     form.bt_broadcast->click();
-    EXPECT_FALSE(form.Broadcasting);
-    EXPECT_FALSE(form.httpServer.Active());
+    EXPECT_FALSE(form.Capture().Broadcasting());
+    EXPECT_FALSE(form.Capture().httpServer().Active());
     EXPECT_EQ(form.lb_quillon->text(), "offline");
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_TRUE(form.videoconnect1->Enabled());
@@ -121,7 +121,7 @@ TEST_F(Broadcast, CurlGetsTheWholeLandingPage) {
         "curl -s -i --max-time 10 http://127.0.0.1:" + std::to_string(httpPort) + "/", &status);
     ASSERT_EQ(status, 0) << response;
 
-    const std::string page = BuildLandingPage({"320", "300", std::to_string(asfPort), "127.0.0.1"});
+    const std::string page = BuildLandingPage({"320", "300", asfPort, "127.0.0.1"});
     const std::string date = HeaderValue(response, "Date");
     const std::string expires = HeaderValue(response, "Expires");
     const std::string expected = "HTTP/1.1 200 OK\r\n"
@@ -185,8 +185,9 @@ TEST_F(Broadcast, VideoOnlyProfileWithoutAudioDevice) {
     videoOnly.ed_internalport->setText(QString::number(httpPort));
     videoOnly.ed_asfport->setText(QString::number(asfPort));
     videoOnly.bt_broadcast->click();
-    ASSERT_TRUE(videoOnly.Broadcasting) << (desktop.Errors().empty() ? "" : desktop.Errors()[0]);
-    EXPECT_EQ(videoOnly.brimASF.Profile(), wmp_V80_56VideoOnly);
+    ASSERT_TRUE(videoOnly.Capture().Broadcasting())
+        << (desktop.Errors().empty() ? "" : desktop.Errors()[0]);
+    EXPECT_EQ(videoOnly.Capture().brimASF().Profile(), wmp_V80_56VideoOnly);
     videoOnly.bt_broadcast->click();
 }
 
@@ -195,15 +196,17 @@ TEST_F(Broadcast, PageFollowsTheEditBoxesWhileRunning) {
     form.ed_width->setText("abc");
     form.ed_height->setText("480");
     form.cb_ip->setEditText("");
+    // The player keeps pointing at the port the stream is served on.
+    form.ed_asfport->setText("0");
     const std::string response = HttpExchange(httpPort, "GET / HTTP/1.0\r\n\r\n");
-    const std::string page = BuildLandingPage({"abc", "480", std::to_string(asfPort), ""});
+    const std::string page = BuildLandingPage({"abc", "480", asfPort, ""});
     ASSERT_GE(response.size(), page.size());
     EXPECT_EQ(response.substr(response.size() - page.size()), page);
     EXPECT_NE(page.find("WIDTH=\"320\""), std::string::npos);
     EXPECT_NE(page.find("\"mms://:" + std::to_string(asfPort) + "/\""), std::string::npos);
 }
 
-TEST_F(Broadcast, LaterBroadcastKeepsTheFirstHttpPort) {
+TEST_F(Broadcast, LaterBroadcastKeepsTheFirstHttpPortAndShowsIt) {
     Start();
     form.bt_broadcast->click();
     const int second = FreePort();
@@ -211,8 +214,12 @@ TEST_F(Broadcast, LaterBroadcastKeepsTheFirstHttpPort) {
     Start();
     EXPECT_TRUE(PortAccepts(httpPort));
     EXPECT_FALSE(PortAccepts(second));
+    // The label and the link show where the server listens, not the box.
     EXPECT_EQ(form.lb_quillon->text().toStdString(),
-              "online @ http://127.0.0.1:" + std::to_string(second));
+              "online @ http://127.0.0.1:" + std::to_string(httpPort));
+    ClickLink();
+    ASSERT_EQ(desktop.Urls().size(), 1u);
+    EXPECT_EQ(desktop.Urls()[0], "http://127.0.0.1:" + std::to_string(httpPort));
     form.bt_broadcast->click();
 }
 
@@ -222,7 +229,7 @@ TEST_F(Broadcast, TextInPortBoxesGivesTheDefaults) {
     form.ed_internalport->setText("abc");
     form.ed_asfport->setText("abc");
     Start();
-    EXPECT_EQ(form.brimASF.Port(), 8000);
+    EXPECT_EQ(form.Capture().brimASF().Port(), 8000);
     EXPECT_EQ(form.lb_quillon->text(), "online @ http://127.0.0.1:8081");
     EXPECT_TRUE(PortAccepts(8081));
     form.bt_broadcast->click();
@@ -235,25 +242,25 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     form.bt_broadcast->click();
     ASSERT_EQ(desktop.Errors().size(), 1u);
     EXPECT_EQ(desktop.Errors()[0], "Could not bind socket. Address and port are already in use.");
-    EXPECT_FALSE(form.Broadcasting);
-    EXPECT_TRUE(form.CaptureGraph.Active()); // the broadcast graph already ran
+    EXPECT_FALSE(form.Capture().Broadcasting());
+    EXPECT_TRUE(form.Capture().CaptureGraph().Active()); // the broadcast graph already ran
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(form.lb_quillon->text(), "offline");
-    EXPECT_FALSE(form.Timer.Enabled());
+    EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_TRUE(form.bt_preview->isEnabled());
     // The binding stays on that port for the run: once it is free the next press works.
     busy.Close();
     desktop.ClearErrors();
     form.bt_broadcast->click();
     EXPECT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_TRUE(form.Broadcasting);
+    EXPECT_TRUE(form.Capture().Broadcasting());
     EXPECT_TRUE(PortAccepts(busy.port));
     form.bt_broadcast->click();
     // And a preview after that.
     form.bt_preview->click();
-    EXPECT_TRUE(form.Previewing);
+    EXPECT_TRUE(form.Capture().Previewing());
     form.bt_preview->click();
-    EXPECT_FALSE(form.CaptureGraph.Active());
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
 }
 
 TEST_F(Broadcast, OutOfRangePortsGiveAClearError) {
@@ -265,8 +272,8 @@ TEST_F(Broadcast, OutOfRangePortsGiveAClearError) {
             ASSERT_EQ(desktop.Errors().size(), 1u) << port;
             EXPECT_EQ(desktop.Errors()[0],
                       std::string("\"") + port + "\" is not a valid port number (1 to 65535).");
-            EXPECT_FALSE(form.Broadcasting);
-            EXPECT_FALSE(form.httpServer.Active());
+            EXPECT_FALSE(form.Capture().Broadcasting());
+            EXPECT_FALSE(form.Capture().httpServer().Active());
             desktop.ClearErrors();
             box->setText(keep);
         }
@@ -284,9 +291,9 @@ TEST_F(Broadcast, SiteLinkOpensTheBrowserOnlyWhileBroadcasting) {
     ClickLink();
     ASSERT_EQ(desktop.Urls().size(), 1u);
     EXPECT_EQ(desktop.Urls()[0], "http://127.0.0.1:" + std::to_string(httpPort));
-    form.ed_internalport->setText("x1");
+    form.ed_internalport->setText("x1"); // edits take effect at the next start
     ClickLink();
-    EXPECT_EQ(desktop.Urls().back(), "http://127.0.0.1:8081");
+    EXPECT_EQ(desktop.Urls().back(), "http://127.0.0.1:" + std::to_string(httpPort));
     form.bt_broadcast->click();
     ClickLink();
     EXPECT_EQ(desktop.Urls().size(), 2u);
@@ -334,7 +341,7 @@ TEST_F(Broadcast, ClosingWhileAClientHoldsAConnectionEndsInTime) {
     other->ed_internalport->setText(QString::number(httpPort));
     other->ed_asfport->setText(QString::number(asfPort));
     other->bt_broadcast->click();
-    ASSERT_TRUE(other->Broadcasting);
+    ASSERT_TRUE(other->Capture().Broadcasting());
     // A client that connects and says nothing.
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};

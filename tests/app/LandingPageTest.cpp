@@ -10,7 +10,6 @@ namespace {
 
 // The page for the given values, written out piece by piece.
 std::string Expected(const std::string& w, const std::string& h, const std::string& url) {
-    const std::string site = "https://gstreamer.freedesktop.org";
     return "<style type=text/css><!--a:link    {color: orange; text-decoration:none}"
            "a:visited {color: orange; text-decoration:none}a:hover   {color: red; "
            "text-decoration:underline}"
@@ -23,8 +22,7 @@ std::string Expected(const std::string& w, const std::string& h, const std::stri
            "<OBJECT\r ID=\"Video\"\r WIDTH=\"" +
            w + "\"\r HEIGHT=\"" + h +
            "\"\r"
-           " CODEBASE=\"https://gstreamer.freedesktop.org/download/"
-           "nsmp2inf.cab#Version=5,1,52,0701\"\r"
+           " CODEBASE=\"nsmp2inf.cab#Version=5,1,52,0701\"\r"
            " CLASSID=\"CLSID:22D6F312-B0F6-11D0-94AB-0080C74C7E95\"\r"
            " STANDBY=\"Loading Windows Media Player components...\"\r"
            " TYPE=\"application/x-oleobject\">\r"
@@ -40,7 +38,7 @@ std::string Expected(const std::string& w, const std::string& h, const std::stri
            " <PARAM NAME=\"AllowChangeDisplaySize\" VALUE=\"0\">\r"
            "\r"
            " <EMBED\r  TYPE=\"application/x-mplayer2\"\r"
-           "  PLUGINSPAGE=\"https://gstreamer.freedesktop.org/download/\"\r"
+           "  PLUGINSPAGE=\"about:blank\"\r"
            "  SRC=\"\"\r  NAME=\"Video\"\r  WIDTH=\"" +
            w + "\"\r  HEIGHT=\"" + h +
            "\"\r"
@@ -53,25 +51,23 @@ std::string Expected(const std::string& w, const std::string& h, const std::stri
            "<br><br>powered by kavaroXP\r"
            "<table width=\"88\" height=\"31\" border=1 cellpadding=0 cellspacing=0 "
            "bordercolor=\"black\"><tr><td>"
-           "<a href=\"" +
-           site + "\" target=\"_blank\"><img border=\"0\" src=\"" + site +
-           "/banners/quillon.gif\"></a></td></tr></table><br>\r"
+           "<a href=\"\" target=\"_blank\"><img border=\"0\" src=\"/banners/quillon.gif\"></a>"
+           "</td></tr></table><br>\r"
            "</CENTER></font></body></html>";
 }
 
 TEST(LandingPage, ByteForByteWithCarriageReturnsOnly) {
-    const std::string page = BuildLandingPage({"320", "300", "8000", "192.168.1.5"});
+    const std::string page = BuildLandingPage({"320", "300", 8000, "192.168.1.5"});
     EXPECT_EQ(page, Expected("320", "300", "mms://192.168.1.5:8000/"));
     EXPECT_EQ(page.find('\n'), std::string::npos);
 }
 
 TEST(LandingPage, InvalidNumbersFallBackAndAddressIsUsedAsIs) {
-    EXPECT_EQ(BuildLandingPage({"abc", "", "99999999999", ""}),
-              Expected("320", "300", "mms://:8000/"));
-    EXPECT_EQ(BuildLandingPage({"640", "-5", "8123", " host name "}),
+    EXPECT_EQ(BuildLandingPage({"abc", "", 8000, ""}), Expected("320", "300", "mms://:8000/"));
+    EXPECT_EQ(BuildLandingPage({"640", "-5", 8123, " host name "}),
               Expected("640", "-5", "mms:// host name :8123/"));
     // Numbers are written back in decimal.
-    EXPECT_EQ(BuildLandingPage({"$10", "0x20", "007", "a"}), Expected("16", "32", "mms://a:7/"));
+    EXPECT_EQ(BuildLandingPage({"$10", "0x20", 7, "a"}), Expected("16", "32", "mms://a:7/"));
 }
 
 TEST(LandingPageSource, ReadersAlwaysSeeOneOfTheWrittenTexts) {

@@ -64,14 +64,14 @@ TEST_F(Menus, ChoosingTheTestPatternListsItsFormats) {
     ASSERT_EQ(pattern->Caption(), "test pattern");
     pattern->Click();
     EXPECT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_EQ(form.SelectedVideoDevice, pattern->Tag());
-    EXPECT_EQ(form.SelectedVideoFormat, -1);
+    EXPECT_EQ(form.Capture().Choices().VideoDevice, pattern->Tag());
+    EXPECT_EQ(form.Capture().Choices().VideoFormat, -1);
     EXPECT_EQ(CheckedIndices(form.videoconnect1), std::vector<int>{pattern->Tag()});
     EXPECT_TRUE(form.videoformats1->Enabled());
-    EXPECT_FALSE(form.CaptureGraph.Active());
-    EXPECT_EQ(form.VideoSourceFilter.FilterGraph(), &form.CaptureGraph);
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_EQ(form.Capture().VideoSourceFilter().FilterGraph(), &form.Capture().CaptureGraph());
     ASSERT_GT(form.videoformats1->Count(), 0);
-    EXPECT_EQ(form.videoformats1->Count(), form.VideoFormats->Count());
+    EXPECT_EQ(form.videoformats1->Count(), form.Capture().VideoFormats()->Count());
     const int yuy2 =
         IndexOfCaption(form.videoformats1, "yuy2 format: videoinfo yuy2 320x240, 16 bits");
     ASSERT_GE(yuy2, 0) << ::testing::PrintToString(Captions(form.videoformats1));
@@ -80,7 +80,7 @@ TEST_F(Menus, ChoosingTheTestPatternListsItsFormats) {
     EXPECT_EQ(item->Tag(), yuy2);
     EXPECT_TRUE(CheckedIndices(form.videoformats1).empty());
     // The audio side is untouched.
-    EXPECT_EQ(form.SelectedAudioDevice, -1);
+    EXPECT_EQ(form.Capture().Choices().AudioDevice, -1);
     EXPECT_FALSE(form.audioformats1->Enabled());
     EXPECT_FALSE(form.audioinput1->Enabled());
 }
@@ -90,8 +90,8 @@ TEST_F(Menus, ChoosingTheTestToneListsFormatsAndLines) {
     ASSERT_EQ(tone->Caption(), "test tone");
     tone->Click();
     EXPECT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_EQ(form.SelectedAudioDevice, tone->Tag());
-    EXPECT_EQ(form.SelectedAudioFormat, -1);
+    EXPECT_EQ(form.Capture().Choices().AudioDevice, tone->Tag());
+    EXPECT_EQ(form.Capture().Choices().AudioFormat, -1);
     EXPECT_EQ(CheckedIndices(form.audioconnect1), std::vector<int>{tone->Tag()});
     EXPECT_TRUE(form.audioformats1->Enabled());
     EXPECT_TRUE(form.audioinput1->Enabled());
@@ -102,10 +102,10 @@ TEST_F(Menus, ChoosingTheTestToneListsFormatsAndLines) {
               (std::vector<std::string>{"Sine", "White Noise", "Silence"}));
     EXPECT_EQ(form.audioinput1->Items(2)->Name(), "linedog2");
     // The last line that reports itself enabled is selected, without a check mark.
-    EXPECT_EQ(form.SelectedAudioInput, LastEnabledLine(tone->Tag()));
-    ASSERT_GE(form.SelectedAudioInput, 0);
+    EXPECT_EQ(form.Capture().Choices().AudioInput, LastEnabledLine(tone->Tag()));
+    ASSERT_GE(form.Capture().Choices().AudioInput, 0);
     EXPECT_TRUE(CheckedIndices(form.audioinput1).empty());
-    EXPECT_FALSE(form.CaptureGraph.Active());
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
 }
 
 TEST_F(Menus, RepeatedClicksLeaveExactlyTheLastChoiceChecked) {
@@ -115,25 +115,25 @@ TEST_F(Menus, RepeatedClicksLeaveExactlyTheLastChoiceChecked) {
     form.videoformats1->Items(1)->Click();
     form.videoformats1->Items(1)->Click();
     EXPECT_EQ(CheckedIndices(form.videoformats1), std::vector<int>{1});
-    EXPECT_EQ(form.SelectedVideoFormat, 1);
+    EXPECT_EQ(form.Capture().Choices().VideoFormat, 1);
     form.videoformats1->Items(0)->Click();
     EXPECT_EQ(CheckedIndices(form.videoformats1), std::vector<int>{0});
     form.audioformats1->Items(0)->Click();
     form.audioinput1->Items(1)->Click();
     form.audioinput1->Items(0)->Click();
     EXPECT_EQ(CheckedIndices(form.audioinput1), std::vector<int>{0});
-    EXPECT_EQ(form.SelectedAudioInput, 0);
-    EXPECT_EQ(form.SelectedAudioFormat, 0);
+    EXPECT_EQ(form.Capture().Choices().AudioInput, 0);
+    EXPECT_EQ(form.Capture().Choices().AudioFormat, 0);
     // Choosing the device again rebuilds its lists and forgets the choices.
     const int formats = form.videoformats1->Count();
     LastItem(form.videoconnect1)->Click();
     EXPECT_EQ(form.videoformats1->Count(), formats);
     EXPECT_TRUE(CheckedIndices(form.videoformats1).empty());
-    EXPECT_EQ(form.SelectedVideoFormat, -1);
+    EXPECT_EQ(form.Capture().Choices().VideoFormat, -1);
     EXPECT_EQ(CheckedIndices(form.videoconnect1).size(), 1u);
     LastItem(form.audioconnect1)->Click();
     EXPECT_TRUE(CheckedIndices(form.audioformats1).empty());
-    EXPECT_EQ(form.SelectedAudioFormat, -1);
+    EXPECT_EQ(form.Capture().Choices().AudioFormat, -1);
     EXPECT_EQ(form.audioinput1->Count(), 3);
     EXPECT_TRUE(desktop.Errors().empty());
 }
@@ -143,9 +143,9 @@ TEST_F(Menus, HandlersIgnoreSendersThatAreNotMenuItems) {
     form.VideoDeviceClick(&stranger);
     form.AudioDeviceClick(nullptr);
     form.VideoFormatClick(form.bt_preview);
-    EXPECT_EQ(form.SelectedVideoDevice, -1);
-    EXPECT_EQ(form.SelectedAudioDevice, -1);
-    EXPECT_EQ(form.SelectedVideoFormat, -1);
+    EXPECT_EQ(form.Capture().Choices().VideoDevice, -1);
+    EXPECT_EQ(form.Capture().Choices().AudioDevice, -1);
+    EXPECT_EQ(form.Capture().Choices().VideoFormat, -1);
     EXPECT_FALSE(form.videoformats1->Enabled());
 }
 

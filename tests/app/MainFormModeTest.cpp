@@ -42,16 +42,17 @@ struct Modes : ::testing::Test {
 
     // The idle row of the state table (after a device of each kind was chosen).
     void ExpectIdle() {
-        EXPECT_FALSE(form.Previewing || form.Broadcasting || form.Recording);
+        EXPECT_FALSE(form.Capture().Previewing() || form.Capture().Broadcasting() ||
+                     form.Capture().Recording());
         for (QPushButton* b : {form.bt_preview, form.bt_broadcast, form.bt_record})
             EXPECT_TRUE(b->isEnabled());
         for (TShape* s : {form.sh_preview, form.sh_broadcast, form.sh_record})
             EXPECT_EQ(s->BrushColor(), kRed);
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_TRUE(item->Enabled()) << item->Name();
-        EXPECT_FALSE(form.Timer.Enabled());
-        EXPECT_FALSE(form.httpServer.Active());
-        EXPECT_FALSE(form.CaptureGraph.Active());
+        EXPECT_FALSE(form.Timer().Enabled());
+        EXPECT_FALSE(form.Capture().httpServer().Active());
+        EXPECT_FALSE(form.Capture().CaptureGraph().Active());
         EXPECT_EQ(form.lb_quillon->text(), "offline");
     }
 
@@ -64,8 +65,8 @@ struct Modes : ::testing::Test {
                 << s->objectName().toStdString();
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_FALSE(item->Enabled()) << item->Name();
-        EXPECT_TRUE(form.Timer.Enabled());
-        EXPECT_TRUE(form.CaptureGraph.Active());
+        EXPECT_TRUE(form.Timer().Enabled());
+        EXPECT_TRUE(form.Capture().CaptureGraph().Active());
     }
 
     std::string TempPath(const std::string& name) {
@@ -79,9 +80,10 @@ TEST_F(Modes, NothingStartsWithoutAVideoDevice) {
     LastItem(form.audioconnect1)->Click();
     for (QPushButton* b : {form.bt_preview, form.bt_broadcast, form.bt_record})
         b->click();
-    EXPECT_FALSE(form.Previewing || form.Broadcasting || form.Recording);
-    EXPECT_FALSE(form.CaptureGraph.Active());
-    EXPECT_FALSE(form.Timer.Enabled());
+    EXPECT_FALSE(form.Capture().Previewing() || form.Capture().Broadcasting() ||
+                 form.Capture().Recording());
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_EQ(form.sh_preview->BrushColor(), kRed);
     EXPECT_TRUE(desktop.Errors().empty());
 }
@@ -90,9 +92,9 @@ TEST_F(Modes, PreviewRunsTheClockAndStopsToIdle) {
     ChooseTestDevices();
     form.bt_preview->click();
     ASSERT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_TRUE(form.Previewing);
+    EXPECT_TRUE(form.Capture().Previewing());
     ExpectRunning(form.bt_preview, form.sh_preview);
-    EXPECT_FALSE(form.httpServer.Active());
+    EXPECT_FALSE(form.Capture().httpServer().Active());
     EXPECT_EQ(form.lb_quillon->text(), "offline");
 
     const std::regex clock(R"(\d\dh\d\dm\d\ds\d{4}ms)");
@@ -143,7 +145,7 @@ TEST_F(Modes, RecordWritesAPlayableAviOfTheChosenFormats) {
 
     form.bt_record->click();
     ASSERT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_TRUE(form.Recording);
+    EXPECT_TRUE(form.Capture().Recording());
     ExpectRunning(form.bt_record, form.sh_record);
     PumpFor(2000);
     form.bt_record->click();
@@ -181,14 +183,14 @@ TEST_F(Modes, UnwritableRecordingPathIsReportedAndWindowRecovers) {
         ASSERT_EQ(desktop.Errors().size(), 1u) << "failure of \"" << path << "\" not reported";
         EXPECT_EQ(desktop.Errors()[0].rfind("Could not record to \"" + path + "\": ", 0), 0u)
             << desktop.Errors()[0];
-        EXPECT_FALSE(form.Recording);
+        EXPECT_FALSE(form.Capture().Recording());
         EXPECT_EQ(form.sh_record->BrushColor(), kRed);
-        EXPECT_FALSE(form.Timer.Enabled());
+        EXPECT_FALSE(form.Timer().Enabled());
         desktop.ClearErrors();
     }
     // The failed start left its graph; the next press of any button works.
     form.bt_preview->click();
-    EXPECT_TRUE(form.Previewing);
+    EXPECT_TRUE(form.Capture().Previewing());
     form.bt_preview->click();
     ExpectIdle();
     EXPECT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
@@ -203,10 +205,10 @@ TEST_F(Modes, ExitDuringRecordingLeavesACompleteFile) {
         LastItem(other.audioconnect1)->Click();
         other.ed_recfile->setText(QString::fromStdString(path));
         other.bt_record->click();
-        ASSERT_TRUE(other.Recording);
+        ASSERT_TRUE(other.Capture().Recording());
         PumpFor(1000);
         other.close(); // the window closes while recording
-        EXPECT_FALSE(other.CaptureGraph.Active());
+        EXPECT_FALSE(other.Capture().CaptureGraph().Active());
     }
     int status = 0;
     const std::string probe = RunCommand(

@@ -20,7 +20,7 @@ TEST(Screenshot, PreviewingWindow) {
     form.videoconnect1->Items(form.videoconnect1->Count() - 1)->Click();
     form.audioconnect1->Items(form.audioconnect1->Count() - 1)->Click();
     form.bt_preview->click();
-    ASSERT_TRUE(form.Previewing);
+    ASSERT_TRUE(form.Capture().Previewing());
     PumpFor(1500);
     // The screen's picture of the window where the platform has one (X11),
     // the widget's own rendering otherwise.

@@ -1,0 +1,155 @@
+#pragma once
+// TCaptureController: the device choices and the three capture modes, with
+// every component they use: the capture graph, the two source filters, the
+// ASF writer, the HTTP server of the landing page and the device and format
+// lists. The main window drives it from its handlers and shows the outcome;
+// it needs no widget but the video window it is handed (none: no preview
+// picture), so that a program without a window could drive the same modes.
+//
+// Failures come back as exceptions carrying the message for the user
+// (EDirectShowException for a failed platform call, ECaptureError for the
+// controller's own checks). What was done before the failing step stays,
+// and a mode is set only once its start has completed. Everything runs on
+// the UI thread, except the landing page, which the server's peer threads
+// build from LandingTexts().
+#include "app/BroadcastSettings.h"
+#include "app/LandingPage.h"
+#include "common/Exception.h"
+#include "http/NetHTTPServer.h"
+#include "http/NetThreadMgrDefault.h"
+#include "media/ASFWriter.h"
+#include "media/EnumMediaType.h"
+#include "media/Filter.h"
+#include "media/FilterGraph.h"
+#include "media/SysDevEnum.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TVideoWindow;
+
+// A mode that cannot start as asked (the recording file cannot be made, say).
+class ECaptureError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+enum class TCaptureMode { Idle, Preview, Broadcast, Record };
+
+// The choices made in the menus. -1: no device, the device's own format,
+// the device's input lines left as they are.
+struct TCaptureChoices {
+    int32_t VideoDevice = -1;
+    int32_t VideoFormat = -1;
+    int32_t AudioDevice = -1;
+    int32_t AudioFormat = -1;
+    int32_t AudioInput = -1;
+};
+
+// Takes a device's list (its formats, its input lines) entry by entry as it
+// is read, so that a failure half-way leaves what was read with the caller.
+// Either function may be empty.
+struct TListReceiver {
+    std::function<void()> Begin; // the list starts over
+    std::function<void(int index, const std::string& text)> Add;
+};
+
+class TCaptureController {
+  public:
+    explicit TCaptureController(TVideoWindow* videoWindow);
+    ~TCaptureController();
+    TCaptureController(const TCaptureController&) = delete;
+    TCaptureController& operator=(const TCaptureController&) = delete;
+
+    // Creates the device enumerator and the (empty) format lists and clears
+    // the choices; the friendly names of the video and the audio input
+    // devices go to the receivers in enumeration order.
+    void OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio);
+    // The end of the run: stops a running graph and the server, frees the
+    // lists. Every step runs; the first failure is raised afterwards.
+    void Shutdown();
+
+    // A device chosen by its index: it joins the graph, its formats (and an
+    // audio device's input lines) go to the receivers, the format and line
+    // choices start over; of the audio lines, the last one that reports
+    // itself enabled becomes the chosen one.
+    void ChooseVideoDevice(int device, const TListReceiver& formats);
+    void ChooseAudioDevice(int device, const TListReceiver& formats, const TListReceiver& lines);
+    void ChooseVideoFormat(int format) { choices_.VideoFormat = format; }
+    void ChooseAudioFormat(int format) { choices_.AudioFormat = format; }
+    void ChooseAudioInput(int line) { choices_.AudioInput = line; }
+    const TCaptureChoices& Choices() const { return choices_; }
+
+    // Each start builds a fresh graph from the choices and runs it; nothing
+    // starts without a video device (the caller checks). A broadcast also
+    // starts the HTTP server and returns the ports actually served.
+    void StartPreview();
+    TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings);
+    void StartRecord(const std::string& fileName);
+    // Back to idle: every step runs even when one fails, and the first
+    // failure is raised afterwards.
+    void StopCapture();
+
+    TCaptureMode Mode() const { return mode_; }
+    bool Previewing() const { return mode_ == TCaptureMode::Preview; }
+    bool Broadcasting() const { return mode_ == TCaptureMode::Broadcast; }
+    bool Recording() const { return mode_ == TCaptureMode::Record; }
+    // While broadcasting: what StartBroadcast returned.
+    TBroadcastPorts ServedPorts() const { return served_; }
+    // The running graph's position in 100-nanosecond units; nothing while no
+    // graph is active or when the position cannot be read.
+    std::optional<int64_t> Position();
+
+    // The server's OnCommandGet: the landing page for "/", the header alone
+    // for anything else. Runs on the connection's peer thread.
+    void httpServerCommandGet(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
+                              TNetHTTPResponseInfo& AResponseInfo);
+    // The player size and address the landing page shows; the caller keeps
+    // them current (the stream port is the controller's).
+    TLandingPageSource& LandingTexts() { return landingTexts_; }
+
+    // The components, for inspection.
+    TFilterGraph& CaptureGraph() { return captureGraph_; }
+    TFilter& VideoSourceFilter() { return videoSourceFilter_; }
+    TFilter& AudioSourceFilter() { return audioSourceFilter_; }
+    TASFWriter& brimASF() { return brimASF_; }
+    TNetHTTPServer& httpServer() { return httpServer_; }
+    // Null before OpenDeviceLists and after Shutdown.
+    TSysDevEnum* DeviceEnumerator() const { return deviceEnumerator_.get(); }
+    TEnumMediaType* VideoFormats() const { return videoFormats_.get(); }
+    TEnumMediaType* AudioFormats() const { return audioFormats_.get(); }
+
+  private:
+    // A start or a device choice begins from an inactive graph, also after
+    // an earlier start failed half-way and left the graph active.
+    void ResetGraph();
+    // Puts the chosen device into the (inactive) capture graph and activates
+    // it, so that its pins can be read; the caller deactivates it again.
+    void OpenSourceDevice(TFilter& source, const GUID& category, int device);
+    void ApplyChoices();
+    // Every start: a fresh active graph with the chosen devices and formats;
+    // returns the graph's builder for wiring the streams.
+    ComPtr<ICaptureGraphBuilder2> PrepareGraph();
+    // Shows the chosen camera in the video window (nothing without either).
+    void RenderPreview(ICaptureGraphBuilder2* builder);
+
+    TVideoWindow* videoWindow_; // not owned; may be null
+    // Declared before the server so that it outlives the server's peer threads.
+    TLandingPageSource landingTexts_;
+    TFilterGraph captureGraph_{"CaptureGraph"};
+    TFilter videoSourceFilter_{"VideoSourceFilter"};
+    TFilter audioSourceFilter_{"AudioSourceFilter"};
+    TASFWriter brimASF_{"brimASF"};
+    TNetThreadMgrDefault netThreadManager_;
+    TNetHTTPServer httpServer_;
+    std::unique_ptr<TSysDevEnum> deviceEnumerator_;
+    std::unique_ptr<TEnumMediaType> videoFormats_;
+    std::unique_ptr<TEnumMediaType> audioFormats_;
+
+    TCaptureChoices choices_;
+    TCaptureMode mode_ = TCaptureMode::Idle;
+    TBroadcastPorts served_;
+};

@@ -1,0 +1,102 @@
+// The capture modes without a window: the test devices chosen through the
+// controller alone, a broadcast on ports the system picks (port 0) that
+// serves and advertises the ports actually bound, and a preview with no
+// video window to show it in.
+#include "app/CaptureController.h"
+#include "AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Collects a list as the controller reads it.
+struct TCollected {
+    std::vector<std::string> Texts;
+    TListReceiver Receiver() {
+        return {[this] { Texts.clear(); },
+                [this](int, const std::string& text) { Texts.push_back(text); }};
+    }
+};
+
+struct Headless : ::testing::Test {
+    TDesktopCapture desktop;
+    TCaptureController capture{nullptr};
+    TCollected videoDevices, audioDevices, formats, lines;
+
+    // The Test Pattern and the Test Tone come last in their lists.
+    void ChooseTestDevices() {
+        capture.OpenDeviceLists(videoDevices.Receiver(), audioDevices.Receiver());
+        ASSERT_FALSE(videoDevices.Texts.empty());
+        ASSERT_EQ(videoDevices.Texts.back(), "Test Pattern");
+        ASSERT_EQ(audioDevices.Texts.back(), "Test Tone");
+        capture.ChooseVideoDevice(static_cast<int>(videoDevices.Texts.size()) - 1,
+                                  formats.Receiver());
+        EXPECT_FALSE(formats.Texts.empty());
+        capture.ChooseAudioDevice(static_cast<int>(audioDevices.Texts.size()) - 1,
+                                  formats.Receiver(), lines.Receiver());
+        EXPECT_EQ(lines.Texts, (std::vector<std::string>{"Sine", "White Noise", "Silence"}));
+        EXPECT_GE(capture.Choices().AudioInput, 0);
+    }
+};
+
+TEST_F(Headless, BroadcastOnPortZeroServesAndAdvertisesTheBoundPorts) {
+    ChooseTestDevices();
+    capture.LandingTexts().SetWidth("320");
+    capture.LandingTexts().SetHeight("300");
+    capture.LandingTexts().SetAddress("127.0.0.1");
+    const TBroadcastPorts ports = capture.StartBroadcast({0, 0});
+    ASSERT_TRUE(capture.Broadcasting());
+    ASSERT_GT(ports.StreamPort, 0);
+    ASSERT_GT(ports.HttpPort, 0);
+    EXPECT_EQ(capture.ServedPorts().StreamPort, ports.StreamPort);
+    EXPECT_EQ(capture.ServedPorts().HttpPort, ports.HttpPort);
+    EXPECT_TRUE(PortAccepts(ports.StreamPort));
+
+    const std::string response = HttpExchange(ports.HttpPort, "GET / HTTP/1.0\r\n\r\n");
+    const std::string page = BuildLandingPage({"320", "300", ports.StreamPort, "127.0.0.1"});
+    ASSERT_GE(response.size(), page.size()) << response;
+    EXPECT_EQ(response.substr(response.size() - page.size()), page);
+    EXPECT_NE(page.find("\"mms://127.0.0.1:" + std::to_string(ports.StreamPort) + "/\""),
+              std::string::npos);
+
+    capture.StopCapture();
+    EXPECT_EQ(capture.Mode(), TCaptureMode::Idle);
+    EXPECT_FALSE(PortAccepts(ports.HttpPort));
+    EXPECT_FALSE(PortAccepts(ports.StreamPort));
+    EXPECT_TRUE(desktop.Errors().empty());
+}
+
+TEST_F(Headless, PreviewWithoutAVideoWindowRunsTheClock) {
+    ChooseTestDevices();
+    EXPECT_FALSE(capture.Position().has_value()); // no graph yet
+    capture.StartPreview();
+    ASSERT_TRUE(capture.Previewing());
+    ASSERT_TRUE(PumpUntil([&] { return capture.Position().value_or(0) > 0; }));
+    capture.StopCapture();
+    EXPECT_FALSE(capture.CaptureGraph().Active());
+    EXPECT_FALSE(capture.Position().has_value());
+    capture.Shutdown();
+    EXPECT_EQ(capture.DeviceEnumerator(), nullptr);
+    EXPECT_TRUE(desktop.Errors().empty());
+}
+
+TEST_F(Headless, AFailedStartRaisesItsMessageAndLeavesTheModeIdle) {
+    ChooseTestDevices();
+    try {
+        capture.StartRecord("/no/such/folder/capture.avi");
+        FAIL() << "the recording started";
+    } catch (const ECaptureError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Could not record to \"/no/such/folder/", 0), 0u)
+            << e.what();
+    }
+    EXPECT_EQ(capture.Mode(), TCaptureMode::Idle);
+    // The next start builds its graph afresh.
+    capture.StartPreview();
+    EXPECT_TRUE(capture.Previewing());
+    capture.StopCapture();
+}
+
+} // namespace
