@@ -5,6 +5,7 @@
 #include "app/DesktopServices.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
+#include "app/WatchPage.h"
 #include "app/Widgets.h"
 #include "common/DateTime.h"
 #include "common/Stream.h"
@@ -299,6 +300,10 @@ void TMainForm::BuildMenu() {
     const char* aboutHint =
         "displays the version number of this program and copyright, legal, and licensing notices";
     file1 = submenu(bar, "file1", "&file", "system menu");
+    filewatch1 =
+        command(*file1, "filewatch1", "&watch in browser",
+                "opens the broadcast's watch page in the web browser", &TMainForm::filewatch1Click);
+    filewatch1->SetEnabled(false);
     fileexit1 =
         command(*file1, "fileexit1", "e&xit", "exits the software", &TMainForm::fileexit1Click);
     video1 = submenu(bar, "video1", "&video", "video source options");
@@ -621,6 +626,7 @@ void TMainForm::StartBroadcast() {
     sh_broadcast->SetBrushColor(kRunningColour);
     Broadcasting = true;
     LockControls(bt_broadcast);
+    filewatch1->SetEnabled(true);
 }
 
 void TMainForm::StartRecord() {
@@ -663,6 +669,7 @@ void TMainForm::StopCapture() {
     errors.Step([this] { CaptureGraph.SetActive(false); });
     Timer.SetEnabled(false);
     Broadcasting = Recording = Previewing = false;
+    filewatch1->SetEnabled(false);
     errors.Step([this] { httpServer.SetActive(false); });
     lb_quillon->setText("offline");
     lb_quillon->adjustSize();
@@ -697,6 +704,8 @@ void TMainForm::httpServerCommandGet(TNetPeerThread&, TNetHTTPRequestInfo& ARequ
     const TDateTime now = Now();
     AResponseInfo.Expires = now - EncodeTime(0, 23, 0, 0);
     AResponseInfo.Date = now;
+    if (ARequestInfo.Target == "/watch")
+        return SendWatchPage(AResponseInfo, LandingTexts.Snapshot());
     if (ARequestInfo.Target != "/") return; // the server sends the header alone
     const std::string page = BuildLandingPage(LandingTexts.Snapshot());
     auto stream = std::make_unique<TMemoryStream>();
@@ -712,6 +721,12 @@ void TMainForm::httpServerCommandGet(TNetPeerThread&, TNetHTTPRequestInfo& ARequ
 void TMainForm::lb_quillonClick(QObject*) {
     if (!httpServer.Active()) return;
     OpenUrl("http://" + cb_ip->currentText().toStdString() + ":" + IntToStr(RequestedHttpPort()));
+}
+
+void TMainForm::filewatch1Click(QObject*) {
+    if (!httpServer.Active()) return;
+    OpenUrl("http://" + cb_ip->currentText().toStdString() + ":" + IntToStr(RequestedHttpPort()) +
+            "/watch");
 }
 
 void TMainForm::aboutabout1Click(QObject*) {
