@@ -63,8 +63,12 @@ const char* const kScript = R"JS(
       video.currentTime = Math.max(b.start(b.length - 1), end - 0.1);
     if (video.paused) play();
   }
+  var controller = null;
   function viaMediaSource() {
-    fetch(stream, { cache: "no-store" }).then(function (response) {
+    controller = window.AbortController ? new AbortController() : null;
+    var options = { cache: "no-store" };
+    if (controller) options.signal = controller.signal;
+    fetch(stream, options).then(function (response) {
       if (!response.ok) {
         return response.text().then(function (text) {
           say(response.status === 503 && text.indexOf("full") === 0 ? FULL : DOWN);
@@ -107,6 +111,10 @@ const char* const kScript = R"JS(
     }, function () { say(DOWN); });
   }
   if (window.MediaSource && window.fetch && window.ReadableStream) {
+    // A page left for another (or kept in the back-forward cache) gives its
+    // place back at once; coming back starts again at the live edge.
+    window.addEventListener("pagehide", function () { if (controller) controller.abort(); });
+    window.addEventListener("pageshow", function (e) { if (e.persisted) viaMediaSource(); });
     viaMediaSource();
   } else {
     video.addEventListener("error", function () { say(DOWN); });
