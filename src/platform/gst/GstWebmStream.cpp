@@ -125,11 +125,14 @@ void TGstWebmStream::FitSize(int width, int height, int& outWidth, int& outHeigh
 void TGstWebmStream::ControlLoop() {
     std::unique_ptr<TRun> run;
     auto backOff = kFirstBackOff;
+    auto builtAt = std::chrono::steady_clock::now();
     std::unique_lock lock(lock_);
     for (;;) {
         if (quit_) break;
         if (run && (!wanted_ || failed_)) {
             const bool failed = failed_ && wanted_;
+            // A run that held for a while starts the back-off from the beginning.
+            if (std::chrono::steady_clock::now() - builtAt > kLastBackOff) backOff = kFirstBackOff;
             lock.unlock();
             TearDown(std::move(run));
             lock.lock();
@@ -146,6 +149,7 @@ void TGstWebmStream::ControlLoop() {
             failed_ = false;
             lock.unlock();
             run = Build();
+            builtAt = std::chrono::steady_clock::now();
             lock.lock();
             if (!run) {
                 failed_ = true;

@@ -131,7 +131,7 @@ class AsfStreamServer {
     Packet webmHeader_;
     std::string webmCodecs_;
     size_t webmViewers_ = 0;
-    size_t webmMaxQueueBytes_ = 512 * 1024; // several seconds of the browser stream
+    size_t webmMaxQueueBytes_ = 256 * 1024; // about four seconds of the browser stream
     std::chrono::milliseconds webmStartTimeout_{10000};
 
     // Only the encoder side touches the packetizer.

@@ -116,3 +116,47 @@ TEST(BrowserStream, BrowsersAndPlayersShareTheViewerCap) {
     player.ReadFor(2000);
     EXPECT_EQ(0u, player.Data().find("HTTP/1.0 503 Service Unavailable"));
 }
+
+// A browser that stops reading is dropped like a stuck player; the capture,
+// the ASF viewers and the archive go on, and the browser stream stops.
+TEST(BrowserStream, AStuckBrowserIsDroppedWhileTheBroadcastGoesOn) {
+    TScratchDir dir;
+    TBroadcastRig rig(wmp_V80_56Video, true, dir.File("brim.asf"));
+    ASSERT_TRUE(rig.Graph.Run());
+    AsfStreamServer* server = rig.Server();
+    ASSERT_TRUE(server);
+    const uint32_t port = rig.Writer.Port();
+    TViewer player(port, kPlainRequest);
+    TViewer stuck(port, kWebmRequest, 2048);
+    const auto start = std::chrono::steady_clock::now();
+    while (server->ViewersDropped() == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(40)) {
+        const size_t before = player.Total();
+        player.ReadFor(1000);
+        ASSERT_GT(player.Total(), before) << "the player was held back";
+    }
+    EXPECT_EQ(1u, server->ViewersDropped());
+    EXPECT_TRUE(WaitFor([&] { return server->WebmViewerCount() == 0; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return !server->HasWebmHeader(); }, 5000));
+    const size_t before = player.Total();
+    player.ReadFor(1500);
+    EXPECT_GT(player.Total(), before);
+    rig.Stop();
+    EXPECT_NE(std::string::npos, Probe(dir.File("brim.asf")).find("codec_name=wmv2"));
+}
+
+TEST(BrowserStream, PictureSizeFollowsTheCaptureUpTo320x240) {
+    int w = 0, h = 0;
+    TGstWebmStream::FitSize(640, 480, w, h);
+    EXPECT_EQ(320, w);
+    EXPECT_EQ(240, h);
+    TGstWebmStream::FitSize(176, 144, w, h); // smaller: kept
+    EXPECT_EQ(176, w);
+    EXPECT_EQ(144, h);
+    TGstWebmStream::FitSize(352, 288, w, h); // the aspect kept, even sizes
+    EXPECT_EQ(292, w);
+    EXPECT_EQ(240, h);
+    TGstWebmStream::FitSize(0, 0, w, h);
+    EXPECT_EQ(320, w);
+    EXPECT_EQ(240, h);
+}
