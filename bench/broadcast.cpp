@@ -7,6 +7,7 @@
 // stream by hand: point a player at mms://HOST:P/ while it runs.
 //
 //   broadcast --port P --seconds S [--profile 6|23] [--max-users N] [--viewers V]
+//             [--browser-viewers B]
 //
 // Last line: cpu_ratio (our CPU seconds per stream second over the plain
 // pipeline's), startup_ms (Run to the first data packet handed to the sink),
@@ -14,6 +15,13 @@
 // stream, to its arrival at a viewer), rss_growth_mb (resident memory at the
 // end over the value after the first tenth of the run). The in-process
 // viewers' own CPU time is left out of ours: they play the audience.
+//
+// With --browser-viewers B the broadcast runs a second time with B browser
+// viewers reading /live.webm as well (taking places from the V), against a
+// plain pipeline that also encodes VP8 + Vorbis into WebM; a further line
+// gives webm_first_frame_ms (request to the first keyframe cluster at the
+// viewer, median over the viewers), webm_latency_ms (median delay from a
+// block's capture time to its arrival) and cpu_ratio_browser.
 #include "BenchSupport.h"
 #include "media/ASFWriter.h"
 #include "media/Filter.h"
@@ -24,6 +32,7 @@
 #include "platform/gst/GstRegistration.h"
 #include "platform/gst/GstUtil.h"
 #include "platform/stream/WMWriterNetworkSink.h"
+#include "platform/stream/WebmSplitter.h"
 #include "support/GstSanitizerSuppressions.h"
 
 #include <QCoreApplication>
@@ -45,6 +54,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,22 +195,137 @@ struct TViewers {
     }
 };
 
+// Browser viewers of /live.webm that time the first keyframe cluster and
+// every block's arrival against its capture time.
+struct TBrowserViewers : TViewers {
+    std::vector<double> firstFrames; // under lock
+
+    void Start(uint32_t port, int count) {
+        for (int i = 0; i < count; ++i)
+            threads.emplace_back([this, port] { RunWebm(port); });
+    }
+
+    // Capture times (ms) of the blocks in a piece: the cluster's timecode
+    // (carried over from its first piece) plus each block's own offset.
+    static void BlockTimes(const std::vector<uint8_t>& b, int64_t& cluster,
+                           std::vector<int64_t>& out) {
+        size_t at = 0;
+        auto vint = [&](size_t p, uint64_t& v) -> size_t {
+            if (p >= b.size() || b[p] == 0) return 0;
+            size_t n = 1;
+            while (!(b[p] & (0x80 >> (n - 1))))
+                ++n;
+            if (p + n > b.size()) return 0;
+            v = b[p] & (0xFF >> n);
+            for (size_t i = 1; i < n; ++i)
+                v = v << 8 | b[p + i];
+            return n;
+        };
+        while (at < b.size()) {
+            const uint8_t f = b[at];
+            const size_t idLen = f >= 0x80 ? 1 : f >= 0x40 ? 2 : f >= 0x20 ? 3 : 4;
+            uint32_t id = 0;
+            for (size_t i = 0; i < idLen && at + i < b.size(); ++i)
+                id = id << 8 | b[at + i];
+            uint64_t size = 0;
+            const size_t sizeLen = vint(at + idLen, size);
+            if (!sizeLen) return;
+            const size_t body = at + idLen + sizeLen;
+            if (id == 0x1F43B675) { // a cluster: its children follow
+                at = body;
+                continue;
+            }
+            if (id == 0xE7) {
+                cluster = 0;
+                for (size_t i = 0; i < size; ++i)
+                    cluster = cluster << 8 | b[body + i];
+            } else if (id == 0xA3) {
+                uint64_t track = 0;
+                const size_t n = vint(body, track);
+                if (n && body + n + 2 <= b.size())
+                    out.push_back(cluster + int16_t(b[body + n] << 8 | b[body + n + 1]));
+            }
+            at = body + size_t(size);
+        }
+    }
+
+    void RunWebm(uint32_t port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char request[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
+        const auto asked = Clock::now();
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0) {
+            ::close(fd);
+            return;
+        }
+        WebmSplitter split;
+        bool first = true;
+        int64_t cluster = 0;
+        std::vector<int64_t> times;
+        split.OnPiece = [&](WebmSplitter::Bytes piece, bool start, bool) {
+            if (first && start) {
+                first = false;
+                std::lock_guard g(lock);
+                firstFrames.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+            }
+            times.clear();
+            BlockTimes(piece, cluster, times);
+            LONGLONG now = 0;
+            seeking->GetCurrentPosition(&now);
+            std::lock_guard g(lock);
+            for (int64_t t : times)
+                latencies.push_back(double(now) / 1e4 - double(t));
+        };
+        std::string head;
+        while (!stop) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 100) <= 0) continue;
+            uint8_t chunk[16384];
+            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) break;
+            bytes += uint64_t(n);
+            size_t from = 0;
+            if (head.find("\r\n\r\n") == std::string::npos) {
+                head.append(reinterpret_cast<char*>(chunk), size_t(n));
+                const size_t end = head.find("\r\n\r\n");
+                if (end == std::string::npos) continue;
+                from = size_t(n) - (head.size() - end - 4);
+            }
+            split.Feed(chunk + from, size_t(n) - from);
+        }
+        ::close(fd);
+    }
+};
+
 struct TOptions {
     uint32_t port = 8000;
     double seconds = 10;
     int profile = wmp_V80_56Video;
     uint32_t maxUsers = 3;
     int viewers = -1; // default: as many as may watch
+    int browserViewers = 0;
 };
 
 struct TOurs {
     double cpuPerSecond = 0, startupMs = -1, latencyMs = -1, rssGrowthMb = 0;
+    double webmFirstFrameMs = -1, webmLatencyMs = -1;
     uint32_t port = 0;
 };
 
 ComPtr<TWMWriterNetworkSink> g_sink; // the sink our writer made, for the measurements
 
-TOurs BroadcastThroughComponents(const TOptions& o) {
+double Median(std::vector<double> v) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers) {
     TOurs r;
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
@@ -240,7 +365,10 @@ TOurs BroadcastThroughComponents(const TOptions& o) {
 
     TViewers viewers;
     viewers.seeking = graph.Query<IMediaSeeking>();
-    viewers.Start(r.port, o.viewers < 0 ? int(o.maxUsers) : o.viewers);
+    const int players = (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers;
+    viewers.Start(r.port, std::max(0, players));
+    TBrowserViewers browsers;
+    browsers.seeking = viewers.seeking;
 
     AsfStreamServer& server = g_sink->Server();
     const double cpu0 = CpuSeconds() - viewers.CpuSeconds();
@@ -250,17 +378,22 @@ TOurs BroadcastThroughComponents(const TOptions& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (server.PacketsPushed() > 0)
         r.startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    // Browsers come once the broadcast runs, as visitors of the watch page do.
+    browsers.Start(r.port, browserViewers);
     const double warmUp = std::max(1.0, o.seconds / 10);
     Pump(warmUp - std::chrono::duration<double>(Clock::now() - t0).count());
     const double rss0 = ResidentMb();
     Pump(o.seconds - std::chrono::duration<double>(Clock::now() - t0).count());
     r.rssGrowthMb = ResidentMb() - rss0;
-    const double viewerCpu = viewers.CpuSeconds();
+    const double viewerCpu = viewers.CpuSeconds() + browsers.CpuSeconds();
     r.cpuPerSecond = (CpuSeconds() - viewerCpu - cpu0) /
                      std::chrono::duration<double>(Clock::now() - t0).count();
 
     graph.Stop();
     viewers.Join();
+    browsers.Join();
+    r.webmFirstFrameMs = Median(browsers.firstFrames);
+    r.webmLatencyMs = Median(browsers.latencies);
     graph.SetActive(false);
     std::sort(viewers.latencies.begin(), viewers.latencies.end());
     if (!viewers.latencies.empty()) r.latencyMs = viewers.latencies[viewers.latencies.size() / 2];
@@ -276,7 +409,7 @@ TOurs BroadcastThroughComponents(const TOptions& o) {
 // The same chain by hand, element for element up to the multiplexer: the
 // capture filter's source, caps and branch queue, the converters, the
 // writer's input queue and encoders; then a fake sink.
-double BroadcastPlainPipeline(const TOptions& o) {
+double BroadcastPlainPipeline(const TOptions& o, bool withWebm) {
     const auto& p = AsfProfiles()[size_t(o.profile)];
     char video[1024], audio[1024];
     std::snprintf(
@@ -302,6 +435,22 @@ double BroadcastPlainPipeline(const TOptions& o) {
     std::string description = "asfmux name=mux streamable=true packet-size=" +
                               std::to_string(std::clamp(p.TotalBitRate() / 80, 800, 4800)) +
                               " ! fakesink sync=false " + video + (p.HasAudio() ? audio : "");
+    if (withWebm) {
+        // The browser stream's chain from the same tees: the side pipeline's
+        // converters and encoders, with its settings.
+        description = std::regex_replace(description, std::regex("^(.*?)tee !"), "$1tee name=vt !");
+        description = std::regex_replace(description, std::regex("(audiotestsrc.*?)tee !"),
+                                         "$1tee name=at !");
+        description +=
+            " webmmux name=wmux streamable=true ! fakesink sync=false"
+            " vt. ! queue leaky=2 max-size-buffers=3 ! videorate ! videoscale ! videoconvert ! "
+            "video/x-raw,format=I420,width=320,height=240,framerate=15/1,pixel-aspect-ratio=1/1 ! "
+            "vp8enc deadline=1 cpu-used=8 threads=1 lag-in-frames=0 end-usage=cbr "
+            "target-bitrate=400000 keyframe-max-dist=15 ! queue ! wmux.";
+        if (p.HasAudio())
+            description += " at. ! queue leaky=2 max-size-buffers=3 ! audioconvert ! audioresample "
+                           "! vorbisenc quality=0.1 ! queue ! wmux.";
+    }
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (!pipeline) {
@@ -333,12 +482,14 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
             o.maxUsers = uint32_t(std::strtoul(value, nullptr, 10));
         else if (key == "--viewers")
             o.viewers = std::atoi(value);
+        else if (key == "--browser-viewers")
+            o.browserViewers = std::atoi(value);
         else
             return false;
     }
     return argc % 2 == 1 && o.seconds > 0 &&
            (o.profile == wmp_V80_56Video || o.profile == wmp_V80_56VideoOnly) && o.port <= 65535 &&
-           o.maxUsers > 0;
+           o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers;
 }
 
 } // namespace
@@ -348,7 +499,7 @@ int main(int argc, char** argv) {
     TOptions o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: broadcast --port P --seconds S [--profile 6|23] [--max-users "
-                             "N] [--viewers V]\n");
+                             "N] [--viewers V] [--browser-viewers B]\n");
         return 2;
     }
     RegisterGstPlatform();
@@ -359,9 +510,18 @@ int main(int argc, char** argv) {
         return g_sink->QueryInterface(iid, out);
     });
 
-    const TOurs ours = BroadcastThroughComponents(o);
-    const double plain = BroadcastPlainPipeline(o);
+    const TOurs ours = BroadcastThroughComponents(o, 0);
+    const double plain = BroadcastPlainPipeline(o, false);
     std::printf("ours_cpu_per_s=%.4f plain_cpu_per_s=%.4f\n", ours.cpuPerSecond, plain);
+    if (o.browserViewers > 0) {
+        const TOurs browser = BroadcastThroughComponents(o, o.browserViewers);
+        const double plainBoth = BroadcastPlainPipeline(o, true);
+        std::printf("ours_browser_cpu_per_s=%.4f plain_both_cpu_per_s=%.4f\n", browser.cpuPerSecond,
+                    plainBoth);
+        std::printf("webm_first_frame_ms=%.0f webm_latency_ms=%.0f cpu_ratio_browser=%.3f\n",
+                    browser.webmFirstFrameMs, browser.webmLatencyMs,
+                    plainBoth > 0 ? browser.cpuPerSecond / plainBoth : 0.0);
+    }
     std::printf("cpu_ratio=%.3f startup_ms=%.0f latency_ms=%.0f rss_growth_mb=%.2f\n",
                 plain > 0 ? ours.cpuPerSecond / plain : 0.0, ours.startupMs, ours.latencyMs,
                 ours.rssGrowthMb);

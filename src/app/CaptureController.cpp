@@ -1,5 +1,6 @@
 #include "app/CaptureController.h"
 
+#include "app/WatchPage.h"
 #include "common/DateTime.h"
 #include "common/Stream.h"
 #include "media/MediaErrors.h"
@@ -313,6 +314,8 @@ void TCaptureController::httpServerCommandGet(TNetPeerThread&, TNetHTTPRequestIn
     const TDateTime now = Now();
     AResponseInfo.Expires = now - EncodeTime(0, 23, 0, 0);
     AResponseInfo.Date = now;
+    if (ARequestInfo.Target == "/watch")
+        return SendWatchPage(AResponseInfo, landingTexts_.Snapshot());
     if (ARequestInfo.Target != "/") return; // the server sends the header alone
     const std::string page = BuildLandingPage(landingTexts_.Snapshot());
     auto stream = std::make_unique<TMemoryStream>();

@@ -129,6 +129,7 @@ void TMainForm::BuildMenu() {
     }
     file1 = FindItem(mainMenu_, "file1");
     fileexit1 = FindItem(mainMenu_, "fileexit1");
+    filewatch1 = FindItem(mainMenu_, "filewatch1");
     video1 = FindItem(mainMenu_, "video1");
     videoconnect1 = FindItem(mainMenu_, "videoconnect1");
     videoformats1 = FindItem(mainMenu_, "videoformats1");
@@ -139,6 +140,7 @@ void TMainForm::BuildMenu() {
     about2 = FindItem(mainMenu_, "about2");
     aboutabout1 = FindItem(mainMenu_, "aboutabout1");
     Wire(fileexit1, &TMainForm::fileexit1Click);
+    Wire(filewatch1, &TMainForm::filewatch1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);
 
     mainMenu_.StatusBar = StatusBar;
@@ -284,6 +286,7 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
 
 void TMainForm::ShowIdle() {
     timer_.SetEnabled(false);
+    filewatch1->SetEnabled(false);
     ShowLink("offline");
     for (TShape* s : {sh_broadcast, sh_record, sh_preview})
         s->SetBrushColor(kIdleColour);
@@ -314,6 +317,7 @@ void TMainForm::StartBroadcast() {
     const TBroadcastPorts served = capture_->StartBroadcast(asked);
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
+    filewatch1->SetEnabled(true);
 }
 
 void TMainForm::StartRecord() {
@@ -343,6 +347,11 @@ void TMainForm::TimerTimer(QObject*) {
 void TMainForm::lb_quillonClick(QObject*) {
     if (!capture_->httpServer().Active()) return;
     OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort));
+}
+
+void TMainForm::filewatch1Click(QObject*) {
+    if (!capture_->httpServer().Active()) return;
+    OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort) + "/watch");
 }
 
 void TMainForm::aboutabout1Click(QObject*) {

@@ -61,6 +61,7 @@ class TMainForm : public QWidget {
     // Menu items (owned by the main menu).
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
+    TSkinMenuItem* filewatch1 = nullptr; // the watch page; enabled while broadcasting
     TSkinMenuItem* video1 = nullptr;
     TSkinMenuItem* videoconnect1 = nullptr;
     TSkinMenuItem* videoformats1 = nullptr;
@@ -86,6 +87,7 @@ class TMainForm : public QWidget {
     void lb_quillonClick(QObject* Sender);
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
+    void filewatch1Click(QObject* Sender);
 
     // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();

@@ -65,6 +65,8 @@ std::span<const TMenuLayout> MainFormMenu() {
         "displays the version number of this program and copyright, legal, and licensing notices";
     static const TMenuLayout menu[] = {
         {"file1", nullptr, "&file", "system menu", true, true},
+        {"filewatch1", "file1", "&watch in browser",
+         "opens the broadcast's watch page in the web browser", false, false},
         {"fileexit1", "file1", "e&xit", "exits the software", true, false},
         {"video1", nullptr, "&video", "video source options", true, true},
         {"videoconnect1", "video1", "&connect", "select the video source", true, true},

@@ -2,6 +2,7 @@
 
 #include "platform/ClassRegistry.h"
 #include "platform/MediaResults.h"
+#include "platform/gst/GstCaptureFilter.h"
 #include "platform/gst/GstMediaType.h"
 
 #include <gst/app/gstappsink.h>
@@ -42,6 +43,10 @@ class TGstAsfInputPin : public TGstPin {
     }
     void UnpreparePad() override {
         if (writer_) writer_->CloseBranch(this);
+    }
+    void SetPeer(IPin* peer, GstElement* converter) override {
+        TGstPin::SetPeer(peer, converter);
+        if (writer_) writer_->InputPeerChanged(this, peer);
     }
 
   private:
@@ -113,7 +118,8 @@ bool CanWrite(const std::string& path) {
 } // namespace
 
 TGstAsfWriter::TGstAsfWriter()
-    : TGstFilter(CLSID_WMAsfWriter, nullptr), profile_(FindAsfProfile(kDefaultProfile)) {
+    : TGstFilter(CLSID_WMAsfWriter, nullptr), profile_(FindAsfProfile(kDefaultProfile)),
+      browserStream_(MakeComObject<TGstWebmStream>()) {
     packetizer_.OnHeader = [this](AsfPacketizer::Bytes header, uint32_t) {
         header_ = std::move(header);
         for (auto& sink : sinks_)
@@ -130,6 +136,26 @@ TGstAsfWriter::~TGstAsfWriter() {
     // Pins call back into this object while they disconnect: undo them while it is whole.
     RemovePins();
     TearDownOutputs();
+    if (browserSink_) browserSink_->SetWebmSource(nullptr);
+    browserStream_->Shutdown();
+}
+
+// ---------------------------------------------------------------- browser stream
+
+void TGstAsfWriter::InputPeerChanged(TGstAsfInputPin* pin, IPin* peer) {
+    // The browser stream is made from the capture itself (its own size and
+    // rate), tapped at the capture filter that feeds this input.
+    std::shared_ptr<TGstSideTap> tap;
+    PIN_INFO info{};
+    if (peer && SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
+        if (auto* capture = dynamic_cast<TGstCaptureFilter*>(info.pFilter))
+            tap = capture->SideTap();
+        FreePinInfo(info);
+    }
+    if (pin->Audio())
+        browserStream_->SetAudioTap(std::move(tap));
+    else
+        browserStream_->SetVideoTap(std::move(tap));
 }
 
 HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
@@ -473,6 +499,12 @@ HRESULT TGstAsfWriter::AddSink(IWMWriterSink* sink) {
     sinks_.emplace_back(sink);
     // A sink added while the stream runs starts from its header.
     if (!header_.empty()) sink->OnHeader(header_);
+    if (ComPtr<IWebmStreamSink> browser = QueryAs<IWebmStreamSink>(sink);
+        browser && !browserSink_) {
+        browserSink_ = browser;
+        browserStream_->SetSink(browser.Get());
+        browser->SetWebmSource(browserStream_.Get());
+    }
     return S_OK;
 }
 
@@ -482,6 +514,11 @@ HRESULT TGstAsfWriter::RemoveSink(IWMWriterSink* sink) {
     auto it =
         std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.Get() == sink; });
     if (it == sinks_.end()) return E_INVALIDARG;
+    if (browserSink_ && QueryAs<IWebmStreamSink>(sink).Get() == browserSink_.Get()) {
+        browserSink_->SetWebmSource(nullptr);
+        browserStream_->SetSink(nullptr);
+        browserSink_ = nullptr;
+    }
     sinks_.erase(it);
     return S_OK;
 }

@@ -10,6 +10,10 @@
 // filesink (the archive, with its index and duration). Only connected inputs
 // take part, so a multiplexer never waits for a stream that cannot come.
 //
+// A sink that also serves browsers (IWebmStreamSink) gets the browser stream:
+// a side pipeline fed from taps on the capture filters of the inputs, run
+// while the sink wants it.
+//
 // Threads: the UI thread configures, connects and adds sinks; the appsink's
 // streaming thread splits the stream and calls the sinks. sinksLock_ guards
 // sinks_, packetizer_ and header_.
@@ -17,6 +21,7 @@
 #include "platform/AsfPacketizer.h"
 #include "platform/AsfProfiles.h"
 #include "platform/gst/GstFilter.h"
+#include "platform/gst/GstWebmStream.h"
 
 #include <mutex>
 #include <vector>
@@ -90,6 +95,9 @@ class TGstAsfWriter : public TGstFilter,
     void StreamEnded();
     void StreamRestarted();
 
+    // The capture behind an input changed (peer null: disconnected).
+    void InputPeerChanged(TGstAsfInputPin* pin, IPin* peer);
+
     const TAsfProfile* profile_;
     std::string fileName_;
     bool autoIndex_ = true, multiPass_ = false, dontCompress_ = false;
@@ -101,6 +109,9 @@ class TGstAsfWriter : public TGstFilter,
     std::vector<ComPtr<IWMWriterSink>> sinks_;
     AsfPacketizer packetizer_;
     std::vector<uint8_t> header_; // the current stream's header, for sinks added late
+
+    ComPtr<TGstWebmStream> browserStream_;
+    ComPtr<IWebmStreamSink> browserSink_; // under sinksLock_
 };
 
 // Registers the ASF writer and the network sink classes.

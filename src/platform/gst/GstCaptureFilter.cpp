@@ -224,6 +224,12 @@ TGstCaptureFilter::~TGstCaptureFilter() {
     // Pins may outlive the filter in a caller's hands: cut them loose first.
     for (auto& pin : pins_)
         pin->Orphan();
+    if (sideTap_) sideTap_->Close();
+}
+
+std::shared_ptr<TGstSideTap> TGstCaptureFilter::SideTap() {
+    if (!sideTap_) sideTap_ = TGstSideTap::Open(bin_.get(), tee_);
+    return sideTap_;
 }
 
 TGstCapsRef TGstCaptureFilter::CurrentFormat() const {

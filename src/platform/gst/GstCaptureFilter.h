@@ -6,6 +6,7 @@
 // input line (IAMAudioInputMixer).
 #include "platform/gst/GstDeviceEnum.h"
 #include "platform/gst/GstFilter.h"
+#include "platform/gst/GstSideTap.h"
 
 #include <memory>
 #include <string>
@@ -43,6 +44,9 @@ class TGstCaptureFilter : public TGstFilter {
     // deliver them, VFW_E_NOT_STOPPED while the filter runs.
     HRESULT ApplyFormat(const GstCaps* caps);
     std::vector<TGstCapsRef> FormatList() const;
+    // A side tap on the captured stream, made at the first call (on the
+    // graph's thread); null when it cannot be made.
+    std::shared_ptr<TGstSideTap> SideTap();
 
   protected:
     ~TGstCaptureFilter() override;
@@ -54,4 +58,5 @@ class TGstCaptureFilter : public TGstFilter {
     GstElement* tee_;        // in bin_
     std::vector<TGstCapsRef> formats_;
     std::unique_ptr<TGstInputLines> lines_;
+    std::shared_ptr<TGstSideTap> sideTap_; // closed with the filter
 };

@@ -3,12 +3,15 @@
 // byte stream the ASF multiplexer writes, splits it into the header and the
 // fixed-size data packets, and serves it over HTTP to a bounded number of
 // viewers: Windows Media HTTP streaming ($H/$D chunks) for players, the plain
-// ASF stream for everything else.
+// ASF stream for everything else. Beside it, at /live.webm, a WebM stream for
+// browsers, made only while at least one browser watches.
 //
 // Threads: one listener thread, one thread per connected viewer. Capture
 // threads only call Feed/SetHeader/PushPacket/EndOfStream, which never block on
 // a viewer: each viewer has a bounded queue and is dropped when it overflows.
+// The WebM side (FeedWebm, ResetWebm) follows the same rules.
 #include "platform/AsfPacketizer.h"
+#include "platform/stream/WebmSplitter.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,7 +29,7 @@
 class AsfStreamServer {
   public:
     using Bytes = std::vector<uint8_t>;
-    enum class ViewerKind { Describe, Play, Plain };
+    enum class ViewerKind { Describe, Play, Plain, Webm };
 
     AsfStreamServer();
     ~AsfStreamServer();
@@ -75,6 +78,23 @@ class AsfStreamServer {
     // latency measurements); must be cheap and thread-safe.
     std::function<void(uint64_t packetIndex)> OnPacketSent;
 
+    // The browser stream. The producer feeds the WebM bytes its muxer writes;
+    // ResetWebm says the stream stopped or starts over with a new header.
+    void FeedWebm(const uint8_t* data, size_t len);
+    void ResetWebm();
+    // Told true when the first browser viewer comes and false after the last
+    // one left (the latest state, never with the server's locks held). Set
+    // before Open.
+    void SetWebmDemandHandler(std::function<void(bool wanted)> handler);
+    size_t WebmViewerCount() const;
+    // Whether the browser stream runs now (its header has come).
+    bool HasWebmHeader() const;
+    // Bytes a browser viewer may have queued before it is dropped.
+    void SetWebmMaxQueueBytes(size_t bytes);
+    // How long a browser viewer waits for the stream to start before it is
+    // told the stream is not running.
+    void SetWebmStartTimeout(std::chrono::milliseconds timeout);
+
   private:
     struct Viewer;
     using Packet = std::shared_ptr<const Bytes>;
@@ -86,6 +106,11 @@ class AsfStreamServer {
     void DropViewer(Viewer& v);
     void ReapFinished();
     void StopViewers();
+    // The browser stream's side.
+    void StreamWebm(const std::shared_ptr<Viewer>& v);
+    void UpdateWebmDemand();
+    void WebmHeader(Bytes header, std::string codecs);
+    void WebmPiece(Bytes piece, bool clusterStart, bool joinable);
 
     std::string bindAddress_;
     uint32_t maxClients_ = 0;
@@ -107,9 +132,23 @@ class AsfStreamServer {
     size_t streaming_ = 0; // viewers admitted as play or plain
     std::thread listener_;
 
+    // The browser stream's state, also under lock_.
+    Packet webmHeader_;
+    std::string webmCodecs_;
+    size_t webmViewers_ = 0;
+    size_t webmMaxQueueBytes_ = 256 * 1024; // about four seconds of the browser stream
+    std::chrono::milliseconds webmStartTimeout_{10000};
+
     // Only the encoder side touches the packetizer.
     std::mutex feedLock_;
     AsfPacketizer packetizer_;
+    // Only the browser stream's producer touches the splitter.
+    std::mutex webmFeedLock_;
+    WebmSplitter webmSplitter_;
+    // Serialises the demand handler's calls, so that the last call tells the
+    // latest state.
+    std::mutex demandLock_;
+    std::function<void(bool)> webmDemand_;
 
     std::atomic<uint64_t> packetsPushed_{0};
     std::atomic<uint64_t> viewersDropped_{0};

@@ -20,6 +20,15 @@ constexpr size_t kInitialSendBufferBytes = 64 * 1024;
 TWMWriterNetworkSink::TWMWriterNetworkSink() {
     server_.SetMaxQueueBytes(kInitialQueueBytes);
     server_.SetSendBufferBytes(kInitialSendBufferBytes);
+    server_.SetWebmDemandHandler([this](bool wanted) {
+        std::lock_guard lock(sourceLock_);
+        if (source_) source_->SetWanted(wanted ? 1 : 0);
+    });
+}
+
+TWMWriterNetworkSink::~TWMWriterNetworkSink() {
+    // The server's threads call the demand handler: stop them while this is whole.
+    server_.Close();
 }
 
 HRESULT TWMWriterNetworkSink::OnHeader(std::span<const uint8_t> header) {
@@ -104,6 +113,23 @@ HRESULT TWMWriterNetworkSink::Disconnect() {
 
 HRESULT TWMWriterNetworkSink::Close() {
     server_.Close();
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::SetWebmSource(IWebmStreamSource* source) {
+    std::lock_guard lock(sourceLock_);
+    source_ = source;
+    if (source_ && server_.WebmViewerCount() > 0) source_->SetWanted(1);
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::OnWebmData(std::span<const uint8_t> bytes) {
+    server_.FeedWebm(bytes.data(), bytes.size());
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::OnWebmReset() {
+    server_.ResetWebm();
     return S_OK;
 }
 

@@ -3,15 +3,19 @@
 // the stand-in for the Windows Media runtime's writer network sink, on our own
 // live ASF stream server. The writer hands it the ASF header and data
 // packets from its streaming thread; viewers are served on the server's threads.
+// It also serves the browser stream (IWebmStreamSink) and asks the writer's
+// browser-stream source for it while browsers watch.
 #include "platform/AsfInterfaces.h"
+#include "platform/WebmStreamInterfaces.h"
 #include "platform/stream/AsfStreamServer.h"
 
 #include <chrono>
+#include <mutex>
 
 // WSAEADDRINUSE as a result code: the port is taken.
 inline constexpr HRESULT HRESULT_ADDRESS_IN_USE = MakeResult(0x80072740);
 
-class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink> {
+class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink, IWebmStreamSink> {
   public:
     TWMWriterNetworkSink();
 
@@ -33,14 +37,23 @@ class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink> {
     HRESULT Disconnect() override;
     HRESULT Close() override;
 
+    // IWebmStreamSink
+    HRESULT SetWebmSource(IWebmStreamSource* source) override;
+    HRESULT OnWebmData(std::span<const uint8_t> bytes) override;
+    HRESULT OnWebmReset() override;
+
     // The server behind the sink (tests and measurements).
     AsfStreamServer& Server() { return server_; }
 
   protected:
-    ~TWMWriterNetworkSink() override = default;
+    ~TWMWriterNetworkSink() override;
 
   private:
     AsfStreamServer server_; // thread-safe on its own
+
+    // sourceLock_ guards source_ and every call made on it.
+    std::mutex sourceLock_;
+    IWebmStreamSource* source_ = nullptr; // not counted: the source's owner clears it
 
     // A viewer may fall this many seconds of stream behind before it is
     // dropped; the byte bound follows the measured rate. Streaming thread only.

@@ -1,0 +1,52 @@
+#pragma once
+// A side tap on a capture tee: queue (leaky) ! appsink (drop), the capture
+// end of a side pipeline. The capture never waits for what is done with the
+// samples: the queue drops the oldest, the app sink keeps at most a couple,
+// and while nobody takes them the tap drops every buffer at the tee.
+//
+// Threads: made and closed on the thread that drives the graph; SetConsumer
+// and SetActive from any thread; the consumer runs on the tap's streaming
+// thread. lock_ guards consumer_ (held while it runs, so that a consumer
+// cleared is never called again).
+#include "platform/gst/GstUtil.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class TGstSideTap {
+  public:
+    using Consumer = std::function<void(GstSample* sample)>;
+
+    // A tap on a free request pad of tee, its elements added to bin; null
+    // when an element is missing.
+    static std::shared_ptr<TGstSideTap> Open(GstElement* bin, GstElement* tee);
+    ~TGstSideTap();
+    TGstSideTap(const TGstSideTap&) = delete;
+    TGstSideTap& operator=(const TGstSideTap&) = delete;
+
+    // Takes the tap's elements out of the capture; later calls find nothing.
+    void Close();
+    void SetConsumer(Consumer consumer);
+    void SetActive(bool active) { active_ = active; }
+    // What the tap receives now (null before negotiation or after Close).
+    TGstCapsRef CurrentCaps();
+    // The capture pipeline's clock (null when not running) and base time.
+    TGstRef<GstClock> Clock();
+    GstClockTime BaseTime();
+
+  private:
+    TGstSideTap() = default;
+    static GstPadProbeReturn Gate(GstPad*, GstPadProbeInfo*, gpointer self);
+    static GstFlowReturn NewSample(GstElement* sink, gpointer self);
+
+    GstElement* bin_ = nullptr; // one reference held until Close
+    GstElement* tee_ = nullptr; // one reference held until Close
+    GstPad* teePad_ = nullptr;  // requested pad, one reference
+    GstElement* queue_ = nullptr;
+    GstElement* sink_ = nullptr; // one reference held until Close
+    std::atomic<bool> active_{false};
+    std::mutex lock_;
+    Consumer consumer_;
+};
