@@ -2,6 +2,7 @@
 // The real program under test, started with the window driver plugin and
 // driven over its standard input and output; real clients run as shell
 // commands with a time limit. Everything bounded: nothing waits forever.
+#include <csignal>
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,6 +46,10 @@ class TProgram {
     // time it is killed and -1 returned.
     int WaitExit(std::chrono::seconds limit = std::chrono::seconds(60));
     bool Running() const { return pid_ > 0; }
+    // Sends a signal, as kill(1) or a closed terminal would.
+    void Signal(int number) const {
+        if (pid_ > 0) ::kill(pid_, number);
+    }
     // The program's standard error (its last lines).
     std::string Log() const;
 

@@ -163,4 +163,32 @@ TEST_F(WholeProgram, ClosingTheWindowWhileRecordingLeavesACompleteFile) {
     EXPECT_TRUE(Has(kinds, "video")) << Joined(kinds);
 }
 
+TEST_F(WholeProgram, TerminationSignalsFinishTheRecordingAndTheArchive) {
+    // A recording ended by SIGTERM, then a broadcast ended by SIGHUP (a
+    // closed terminal): both files keep their index and duration.
+    ChooseTestDevices();
+    const std::string file = (dir.Path() / "terminated.avi").string();
+    program.Do("type ed_recfile " + file);
+    program.Do("click bt_record");
+    ExpectNoErrorBox();
+    SleepFor(2000ms);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(), 0);
+    EXPECT_GT(ProbeDuration(file), 1.0);
+
+    TProgram again{dir.Path()};
+    ASSERT_EQ(again.WaitReady(), "[:: kavaroXP beta 3 ::]");
+    again.Do("menu video/connect/test pattern");
+    again.Do("menu audio/connect/test tone");
+    again.Do("type ed_asfport " + std::to_string(FreePort()));
+    again.Do("type ed_internalport " + std::to_string(FreePort()));
+    again.Do("type cb_ip 127.0.0.1");
+    again.Do("click bt_broadcast", 90s);
+    EXPECT_TRUE(again.ErrorBoxes().empty()) << Joined(again.ErrorBoxes());
+    SleepFor(2500ms);
+    again.Signal(SIGHUP);
+    EXPECT_EQ(again.WaitExit(), 0);
+    EXPECT_GT(ProbeDuration((dir.Path() / "brim.asf").string()), 1.0);
+}
+
 } // namespace
