@@ -2,6 +2,7 @@
 
 #include "common/DateTime.h"
 #include "common/Stream.h"
+#include "common/Text.h"
 #include "media/MediaErrors.h"
 #include "media/PinList.h"
 #include "media/VideoWindow.h"
@@ -71,6 +72,14 @@ class TFirstError {
   private:
     std::exception_ptr first_;
 };
+
+std::string StreamPortError(int port, HRESULT result) {
+    const std::string number = IntToStr(port);
+    if (result == HRESULT_ADDRESS_IN_USE)
+        return "Stream port " + number + " is in use: choose another port.";
+    return "The stream cannot be served on port " + number + " (" + MediaErrorText(result) +
+           "): choose another port.";
+}
 
 } // namespace
 
@@ -235,25 +244,37 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
     brimASF_.SetFilterGraph(&captureGraph_);
     brimASF_.SetProfile(choices_.AudioDevice >= 0 ? wmp_V80_56Video : wmp_V80_56VideoOnly);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
-    RenderPreview(builder.Get());
-    if (videoSourceFilter_.FilterGraph())
-        CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                               FilterOf(videoSourceFilter_).Get(), nullptr,
-                                               FilterOf(brimASF_).Get()));
-    if (audioSourceFilter_.FilterGraph())
-        CheckMediaResult(builder->RenderStream(nullptr, &MEDIATYPE_Audio,
-                                               FilterOf(audioSourceFilter_).Get(), nullptr,
-                                               FilterOf(brimASF_).Get()));
-    captureGraph_.Run();
-    // The writer's sink bound its port on activation (a free one for port 0)
-    // and wrote it back; the page advertises that one.
-    const int streamPort = static_cast<int>(brimASF_.Port());
-    landingTexts_.SetStreamPort(streamPort);
-    httpServer_.SetDefaultPort(settings.HttpPort);
-    httpServer_.SetActive(true);
-    // The run's first binding stays for every later activation, whatever
-    // port is asked for then; after the bind it holds the port listened on.
-    served_ = {streamPort, httpServer_.Bindings()[0].Port()};
+    try {
+        // Without its port the stream reaches nobody: a broadcast that
+        // cannot serve must not look like one.
+        if (const HRESULT sink = brimASF_.NetworkSinkResult(); FAILED(sink))
+            throw ECaptureError(StreamPortError(settings.StreamPort, sink));
+        RenderPreview(builder.Get());
+        if (videoSourceFilter_.FilterGraph())
+            CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                   FilterOf(videoSourceFilter_).Get(), nullptr,
+                                                   FilterOf(brimASF_).Get()));
+        if (audioSourceFilter_.FilterGraph())
+            CheckMediaResult(builder->RenderStream(nullptr, &MEDIATYPE_Audio,
+                                                   FilterOf(audioSourceFilter_).Get(), nullptr,
+                                                   FilterOf(brimASF_).Get()));
+        captureGraph_.Run();
+        // The writer's sink bound its port on activation (a free one for port 0)
+        // and wrote it back; the page advertises that one.
+        const int streamPort = static_cast<int>(brimASF_.Port());
+        landingTexts_.SetStreamPort(streamPort);
+        httpServer_.SetDefaultPort(settings.HttpPort);
+        httpServer_.SetActive(true);
+        // The run's first binding stays for every later activation, whatever
+        // port is asked for then; after the bind it holds the port listened on.
+        served_ = {streamPort, httpServer_.Bindings()[0].Port()};
+    } catch (...) {
+        // Half a broadcast (a stream served and previewed while the window
+        // shows idle) is worse than none: the graph and its port go too.
+        ResetGraph();
+        httpServer_.SetActive(false);
+        throw;
+    }
     mode_ = TCaptureMode::Broadcast;
     return served_;
 }

@@ -256,8 +256,15 @@ void TMainForm::AudioInputClick(QObject* Sender) {
 void TMainForm::Toggle(bool running, void (TMainForm::*start)()) {
     if (running)
         StopCapture();
-    else if (capture_->Choices().VideoDevice >= 0)
-        (this->*start)();
+    else if (capture_->Choices().VideoDevice >= 0) {
+        try {
+            (this->*start)();
+        } catch (const std::exception& e) {
+            // The box goes away; the status line keeps saying why nothing runs.
+            StatusBar->SetPanelText(0, e.what());
+            throw;
+        }
+    }
 }
 
 void TMainForm::bt_previewClick(QObject*) {
