@@ -263,10 +263,14 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
         // and wrote it back; the page advertises that one.
         const int streamPort = static_cast<int>(brimASF_.Port());
         landingTexts_.SetStreamPort(streamPort);
+        // Each start listens where the box says now: a binding kept from an
+        // earlier start would serve the old port while the window shows the new.
+        httpServer_.SetActive(false);
         httpServer_.SetDefaultPort(settings.HttpPort);
+        httpServer_.Bindings().Clear();
+        httpServer_.Bindings().Add();
         httpServer_.SetActive(true);
-        // The run's first binding stays for every later activation, whatever
-        // port is asked for then; after the bind it holds the port listened on.
+        // After the bind the binding holds the port listened on (port 0: a free one).
         served_ = {streamPort, httpServer_.Bindings()[0].Port()};
     } catch (...) {
         // Half a broadcast (a stream served and previewed while the window
