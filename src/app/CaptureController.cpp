@@ -284,6 +284,7 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
 }
 
 void TCaptureController::StartRecord(const std::string& fileName) {
+    recordFile_ = fileName;
     brimASF_.SetFilterGraph(nullptr);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
     ComPtr<IBaseFilter> mux;

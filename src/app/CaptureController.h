@@ -97,6 +97,8 @@ class TCaptureController {
     bool Previewing() const { return mode_ == TCaptureMode::Preview; }
     bool Broadcasting() const { return mode_ == TCaptureMode::Broadcast; }
     bool Recording() const { return mode_ == TCaptureMode::Record; }
+    // The file of the running (or last) recording, as StartRecord was given it.
+    const std::string& RecordFile() const { return recordFile_; }
     // While broadcasting: what StartBroadcast returned.
     TBroadcastPorts ServedPorts() const { return served_; }
     // The running graph's position in 100-nanosecond units; nothing while no
@@ -152,4 +154,5 @@ class TCaptureController {
     TCaptureChoices choices_;
     TCaptureMode mode_ = TCaptureMode::Idle;
     TBroadcastPorts served_;
+    std::string recordFile_;
 };

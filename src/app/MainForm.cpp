@@ -172,6 +172,26 @@ void TMainForm::WireEvents() {
     connect(cb_ip, &QComboBox::editTextChanged, this, address);
 
     SetMediaExceptionHandler([](const std::exception& e) { ShowErrorBox(e.what()); });
+
+    // A lost device is followed by the abort of the same failure; the first
+    // event stops the mode, and a stopped graph delivers nothing more.
+    TFilterGraph& graph = capture_->CaptureGraph();
+    graph.OnGraphDeviceLost = [this](TFilterGraph*, IUnknown*, bool removed) {
+        if (removed)
+            RunHandler([this] { CaptureFailed("Device lost", "reconnect it and start again"); });
+    };
+    graph.OnGraphErrorAbort = [this](TFilterGraph*, HRESULT result) {
+        RunHandler([this, result] {
+            if (result == STG_E_MEDIUMFULL) {
+                CaptureFailed("Disk full", "free some space and start again");
+                return;
+            }
+            std::string text = MediaErrorText(result);
+            while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+                text.pop_back();
+            CaptureFailed(text, "start again");
+        });
+    };
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -304,6 +324,32 @@ void TMainForm::ShowIdle() {
 void TMainForm::ShowLink(const std::string& text) {
     lb_quillon->setText(QString::fromStdString(text));
     lb_quillon->adjustSize();
+}
+
+std::string TMainForm::RunningModeText() const {
+    switch (capture_->Mode()) {
+    case TCaptureMode::Preview:
+        return "the preview";
+    case TCaptureMode::Broadcast:
+        return "the broadcast";
+    case TCaptureMode::Record:
+        return "the recording to \"" + capture_->RecordFile() + "\"";
+    case TCaptureMode::Idle:
+        break;
+    }
+    return {};
+}
+
+void TMainForm::CaptureFailed(const std::string& cause, const std::string& nextStep) {
+    if (capture_->Mode() == TCaptureMode::Idle) return; // already reported
+    const std::string message = cause + ": " + RunningModeText() + " stopped; " + nextStep + ".";
+    // The cause is what the user needs; a stop step failing after it adds nothing.
+    try {
+        StopCapture();
+    } catch (const std::exception&) {
+    }
+    StatusBar->SetPanelText(0, message);
+    ShowErrorBox(message);
 }
 
 std::string TMainForm::SiteAddress(int port) const {
