@@ -313,14 +313,16 @@ void TCaptureController::StartRecord(const std::string& fileName) {
     mode_ = TCaptureMode::Record;
 }
 
-void TCaptureController::StopCapture() {
+bool TCaptureController::StopCapture() {
     TFirstError errors;
-    errors.Step([this] { captureGraph_.Stop(); });
+    bool finished = true;
+    if (captureGraph_.Active()) errors.Step([&] { finished = captureGraph_.Stop(); });
     errors.Step([this] { captureGraph_.SetActive(false); });
     mode_ = TCaptureMode::Idle;
     served_ = {};
     errors.Step([this] { httpServer_.SetActive(false); });
     errors.Rethrow();
+    return finished;
 }
 
 std::optional<int64_t> TCaptureController::Position() {

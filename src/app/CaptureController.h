@@ -90,8 +90,9 @@ class TCaptureController {
     TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings);
     void StartRecord(const std::string& fileName);
     // Back to idle: every step runs even when one fails, and the first
-    // failure is raised afterwards.
-    void StopCapture();
+    // failure is raised afterwards. False when a writer did not confirm the
+    // end of its file in time (the file may be incomplete).
+    bool StopCapture();
 
     TCaptureMode Mode() const { return mode_; }
     bool Previewing() const { return mode_ == TCaptureMode::Preview; }

@@ -377,13 +377,22 @@ void TMainForm::StartRecord() {
 void TMainForm::StopCapture() {
     // The window returns to idle even when a step of the stop fails; the
     // failure is reported afterwards.
+    const TCaptureMode mode = capture_->Mode();
     std::exception_ptr failure;
+    bool finished = true;
     try {
-        capture_->StopCapture();
+        finished = capture_->StopCapture();
     } catch (...) {
         failure = std::current_exception();
     }
     ShowIdle();
+    // The writer gave up waiting for its end: say which file to check.
+    const std::string file = mode == TCaptureMode::Record      ? capture_->RecordFile()
+                             : mode == TCaptureMode::Broadcast ? std::string(kBroadcastArchive)
+                                                               : std::string();
+    if (!finished && !file.empty())
+        StatusBar->SetPanelText(0, "\"" + file +
+                                       "\" may be incomplete: its end was not confirmed in time.");
     if (failure) std::rethrow_exception(failure);
 }
 

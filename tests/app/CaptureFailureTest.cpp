@@ -1,6 +1,6 @@
-// Failures while a mode runs: a recording whose file cannot grow, and a
-// capture device that fails. The mode stops, says why once, and what was
-// written stays readable.
+// Failures while a mode runs or ends: a recording whose file cannot grow, a
+// capture device that fails, a writer that does not confirm its end. The mode
+// stops, says why once, and what was written stays readable.
 #include "AppTestSupport.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
@@ -44,6 +44,28 @@ void FailSource(GstElement* source, GQuark domain, int code) {
     GError* error = g_error_new_literal(domain, code, "test failure");
     gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
     g_error_free(error);
+}
+
+// The first element made by factory anywhere inside bin (a new reference).
+GstElement* FindByFactory(GstElement* bin, const char* factory) {
+    GstElement* found = nullptr;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(bin));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* f = gst_element_get_factory(e);
+        if (f && g_strcmp0(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(f)), factory) == 0)
+            found = GST_ELEMENT(gst_object_ref(e));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+GstPadProbeReturn DropEndOfStream(GstPad*, GstPadProbeInfo* info, gpointer) {
+    return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS ? GST_PAD_PROBE_DROP
+                                                                           : GST_PAD_PROBE_OK;
 }
 
 // Files this process writes may not grow beyond limit bytes while it lives;
@@ -147,6 +169,33 @@ TEST_F(CaptureFailure, AnyOtherFailureNamesThePlatformsText) {
     EXPECT_TRUE(form.Capture().Previewing());
     form.bt_preview->click();
     EXPECT_TRUE(desktop.Errors().empty());
+}
+
+TEST_F(CaptureFailure, AStopTheWriterDoesNotConfirmNamesTheFile) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kx_app_" + std::to_string(getpid()) + "_unconfirmed.avi"))
+                                 .string();
+    form.ed_recfile->setText(QString::fromStdString(path));
+    form.bt_record->click();
+    ASSERT_TRUE(form.Capture().Recording()) << desktop.Errors().at(0);
+    // The file writer never sees the end of the stream, so it cannot confirm it.
+    GstElement* source = VideoSourceElement(form);
+    ASSERT_TRUE(source);
+    GstElement* pipeline = GST_ELEMENT(gst_element_get_parent(gst_element_get_parent(source)));
+    ASSERT_TRUE(pipeline);
+    GstElement* sink = FindByFactory(pipeline, "filesink");
+    gst_object_unref(pipeline);
+    ASSERT_TRUE(sink);
+    GstPad* pad = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, DropEndOfStream, nullptr, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(sink);
+    form.bt_record->click();
+    EXPECT_FALSE(form.Capture().Recording());
+    EXPECT_EQ(form.StatusBar->PanelText(0),
+              "\"" + path + "\" may be incomplete: its end was not confirmed in time.");
+    EXPECT_EQ(form.sh_record->BrushColor(), kRed);
+    std::filesystem::remove(path);
 }
 
 } // namespace
