@@ -112,6 +112,10 @@ TCaptureController::TCaptureController(TVideoWindow* videoWindow) : videoWindow_
 TCaptureController::~TCaptureController() = default;
 
 void TCaptureController::OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio) {
+    // The format lists first: a device list that fails half-way leaves
+    // entries that can be chosen, and a choice needs its format list.
+    videoFormats_ = std::make_unique<TEnumMediaType>();
+    audioFormats_ = std::make_unique<TEnumMediaType>();
     deviceEnumerator_ = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
     choices_ = {};
     auto list = [this](const TListReceiver& receiver) {
@@ -123,8 +127,11 @@ void TCaptureController::OpenDeviceLists(const TListReceiver& video, const TList
     // Left on the audio category: every choice selects the category it needs.
     deviceEnumerator_->SelectCategory(CLSID_AudioInputDeviceCategory);
     list(audio);
-    videoFormats_ = std::make_unique<TEnumMediaType>();
-    audioFormats_ = std::make_unique<TEnumMediaType>();
+}
+
+void TCaptureController::RequireLists() const {
+    if (!deviceEnumerator_) throw EAssertionFailed("TSysDevEnum not created");
+    if (!videoFormats_ || !audioFormats_) throw EAssertionFailed("TEnumMediaType not created");
 }
 
 void TCaptureController::Shutdown() {
@@ -159,6 +166,7 @@ void TCaptureController::OpenSourceDevice(TFilter& source, const GUID& category,
 }
 
 void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& formats) {
+    RequireLists();
     ResetGraph();
     choices_.VideoDevice = device;
     choices_.VideoFormat = -1;
@@ -173,6 +181,7 @@ void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& form
 
 void TCaptureController::ChooseAudioDevice(int device, const TListReceiver& formats,
                                            const TListReceiver& lines) {
+    RequireLists();
     ResetGraph();
     choices_.AudioDevice = device;
     choices_.AudioInput = -1;
@@ -218,6 +227,7 @@ void TCaptureController::ApplyChoices() {
 }
 
 ComPtr<ICaptureGraphBuilder2> TCaptureController::PrepareGraph() {
+    if (videoSourceFilter_.FilterGraph() || audioSourceFilter_.FilterGraph()) RequireLists();
     ResetGraph();
     captureGraph_.SetActive(true);
     ApplyChoices();

@@ -126,6 +126,8 @@ class TCaptureController {
     TEnumMediaType* AudioFormats() const { return audioFormats_.get(); }
 
   private:
+    // A choice needs the lists of OpenDeviceLists (none after Shutdown, say).
+    void RequireLists() const;
     // A start or a device choice begins from an inactive graph, also after
     // an earlier start failed half-way and left the graph active.
     void ResetGraph();

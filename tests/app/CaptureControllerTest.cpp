@@ -4,6 +4,7 @@
 // video window to show it in.
 #include "app/CaptureController.h"
 #include "AppTestSupport.h"
+#include "media/MediaErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,24 @@ TEST_F(Headless, AFailedStartRaisesItsMessageAndLeavesTheModeIdle) {
     capture.StartPreview();
     EXPECT_TRUE(capture.Previewing());
     capture.StopCapture();
+}
+
+TEST_F(Headless, ADeviceListFailingHalfWayLeavesChoosableDevices) {
+    TListReceiver failing = audioDevices.Receiver();
+    failing.Add = [](int, const std::string&) { throw Exception("audio list failed"); };
+    EXPECT_THROW(capture.OpenDeviceLists(videoDevices.Receiver(), failing), Exception);
+    ASSERT_FALSE(videoDevices.Texts.empty());
+    capture.ChooseVideoDevice(static_cast<int>(videoDevices.Texts.size()) - 1, formats.Receiver());
+    EXPECT_FALSE(formats.Texts.empty());
+}
+
+TEST_F(Headless, AChoiceWithoutListsIsRefusedWithItsMessage) {
+    try {
+        capture.ChooseVideoDevice(0, formats.Receiver());
+        FAIL() << "chosen without lists";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_STREQ(e.what(), "TSysDevEnum not created");
+    }
 }
 
 } // namespace
