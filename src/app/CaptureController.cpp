@@ -118,15 +118,19 @@ void TCaptureController::OpenDeviceLists(const TListReceiver& video, const TList
     audioFormats_ = std::make_unique<TEnumMediaType>();
     deviceEnumerator_ = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
     choices_ = {};
-    auto list = [this](const TListReceiver& receiver) {
+    videoDevices_.clear();
+    audioDevices_.clear();
+    auto list = [this](const TListReceiver& receiver, std::vector<TDeviceEntry>& listed) {
         Begin(receiver);
-        for (int n = 0; n < deviceEnumerator_->DeviceCount(); ++n)
-            Add(receiver, n, deviceEnumerator_->GetDevice(n).FriendlyName);
+        for (int n = 0; n < deviceEnumerator_->DeviceCount(); ++n) {
+            listed.push_back(deviceEnumerator_->GetDevice(n));
+            Add(receiver, n, listed.back().FriendlyName);
+        }
     };
-    list(video);
+    list(video, videoDevices_);
     // Left on the audio category: every choice selects the category it needs.
     deviceEnumerator_->SelectCategory(CLSID_AudioInputDeviceCategory);
-    list(audio);
+    list(audio, audioDevices_);
 }
 
 void TCaptureController::RequireLists() const {
@@ -158,19 +162,37 @@ void TCaptureController::ResetGraph() {
     captureGraph_.SetActive(false);
 }
 
-void TCaptureController::OpenSourceDevice(TFilter& source, const GUID& category, int device) {
+ComPtr<IMoniker> TCaptureController::DeviceMoniker(const GUID& category, int device) {
+    const std::vector<TDeviceEntry>& listed =
+        category == CLSID_VideoInputDeviceCategory ? videoDevices_ : audioDevices_;
+    if (device < 0 || device >= static_cast<int>(listed.size())) throw EListError(device);
+    const TDeviceEntry& entry = listed[static_cast<size_t>(device)];
+    // Devices plugged in or out since the listing shift the positions: the
+    // device is found by its identity, never by where it was.
     deviceEnumerator_->SelectCategory(category);
-    source.BaseFilter().AssignMoniker(deviceEnumerator_->GetDeviceMoniker(device).Get());
+    ComPtr<IMoniker> moniker = entry.DevicePath.empty()
+                                   ? deviceEnumerator_->GetDeviceMoniker(device)
+                                   : deviceEnumerator_->FindDeviceMoniker(entry.DevicePath);
+    if (!moniker)
+        throw ECaptureError(
+            "\"" + entry.FriendlyName +
+            "\" is no longer connected: connect it again or choose another device.");
+    return moniker;
+}
+
+void TCaptureController::OpenSourceDevice(TFilter& source, const ComPtr<IMoniker>& moniker) {
+    source.BaseFilter().AssignMoniker(moniker.Get());
     source.SetFilterGraph(&captureGraph_);
     captureGraph_.SetActive(true);
 }
 
 void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& formats) {
     RequireLists();
+    const ComPtr<IMoniker> moniker = DeviceMoniker(CLSID_VideoInputDeviceCategory, device);
     ResetGraph();
     choices_.VideoDevice = device;
     choices_.VideoFormat = -1;
-    OpenSourceDevice(videoSourceFilter_, CLSID_VideoInputDeviceCategory, device);
+    OpenSourceDevice(videoSourceFilter_, moniker);
     TPinList pins(FilterOf(videoSourceFilter_).Get());
     Begin(formats);
     videoFormats_->AssignPin(pins.FirstPin().Get());
@@ -182,11 +204,12 @@ void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& form
 void TCaptureController::ChooseAudioDevice(int device, const TListReceiver& formats,
                                            const TListReceiver& lines) {
     RequireLists();
+    const ComPtr<IMoniker> moniker = DeviceMoniker(CLSID_AudioInputDeviceCategory, device);
     ResetGraph();
     choices_.AudioDevice = device;
     choices_.AudioInput = -1;
     choices_.AudioFormat = -1;
-    OpenSourceDevice(audioSourceFilter_, CLSID_AudioInputDeviceCategory, device);
+    OpenSourceDevice(audioSourceFilter_, moniker);
     TPinList pins(FilterOf(audioSourceFilter_).Get());
     Begin(formats);
     // The output pins give the formats (the last one wins). A device without

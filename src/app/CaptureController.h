@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TVideoWindow;
 
@@ -72,7 +73,8 @@ class TCaptureController {
     // lists. Every step runs; the first failure is raised afterwards.
     void Shutdown();
 
-    // A device chosen by its index: it joins the graph, its formats (and an
+    // A device chosen by its index in the listing, opened by its identity
+    // (refused with a message when it is gone): it joins the graph, its formats (and an
     // audio device's input lines) go to the receivers, the format and line
     // choices start over; of the audio lines, the last one that reports
     // itself enabled becomes the chosen one.
@@ -131,9 +133,12 @@ class TCaptureController {
     // A start or a device choice begins from an inactive graph, also after
     // an earlier start failed half-way and left the graph active.
     void ResetGraph();
-    // Puts the chosen device into the (inactive) capture graph and activates
-    // it, so that its pins can be read; the caller deactivates it again.
-    void OpenSourceDevice(TFilter& source, const GUID& category, int device);
+    // The listed device at index, found again by its identity; raises when it
+    // is gone.
+    ComPtr<IMoniker> DeviceMoniker(const GUID& category, int device);
+    // Puts the device into the (inactive) capture graph and activates it, so
+    // that its pins can be read; the caller deactivates it again.
+    void OpenSourceDevice(TFilter& source, const ComPtr<IMoniker>& moniker);
     void ApplyChoices();
     // Every start: a fresh active graph with the chosen devices and formats;
     // returns the graph's builder for wiring the streams.
@@ -151,6 +156,8 @@ class TCaptureController {
     TNetThreadMgrDefault netThreadManager_;
     TNetHTTPServer httpServer_;
     std::unique_ptr<TSysDevEnum> deviceEnumerator_;
+    // The devices as listed to the receivers (positions are the menu's).
+    std::vector<TDeviceEntry> videoDevices_, audioDevices_;
     std::unique_ptr<TEnumMediaType> videoFormats_;
     std::unique_ptr<TEnumMediaType> audioFormats_;
 
