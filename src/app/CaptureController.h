@@ -8,8 +8,9 @@
 //
 // Failures come back as exceptions carrying the message for the user
 // (EDirectShowException for a failed platform call, ECaptureError for the
-// controller's own checks). What was done before the failing step stays,
-// and a mode is set only once its start has completed. Everything runs on
+// controller's own checks). What was done before the failing step stays
+// (except in a broadcast, whose graph and ports go with it), and a mode is
+// set only once its start has completed. Everything runs on
 // the UI thread, except the landing page, which the server's peer threads
 // build from LandingTexts().
 #include "app/BroadcastSettings.h"
