@@ -24,8 +24,7 @@ TBroadcastSettings BroadcastSettingsFromTexts(const std::string& streamPort,
                                               const std::string& httpPort);
 
 // What a running broadcast actually serves on: the port the stream server
-// bound (the one asked for when the sink could not open it) and the port the
-// HTTP server listens on (the run's first binding, whatever was asked later).
+// bound and the port the HTTP server listens on (a free one for port 0).
 struct TBroadcastPorts {
     int StreamPort = 0;
     int HttpPort = 0;

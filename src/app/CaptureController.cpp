@@ -3,6 +3,7 @@
 #include "app/WatchPage.h"
 #include "common/DateTime.h"
 #include "common/Stream.h"
+#include "common/Text.h"
 #include "media/MediaErrors.h"
 #include "media/PinList.h"
 #include "media/VideoWindow.h"
@@ -73,6 +74,14 @@ class TFirstError {
     std::exception_ptr first_;
 };
 
+std::string StreamPortError(int port, HRESULT result) {
+    const std::string number = IntToStr(port);
+    if (result == HRESULT_ADDRESS_IN_USE)
+        return "Stream port " + number + " is in use: choose another port.";
+    return "The stream cannot be served on port " + number + " (" + MediaErrorText(result) +
+           "): choose another port.";
+}
+
 } // namespace
 
 TCaptureController::TCaptureController(TVideoWindow* videoWindow) : videoWindow_(videoWindow) {
@@ -104,19 +113,30 @@ TCaptureController::TCaptureController(TVideoWindow* videoWindow) : videoWindow_
 TCaptureController::~TCaptureController() = default;
 
 void TCaptureController::OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio) {
-    deviceEnumerator_ = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
-    choices_ = {};
-    auto list = [this](const TListReceiver& receiver) {
-        Begin(receiver);
-        for (int n = 0; n < deviceEnumerator_->DeviceCount(); ++n)
-            Add(receiver, n, deviceEnumerator_->GetDevice(n).FriendlyName);
-    };
-    list(video);
-    // Left on the audio category: every choice selects the category it needs.
-    deviceEnumerator_->SelectCategory(CLSID_AudioInputDeviceCategory);
-    list(audio);
+    // The format lists first: a device list that fails half-way leaves
+    // entries that can be chosen, and a choice needs its format list.
     videoFormats_ = std::make_unique<TEnumMediaType>();
     audioFormats_ = std::make_unique<TEnumMediaType>();
+    deviceEnumerator_ = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
+    choices_ = {};
+    videoDevices_.clear();
+    audioDevices_.clear();
+    auto list = [this](const TListReceiver& receiver, std::vector<TDeviceEntry>& listed) {
+        Begin(receiver);
+        for (int n = 0; n < deviceEnumerator_->DeviceCount(); ++n) {
+            listed.push_back(deviceEnumerator_->GetDevice(n));
+            Add(receiver, n, listed.back().FriendlyName);
+        }
+    };
+    list(video, videoDevices_);
+    // Left on the audio category: every choice selects the category it needs.
+    deviceEnumerator_->SelectCategory(CLSID_AudioInputDeviceCategory);
+    list(audio, audioDevices_);
+}
+
+void TCaptureController::RequireLists() const {
+    if (!deviceEnumerator_) throw EAssertionFailed("TSysDevEnum not created");
+    if (!videoFormats_ || !audioFormats_) throw EAssertionFailed("TEnumMediaType not created");
 }
 
 void TCaptureController::Shutdown() {
@@ -143,18 +163,37 @@ void TCaptureController::ResetGraph() {
     captureGraph_.SetActive(false);
 }
 
-void TCaptureController::OpenSourceDevice(TFilter& source, const GUID& category, int device) {
+ComPtr<IMoniker> TCaptureController::DeviceMoniker(const GUID& category, int device) {
+    const std::vector<TDeviceEntry>& listed =
+        category == CLSID_VideoInputDeviceCategory ? videoDevices_ : audioDevices_;
+    if (device < 0 || device >= static_cast<int>(listed.size())) throw EListError(device);
+    const TDeviceEntry& entry = listed[static_cast<size_t>(device)];
+    // Devices plugged in or out since the listing shift the positions: the
+    // device is found by its identity, never by where it was.
     deviceEnumerator_->SelectCategory(category);
-    source.BaseFilter().AssignMoniker(deviceEnumerator_->GetDeviceMoniker(device).Get());
+    ComPtr<IMoniker> moniker = entry.DevicePath.empty()
+                                   ? deviceEnumerator_->GetDeviceMoniker(device)
+                                   : deviceEnumerator_->FindDeviceMoniker(entry.DevicePath);
+    if (!moniker)
+        throw ECaptureError(
+            "\"" + entry.FriendlyName +
+            "\" is no longer connected: connect it again or choose another device.");
+    return moniker;
+}
+
+void TCaptureController::OpenSourceDevice(TFilter& source, const ComPtr<IMoniker>& moniker) {
+    source.BaseFilter().AssignMoniker(moniker.Get());
     source.SetFilterGraph(&captureGraph_);
     captureGraph_.SetActive(true);
 }
 
 void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& formats) {
+    RequireLists();
+    const ComPtr<IMoniker> moniker = DeviceMoniker(CLSID_VideoInputDeviceCategory, device);
     ResetGraph();
     choices_.VideoDevice = device;
     choices_.VideoFormat = -1;
-    OpenSourceDevice(videoSourceFilter_, CLSID_VideoInputDeviceCategory, device);
+    OpenSourceDevice(videoSourceFilter_, moniker);
     TPinList pins(FilterOf(videoSourceFilter_).Get());
     Begin(formats);
     videoFormats_->AssignPin(pins.FirstPin().Get());
@@ -165,11 +204,13 @@ void TCaptureController::ChooseVideoDevice(int device, const TListReceiver& form
 
 void TCaptureController::ChooseAudioDevice(int device, const TListReceiver& formats,
                                            const TListReceiver& lines) {
+    RequireLists();
+    const ComPtr<IMoniker> moniker = DeviceMoniker(CLSID_AudioInputDeviceCategory, device);
     ResetGraph();
     choices_.AudioDevice = device;
     choices_.AudioInput = -1;
     choices_.AudioFormat = -1;
-    OpenSourceDevice(audioSourceFilter_, CLSID_AudioInputDeviceCategory, device);
+    OpenSourceDevice(audioSourceFilter_, moniker);
     TPinList pins(FilterOf(audioSourceFilter_).Get());
     Begin(formats);
     // The output pins give the formats (the last one wins). A device without
@@ -210,6 +251,7 @@ void TCaptureController::ApplyChoices() {
 }
 
 ComPtr<ICaptureGraphBuilder2> TCaptureController::PrepareGraph() {
+    if (videoSourceFilter_.FilterGraph() || audioSourceFilter_.FilterGraph()) RequireLists();
     ResetGraph();
     captureGraph_.SetActive(true);
     ApplyChoices();
@@ -236,30 +278,47 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
     brimASF_.SetFilterGraph(&captureGraph_);
     brimASF_.SetProfile(choices_.AudioDevice >= 0 ? wmp_V80_56Video : wmp_V80_56VideoOnly);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
-    RenderPreview(builder.Get());
-    if (videoSourceFilter_.FilterGraph())
-        CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                               FilterOf(videoSourceFilter_).Get(), nullptr,
-                                               FilterOf(brimASF_).Get()));
-    if (audioSourceFilter_.FilterGraph())
-        CheckMediaResult(builder->RenderStream(nullptr, &MEDIATYPE_Audio,
-                                               FilterOf(audioSourceFilter_).Get(), nullptr,
-                                               FilterOf(brimASF_).Get()));
-    captureGraph_.Run();
-    // The writer's sink bound its port on activation (a free one for port 0)
-    // and wrote it back; the page advertises that one.
-    const int streamPort = static_cast<int>(brimASF_.Port());
-    landingTexts_.SetStreamPort(streamPort);
-    httpServer_.SetDefaultPort(settings.HttpPort);
-    httpServer_.SetActive(true);
-    // The run's first binding stays for every later activation, whatever
-    // port is asked for then; after the bind it holds the port listened on.
-    served_ = {streamPort, httpServer_.Bindings()[0].Port()};
+    try {
+        // Without its port the stream reaches nobody: a broadcast that
+        // cannot serve must not look like one.
+        if (const HRESULT sink = brimASF_.NetworkSinkResult(); FAILED(sink))
+            throw ECaptureError(StreamPortError(settings.StreamPort, sink));
+        RenderPreview(builder.Get());
+        if (videoSourceFilter_.FilterGraph())
+            CheckMediaResult(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                   FilterOf(videoSourceFilter_).Get(), nullptr,
+                                                   FilterOf(brimASF_).Get()));
+        if (audioSourceFilter_.FilterGraph())
+            CheckMediaResult(builder->RenderStream(nullptr, &MEDIATYPE_Audio,
+                                                   FilterOf(audioSourceFilter_).Get(), nullptr,
+                                                   FilterOf(brimASF_).Get()));
+        captureGraph_.Run();
+        // The writer's sink bound its port on activation (a free one for port 0)
+        // and wrote it back; the page advertises that one.
+        const int streamPort = static_cast<int>(brimASF_.Port());
+        landingTexts_.SetStreamPort(streamPort);
+        // Each start listens where the box says now: a binding kept from an
+        // earlier start would serve the old port while the window shows the new.
+        httpServer_.SetActive(false);
+        httpServer_.SetDefaultPort(settings.HttpPort);
+        httpServer_.Bindings().Clear();
+        httpServer_.Bindings().Add();
+        httpServer_.SetActive(true);
+        // After the bind the binding holds the port listened on (port 0: a free one).
+        served_ = {streamPort, httpServer_.Bindings()[0].Port()};
+    } catch (...) {
+        // Half a broadcast (a stream served and previewed while the window
+        // shows idle) is worse than none: the graph and its port go too.
+        ResetGraph();
+        httpServer_.SetActive(false);
+        throw;
+    }
     mode_ = TCaptureMode::Broadcast;
     return served_;
 }
 
 void TCaptureController::StartRecord(const std::string& fileName) {
+    recordFile_ = fileName;
     brimASF_.SetFilterGraph(nullptr);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
     ComPtr<IBaseFilter> mux;
@@ -288,14 +347,16 @@ void TCaptureController::StartRecord(const std::string& fileName) {
     mode_ = TCaptureMode::Record;
 }
 
-void TCaptureController::StopCapture() {
+bool TCaptureController::StopCapture() {
     TFirstError errors;
-    errors.Step([this] { captureGraph_.Stop(); });
+    bool finished = true;
+    if (captureGraph_.Active()) errors.Step([&] { finished = captureGraph_.Stop(); });
     errors.Step([this] { captureGraph_.SetActive(false); });
     mode_ = TCaptureMode::Idle;
     served_ = {};
     errors.Step([this] { httpServer_.SetActive(false); });
     errors.Rethrow();
+    return finished;
 }
 
 std::optional<int64_t> TCaptureController::Position() {

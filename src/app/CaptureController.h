@@ -8,8 +8,9 @@
 //
 // Failures come back as exceptions carrying the message for the user
 // (EDirectShowException for a failed platform call, ECaptureError for the
-// controller's own checks). What was done before the failing step stays,
-// and a mode is set only once its start has completed. Everything runs on
+// controller's own checks). What was done before the failing step stays
+// (except in a broadcast, whose graph and ports go with it), and a mode is
+// set only once its start has completed. Everything runs on
 // the UI thread, except the landing page, which the server's peer threads
 // build from LandingTexts().
 #include "app/BroadcastSettings.h"
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TVideoWindow;
 
@@ -72,7 +74,8 @@ class TCaptureController {
     // lists. Every step runs; the first failure is raised afterwards.
     void Shutdown();
 
-    // A device chosen by its index: it joins the graph, its formats (and an
+    // A device chosen by its index in the listing, opened by its identity
+    // (refused with a message when it is gone): it joins the graph, its formats (and an
     // audio device's input lines) go to the receivers, the format and line
     // choices start over; of the audio lines, the last one that reports
     // itself enabled becomes the chosen one.
@@ -90,13 +93,16 @@ class TCaptureController {
     TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings);
     void StartRecord(const std::string& fileName);
     // Back to idle: every step runs even when one fails, and the first
-    // failure is raised afterwards.
-    void StopCapture();
+    // failure is raised afterwards. False when a writer did not confirm the
+    // end of its file in time (the file may be incomplete).
+    bool StopCapture();
 
     TCaptureMode Mode() const { return mode_; }
     bool Previewing() const { return mode_ == TCaptureMode::Preview; }
     bool Broadcasting() const { return mode_ == TCaptureMode::Broadcast; }
     bool Recording() const { return mode_ == TCaptureMode::Record; }
+    // The file of the running (or last) recording, as StartRecord was given it.
+    const std::string& RecordFile() const { return recordFile_; }
     // While broadcasting: what StartBroadcast returned.
     TBroadcastPorts ServedPorts() const { return served_; }
     // The running graph's position in 100-nanosecond units; nothing while no
@@ -123,12 +129,17 @@ class TCaptureController {
     TEnumMediaType* AudioFormats() const { return audioFormats_.get(); }
 
   private:
+    // A choice needs the lists of OpenDeviceLists (none after Shutdown, say).
+    void RequireLists() const;
     // A start or a device choice begins from an inactive graph, also after
     // an earlier start failed half-way and left the graph active.
     void ResetGraph();
-    // Puts the chosen device into the (inactive) capture graph and activates
-    // it, so that its pins can be read; the caller deactivates it again.
-    void OpenSourceDevice(TFilter& source, const GUID& category, int device);
+    // The listed device at index, found again by its identity; raises when it
+    // is gone.
+    ComPtr<IMoniker> DeviceMoniker(const GUID& category, int device);
+    // Puts the device into the (inactive) capture graph and activates it, so
+    // that its pins can be read; the caller deactivates it again.
+    void OpenSourceDevice(TFilter& source, const ComPtr<IMoniker>& moniker);
     void ApplyChoices();
     // Every start: a fresh active graph with the chosen devices and formats;
     // returns the graph's builder for wiring the streams.
@@ -146,10 +157,13 @@ class TCaptureController {
     TNetThreadMgrDefault netThreadManager_;
     TNetHTTPServer httpServer_;
     std::unique_ptr<TSysDevEnum> deviceEnumerator_;
+    // The devices as listed to the receivers (positions are the menu's).
+    std::vector<TDeviceEntry> videoDevices_, audioDevices_;
     std::unique_ptr<TEnumMediaType> videoFormats_;
     std::unique_ptr<TEnumMediaType> audioFormats_;
 
     TCaptureChoices choices_;
     TCaptureMode mode_ = TCaptureMode::Idle;
     TBroadcastPorts served_;
+    std::string recordFile_;
 };

@@ -174,6 +174,26 @@ void TMainForm::WireEvents() {
     connect(cb_ip, &QComboBox::editTextChanged, this, address);
 
     SetMediaExceptionHandler([](const std::exception& e) { ShowErrorBox(e.what()); });
+
+    // A lost device is followed by the abort of the same failure; the first
+    // event stops the mode, and a stopped graph delivers nothing more.
+    TFilterGraph& graph = capture_->CaptureGraph();
+    graph.OnGraphDeviceLost = [this](TFilterGraph*, IUnknown*, bool removed) {
+        if (removed)
+            RunHandler([this] { CaptureFailed("Device lost", "reconnect it and start again"); });
+    };
+    graph.OnGraphErrorAbort = [this](TFilterGraph*, HRESULT result) {
+        RunHandler([this, result] {
+            if (result == STG_E_MEDIUMFULL) {
+                CaptureFailed("Disk full", "free some space and start again");
+                return;
+            }
+            std::string text = MediaErrorText(result);
+            while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+                text.pop_back();
+            CaptureFailed(text, "start again");
+        });
+    };
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -258,8 +278,15 @@ void TMainForm::AudioInputClick(QObject* Sender) {
 void TMainForm::Toggle(bool running, void (TMainForm::*start)()) {
     if (running)
         StopCapture();
-    else if (capture_->Choices().VideoDevice >= 0)
-        (this->*start)();
+    else if (capture_->Choices().VideoDevice >= 0) {
+        try {
+            (this->*start)();
+        } catch (const std::exception& e) {
+            // The box goes away; the status line keeps saying why nothing runs.
+            StatusBar->SetPanelText(0, e.what());
+            throw;
+        }
+    }
 }
 
 void TMainForm::bt_previewClick(QObject*) {
@@ -302,6 +329,32 @@ void TMainForm::ShowLink(const std::string& text) {
     lb_quillon->adjustSize();
 }
 
+std::string TMainForm::RunningModeText() const {
+    switch (capture_->Mode()) {
+    case TCaptureMode::Preview:
+        return "the preview";
+    case TCaptureMode::Broadcast:
+        return "the broadcast";
+    case TCaptureMode::Record:
+        return "the recording to \"" + capture_->RecordFile() + "\"";
+    case TCaptureMode::Idle:
+        break;
+    }
+    return {};
+}
+
+void TMainForm::CaptureFailed(const std::string& cause, const std::string& nextStep) {
+    if (capture_->Mode() == TCaptureMode::Idle) return; // already reported
+    const std::string message = cause + ": " + RunningModeText() + " stopped; " + nextStep + ".";
+    // The cause is what the user needs; a stop step failing after it adds nothing.
+    try {
+        StopCapture();
+    } catch (const std::exception&) {
+    }
+    StatusBar->SetPanelText(0, message);
+    ShowErrorBox(message);
+}
+
 std::string TMainForm::SiteAddress(int port) const {
     return "http://" + cb_ip->currentText().toStdString() + ":" + IntToStr(port);
 }
@@ -328,13 +381,22 @@ void TMainForm::StartRecord() {
 void TMainForm::StopCapture() {
     // The window returns to idle even when a step of the stop fails; the
     // failure is reported afterwards.
+    const TCaptureMode mode = capture_->Mode();
     std::exception_ptr failure;
+    bool finished = true;
     try {
-        capture_->StopCapture();
+        finished = capture_->StopCapture();
     } catch (...) {
         failure = std::current_exception();
     }
     ShowIdle();
+    // The writer gave up waiting for its end: say which file to check.
+    const std::string file = mode == TCaptureMode::Record      ? capture_->RecordFile()
+                             : mode == TCaptureMode::Broadcast ? std::string(kBroadcastArchive)
+                                                               : std::string();
+    if (!finished && !file.empty())
+        StatusBar->SetPanelText(0, "\"" + file +
+                                       "\" may be incomplete: its end was not confirmed in time.");
     if (failure) std::rethrow_exception(failure);
 }
 

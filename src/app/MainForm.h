@@ -127,6 +127,12 @@ class TMainForm : public QWidget {
     void ShowRunning(TShape* indicator, QPushButton* running);
     void ShowIdle();
     void ShowLink(const std::string& text);
+    // A running mode ended by the platform (a lost device, a full disk):
+    // back to idle with the files finished, and the cause in the status line
+    // and in one error box.
+    void CaptureFailed(const std::string& cause, const std::string& nextStep);
+    // "the preview", "the broadcast", "the recording to "<file>"".
+    std::string RunningModeText() const;
     // "http://" + the address box + ":" + port, as the label and the link show it.
     std::string SiteAddress(int port) const;
 

@@ -137,15 +137,22 @@ void TASFWriter::FilterAdded() {
 
     // Port 0 asks for a free port (written back below); no viewers allowed
     // means no sink. Without the advanced interface a sink could not be added.
-    if (maxUsers_ == 0 || !advanced_) return;
+    if (maxUsers_ == 0) return;
+    if (!advanced_) {
+        networkSinkResult_ = E_NOINTERFACE;
+        return;
+    }
     ComPtr<IWMWriterNetworkSink> sink;
-    if (FAILED(WMCreateWriterNetworkSink(sink.Put())) || !sink) return;
+    networkSinkResult_ = WMCreateWriterNetworkSink(sink.Put());
+    if (SUCCEEDED(networkSinkResult_) && !sink) networkSinkResult_ = E_POINTER;
+    if (FAILED(networkSinkResult_)) return;
     sink->SetNetworkProtocol(WMT_PROTOCOL_HTTP);
     sink->SetMaximumClients(maxUsers_);
     DWORD port = port_;
     // A port that cannot be opened (taken, say) leaves the writer without a
-    // sink; the graph still runs.
-    if (FAILED(sink->Open(&port))) return;
+    // sink; the graph still runs, and the owner decides from the result.
+    networkSinkResult_ = sink->Open(&port);
+    if (FAILED(networkSinkResult_)) return;
     port_ = port;
     advanced_->AddSink(sink.Get());
     networkSink_ = sink;
@@ -164,6 +171,7 @@ void TASFWriter::FilterRemoving() {
 void TASFWriter::ReleaseLive() {
     advanced_.Reset();
     networkSink_.Reset();
+    networkSinkResult_ = S_OK;
     pin0_.Reset();
     pin1_.Reset();
     config0_.Reset();

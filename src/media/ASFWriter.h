@@ -88,6 +88,9 @@ class TASFWriter : public TComponent, public IFilterMember {
 
     // The network sink while the graph is active and one was opened (null otherwise).
     ComPtr<IWMWriterNetworkSink> NetworkSink() const { return networkSink_; }
+    // While active: why there is no sink although one was asked for (the
+    // sink's Open result, a port in use say); S_OK otherwise.
+    HRESULT NetworkSinkResult() const noexcept { return networkSinkResult_; }
 
     // IFilterMember
     ComPtr<IBaseFilter> MemberFilter() override { return filter_; }
@@ -113,6 +116,7 @@ class TASFWriter : public TComponent, public IFilterMember {
     ComPtr<IBaseFilter> filter_;
     ComPtr<IWMWriterAdvanced2> advanced_;
     ComPtr<IWMWriterNetworkSink> networkSink_;
+    HRESULT networkSinkResult_ = S_OK;
     ComPtr<IPin> pin0_, pin1_;
     ComPtr<IAMStreamConfig> config0_, config1_; // kept, not used further
 };

@@ -41,6 +41,8 @@ void TSysDevEnum::SelectCategory(const GUID& category) {
                 entry.FriendlyName = Utf8Truncate(value, kMaxFriendlyName);
             value.clear();
             if (SUCCEEDED(bag->Read("CLSID", value))) entry.CLSID = StringToGuid(value);
+            value.clear();
+            if (SUCCEEDED(bag->Read("DevicePath", value))) entry.DevicePath = value;
         }
         devices_.push_back(std::move(entry));
     }
@@ -62,4 +64,20 @@ ComPtr<IMoniker> TSysDevEnum::GetDeviceMoniker(int index) const {
     }
     monikers->Reset();
     return moniker;
+}
+
+ComPtr<IMoniker> TSysDevEnum::FindDeviceMoniker(const std::string& devicePath) const {
+    if (devicePath.empty()) return nullptr;
+    ComPtr<IEnumMoniker> monikers = CreateClassEnumerator();
+    if (!monikers) return nullptr;
+    for (;;) {
+        ComPtr<IMoniker> moniker;
+        ULONG fetched = 0;
+        if (monikers->Next(1, moniker.Put(), &fetched) != S_OK || !moniker) return nullptr;
+        ComPtr<IPropertyBag> bag;
+        std::string path;
+        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
+            bag && SUCCEEDED(bag->Read("DevicePath", path)) && path == devicePath)
+            return moniker;
+    }
 }

@@ -9,6 +9,7 @@
 struct TDeviceEntry {
     std::string FriendlyName; // at most 255 bytes, cut on a character boundary
     GUID CLSID;               // GUID_NULL when the device has no "CLSID" value
+    std::string DevicePath;   // the device's identity; empty when it has none
 };
 
 class TSysDevEnum {
@@ -29,6 +30,9 @@ class TSysDevEnum {
     // The moniker at index in a fresh enumeration of the current category;
     // none out of range or when the platform now has fewer devices.
     ComPtr<IMoniker> GetDeviceMoniker(int index) const;
+    // The moniker of the device with this path in a fresh enumeration of the
+    // current category, wherever it is now; none when it is gone.
+    ComPtr<IMoniker> FindDeviceMoniker(const std::string& devicePath) const;
 
   private:
     ComPtr<IEnumMoniker> CreateClassEnumerator() const;

@@ -57,6 +57,9 @@ struct IWMWriterSink : IUnknown {
 
 enum WMT_NET_PROTOCOL : DWORD { WMT_PROTOCOL_HTTP = 0 };
 
+// WSAEADDRINUSE as a result code: the port is taken (a network sink's Open).
+inline constexpr HRESULT HRESULT_ADDRESS_IN_USE = MakeResult(0x80072740);
+
 struct IWMWriterNetworkSink : IWMWriterSink {
     static constexpr GUID Iid{
         0x96406BE7, 0x2B2B, 0x11D3, {0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF}};

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "app/LandingPage.h"
 #include "app/MainForm.h"
+#include "app/StatusBar.h"
 #include "app/Widgets.h"
 #include "common/Text.h"
 #include "net/NetGlobal.h"
@@ -45,7 +46,7 @@ struct TBusyPort {
         fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         listen(fd, 1);
         socklen_t len = sizeof a;
@@ -206,21 +207,22 @@ TEST_F(Broadcast, PageFollowsTheEditBoxesWhileRunning) {
     EXPECT_NE(page.find("\"mms://:" + std::to_string(asfPort) + "/\""), std::string::npos);
 }
 
-TEST_F(Broadcast, LaterBroadcastKeepsTheFirstHttpPortAndShowsIt) {
+TEST_F(Broadcast, LaterBroadcastServesTheHttpPortNowInTheBox) {
     Start();
     form.bt_broadcast->click();
     const int second = FreePort();
     form.ed_internalport->setText(QString::number(second));
     Start();
-    EXPECT_TRUE(PortAccepts(httpPort));
-    EXPECT_FALSE(PortAccepts(second));
-    // The label and the link show where the server listens, not the box.
+    EXPECT_FALSE(PortAccepts(httpPort));
+    const std::string response = HttpExchange(second, "GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << response;
     EXPECT_EQ(form.lb_quillon->text().toStdString(),
-              "online @ http://127.0.0.1:" + std::to_string(httpPort));
+              "online @ http://127.0.0.1:" + std::to_string(second));
     ClickLink();
     ASSERT_EQ(desktop.Urls().size(), 1u);
-    EXPECT_EQ(desktop.Urls()[0], "http://127.0.0.1:" + std::to_string(httpPort));
+    EXPECT_EQ(desktop.Urls()[0], "http://127.0.0.1:" + std::to_string(second));
     form.bt_broadcast->click();
+    EXPECT_FALSE(PortAccepts(second));
 }
 
 TEST_F(Broadcast, TextInPortBoxesGivesTheDefaults) {
@@ -242,18 +244,25 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     form.bt_broadcast->click();
     ASSERT_EQ(desktop.Errors().size(), 1u);
     EXPECT_EQ(desktop.Errors()[0], "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(form.StatusBar->PanelText(0), desktop.Errors()[0]);
     EXPECT_FALSE(form.Capture().Broadcasting());
-    EXPECT_TRUE(form.Capture().CaptureGraph().Active()); // the broadcast graph already ran
+    // The stream had started: it is neither served nor previewed any more.
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(PortAccepts(asfPort));
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(form.lb_quillon->text(), "offline");
     EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_TRUE(form.bt_preview->isEnabled());
-    // The binding stays on that port for the run: once it is free the next press works.
-    busy.Close();
+    // Another port in the box works at once, the busy one keeps failing
+    // while it is held, and works again once it is free.
     desktop.ClearErrors();
+    form.ed_internalport->setText(QString::number(httpPort));
+    Start();
+    EXPECT_TRUE(PortAccepts(httpPort));
     form.bt_broadcast->click();
-    EXPECT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
-    EXPECT_TRUE(form.Capture().Broadcasting());
+    busy.Close();
+    form.ed_internalport->setText(QString::number(busy.port));
+    Start();
     EXPECT_TRUE(PortAccepts(busy.port));
     form.bt_broadcast->click();
     // And a preview after that.
@@ -261,6 +270,31 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     EXPECT_TRUE(form.Capture().Previewing());
     form.bt_preview->click();
     EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+}
+
+TEST_F(Broadcast, BusyStreamPortStartsNothingAndNamesThePort) {
+    TBusyPort busy;
+    form.ed_asfport->setText(QString::number(busy.port));
+    form.bt_broadcast->click();
+    const std::string expected =
+        "Stream port " + std::to_string(busy.port) + " is in use: choose another port.";
+    ASSERT_EQ(desktop.Errors(), std::vector<std::string>{expected});
+    EXPECT_EQ(form.StatusBar->PanelText(0), expected);
+    EXPECT_FALSE(form.Capture().Broadcasting());
+    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().httpServer().Active());
+    EXPECT_FALSE(PortAccepts(httpPort));
+    EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
+    EXPECT_EQ(form.lb_quillon->text(), "offline");
+    EXPECT_FALSE(form.Timer().Enabled());
+    // The other program keeps its port; a free one works at once.
+    desktop.ClearErrors();
+    form.ed_asfport->setText(QString::number(asfPort));
+    Start();
+    EXPECT_TRUE(PortAccepts(asfPort));
+    EXPECT_TRUE(PortAccepts(httpPort));
+    form.bt_broadcast->click();
+    EXPECT_FALSE(PortAccepts(asfPort));
 }
 
 TEST_F(Broadcast, OutOfRangePortsGiveAClearError) {

@@ -4,6 +4,10 @@
 // video window to show it in.
 #include "app/CaptureController.h"
 #include "AppTestSupport.h"
+#include "media/MediaErrors.h"
+#include "platform/ClassRegistry.h"
+#include "platform/ComEnum.h"
+#include "platform/gst/GstDeviceEnum.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +22,39 @@ struct TCollected {
     TListReceiver Receiver() {
         return {[this] { Texts.clear(); },
                 [this](int, const std::string& text) { Texts.push_back(text); }};
+    }
+};
+
+class TMonikerList : public TComEnum<IEnumMoniker, IMoniker> {
+  public:
+    using TComEnum::TComEnum;
+    HRESULT Clone(IEnumMoniker** out) override {
+        if (!out) return E_POINTER;
+        return ComPtr<IEnumMoniker>(MakeComObject<TMonikerList>(items_, pos_).Get()).CopyTo(out);
+    }
+};
+
+// The platform's devices, with the video list changed as a user would by
+// plugging a camera in (it comes first) or the last one out.
+enum class TVideoChange { None, PluggedInFirst, AllUnplugged };
+TVideoChange gVideoChange = TVideoChange::None;
+
+class TChangingDevEnum : public TComObject<ICreateDevEnum> {
+  public:
+    HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD flags) override {
+        ComPtr<IEnumMoniker> real;
+        const HRESULT hr = MakeComObject<TGstSystemDeviceEnum>()->CreateClassEnumerator(
+            category, real.Put(), flags);
+        if (hr != S_OK || category != CLSID_VideoInputDeviceCategory) return real.CopyTo(out), hr;
+        std::vector<ComPtr<IMoniker>> monikers;
+        AppendAll(*real, monikers);
+        if (gVideoChange == TVideoChange::PluggedInFirst)
+            monikers.insert(monikers.begin(),
+                            MakeGstDeviceMoniker({true, "builtin", "plugged", "Plugged Camera"}));
+        if (gVideoChange == TVideoChange::AllUnplugged) monikers.clear();
+        if (monikers.empty()) return S_FALSE;
+        return ComPtr<IEnumMoniker>(MakeComObject<TMonikerList>(std::move(monikers)).Get())
+            .CopyTo(out);
     }
 };
 
@@ -97,6 +134,48 @@ TEST_F(Headless, AFailedStartRaisesItsMessageAndLeavesTheModeIdle) {
     capture.StartPreview();
     EXPECT_TRUE(capture.Previewing());
     capture.StopCapture();
+}
+
+TEST_F(Headless, ADeviceListFailingHalfWayLeavesChoosableDevices) {
+    TListReceiver failing = audioDevices.Receiver();
+    failing.Add = [](int, const std::string&) { throw Exception("audio list failed"); };
+    EXPECT_THROW(capture.OpenDeviceLists(videoDevices.Receiver(), failing), Exception);
+    ASSERT_FALSE(videoDevices.Texts.empty());
+    capture.ChooseVideoDevice(static_cast<int>(videoDevices.Texts.size()) - 1, formats.Receiver());
+    EXPECT_FALSE(formats.Texts.empty());
+}
+
+TEST_F(Headless, AChoiceWithoutListsIsRefusedWithItsMessage) {
+    try {
+        capture.ChooseVideoDevice(0, formats.Receiver());
+        FAIL() << "chosen without lists";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_STREQ(e.what(), "TSysDevEnum not created");
+    }
+}
+
+TEST_F(Headless, ADeviceIsChosenByItsIdentityOrRefusedWhenGone) {
+    TClassRegistration changing(CLSID_SystemDeviceEnum, MakeClassFactory<TChangingDevEnum>());
+    gVideoChange = TVideoChange::None;
+    capture.OpenDeviceLists(videoDevices.Receiver(), audioDevices.Receiver());
+    const int last = static_cast<int>(videoDevices.Texts.size()) - 1;
+    ASSERT_EQ(videoDevices.Texts.back(), "Test Pattern");
+    // A camera plugged in since shifts the positions: the listed device opens.
+    gVideoChange = TVideoChange::PluggedInFirst;
+    capture.ChooseVideoDevice(last, formats.Receiver());
+    EXPECT_FALSE(formats.Texts.empty());
+    EXPECT_EQ(capture.Choices().VideoDevice, last);
+    // Unplugged: refused with its name, the earlier choice stays.
+    gVideoChange = TVideoChange::AllUnplugged;
+    try {
+        capture.ChooseVideoDevice(last, formats.Receiver());
+        FAIL() << "a device that is gone was opened";
+    } catch (const ECaptureError& e) {
+        EXPECT_STREQ(e.what(), "\"Test Pattern\" is no longer connected: connect it again or "
+                               "choose another device.");
+    }
+    EXPECT_EQ(capture.Choices().VideoDevice, last);
+    gVideoChange = TVideoChange::None;
 }
 
 } // namespace

@@ -9,23 +9,31 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 
 using TGstEnumFilters = TComEnum<IEnumFilters, IBaseFilter>;
 
-// A GStreamer error as a result code the caller can show.
-HRESULT ResultOfError(const GError* error) {
+// A GStreamer error as a result code the caller can show. A file that may
+// grow no further (a size limit) is a full disk to the user; the file sink
+// tells it only by the system's text in the debug part.
+HRESULT ResultOfError(const GError* error, const char* debug) {
     if (error->domain == GST_RESOURCE_ERROR) {
         switch (error->code) {
         case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
             return STG_E_MEDIUMFULL;
-        case GST_RESOURCE_ERROR_OPEN_WRITE:
         case GST_RESOURCE_ERROR_WRITE:
+            if (debug &&
+                (std::strstr(debug, g_strerror(EFBIG)) || std::strstr(debug, g_strerror(ENOSPC))))
+                return STG_E_MEDIUMFULL;
+            return E_ACCESSDENIED;
+        case GST_RESOURCE_ERROR_OPEN_WRITE:
         case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
             return E_ACCESSDENIED;
         case GST_RESOURCE_ERROR_NOT_FOUND:
@@ -384,10 +392,12 @@ void TGstFilterGraph::HandleMessage(GstMessage* message) {
     }
     case GST_MESSAGE_ERROR: {
         GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
-        const HRESULT hr = ResultOfError(error);
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        const HRESULT hr = ResultOfError(error, debug);
         const bool deviceLoss = IsDeviceLoss(error);
         g_error_free(error);
+        g_free(debug);
         std::lock_guard lock(eventsLock_);
         ++errors_;
         eventsChanged_.notify_all();

@@ -12,9 +12,6 @@
 #include <chrono>
 #include <mutex>
 
-// WSAEADDRINUSE as a result code: the port is taken.
-inline constexpr HRESULT HRESULT_ADDRESS_IN_USE = MakeResult(0x80072740);
-
 class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink, IWebmStreamSink> {
   public:
     TWMWriterNetworkSink();
