@@ -266,6 +266,8 @@ void TMainForm::BuildControls() {
     httpServer.SessionTimeOut = 120000;
     httpServer.Greeting.SetNumericCode(-1);
     httpServer.MaxConnectionReply.SetNumericCode(0);
+    httpServer.MaxConnections = TNetCustomHTTPServer::kDefaultMaxConnections;
+    httpServer.EvictWaitingAtLimit = true;
     httpServer.ReplyExceptionCode = 0;
     httpServer.ReplyUnknownCommand.SetNumericCode(0);
 }
