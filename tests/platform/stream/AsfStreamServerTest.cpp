@@ -326,3 +326,27 @@ TEST_F(Server, DisconnectDropsViewersButKeepsListening) {
     EXPECT_NE(HeadersOf(again).find("200 OK"), std::string::npos);
     close(again);
 }
+
+TEST(ServerFlood, SilentConnectionsAreCappedOldestFirstAndAViewerStillGetsIn) {
+    AsfStreamServer server;
+    server.SetBindAddress("127.0.0.1");
+    server.SetMaximumClients(3);
+    server.SetMaxPendingConnections(8);
+    uint32_t port = 0;
+    ASSERT_TRUE(server.Open(port));
+    server.SetHeader(MakeHeader(64));
+    std::vector<int> silent;
+    for (int i = 0; i < 40; ++i) {
+        silent.push_back(Connect(port));
+        ASSERT_NE(silent.back(), -1);
+    }
+    // Past the cap of 8 the oldest give way at once, long before the
+    // request time-out (10 s).
+    EXPECT_TRUE(ClosedWithin(silent.front(), 5000ms));
+    int viewer = Connect(port);
+    Send(viewer, kPlain);
+    EXPECT_NE(HeadersOf(viewer).find("200 OK"), std::string::npos);
+    close(viewer);
+    for (int fd : silent)
+        close(fd);
+}
