@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s->OnCommandGet = [](TNetPeerThread&, TNetHTTPRequestInfo& request,
                              TNetHTTPResponseInfo& response) {
             Lookups(request);
-            response.ContentString = request.Target + request.ParamText;
+            response.ContentString = request.Target + request.ParamText.str();
         };
         return s;
     }();
