@@ -32,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         };
         return s;
     }();
-    static TNetPeerThread* peer = new TNetPeerThread;
+    // One per input and ended here: a parked thread left over would keep the
+    // process from exiting.
+    auto peer = std::make_unique<TNetPeerThread>();
     auto conn = std::make_unique<TNetTCPServerConnection>(server);
     conn->SetIOHandler(std::make_unique<fuzz::TMemoryIOHandler>(data, size));
     peer->SetConnection(std::move(conn));
@@ -42,5 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // every way a request can be refused
     }
     peer->SetConnection(nullptr);
+    peer->TerminateAndWait();
     return 0;
 }
