@@ -24,6 +24,7 @@ class TMemoryIOHandler : public TNetIOHandler {
     int32_t ReceiveBytes(void* buffer, int32_t length) override {
         if (!open_) throw ENetClosedSocket();
         const size_t n = std::min<size_t>({size_t(length), data_.size() - pos_, size_t(7)});
+        if (n == 0) return 0;
         std::memcpy(buffer, data_.data() + pos_, n);
         pos_ += n;
         return int32_t(n);
