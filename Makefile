@@ -29,8 +29,9 @@ asan:
 tsan:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=Debug CMAKE_FLAGS=-DKX_SANITIZE=thread
 
-# libFuzzer targets (clang), each run for FUZZ_SECONDS; new findings land in
-# the saved corpus that `make test` replays. Not needed by `make test`.
+# libFuzzer targets (clang), each run for FUZZ_SECONDS over the saved corpus;
+# new inputs land in build-fuzz/new (copy the telling ones to tests/fuzz/corpus, which
+# `make test` replays). Not needed by `make test`.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = http_request cookie base64_auth uri dates asf_packetizer stream_request
 fuzz:
