@@ -102,6 +102,8 @@ TCaptureController::TCaptureController(TVideoWindow* videoWindow) : videoWindow_
     httpServer_.SessionTimeOut = 120000;
     httpServer_.Greeting.SetNumericCode(-1);
     httpServer_.MaxConnectionReply.SetNumericCode(0);
+    httpServer_.MaxConnections = TNetCustomHTTPServer::kDefaultMaxConnections;
+    httpServer_.EvictWaitingAtLimit = true;
     httpServer_.ReplyExceptionCode = 0;
     httpServer_.ReplyUnknownCommand.SetNumericCode(0);
     httpServer_.OnCommandGet = [this](TNetPeerThread& thread, TNetHTTPRequestInfo& request,

@@ -3,12 +3,14 @@
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
 #include "app/SignalWatcher.h"
+#include "net/NetProcessLimits.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    NetRaiseOpenFileLimit(); // a full connection limit must not starve capture
     QApplication app(argc, argv);
     QApplication::setApplicationName("kavaroXP");
     RegisterGstPlatform();

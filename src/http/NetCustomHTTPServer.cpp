@@ -6,9 +6,9 @@
 #include "net/NetURI.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
-constexpr int kWSAECONNRESET = 10054;
 constexpr int64_t kBodyChunk = 1024 * 1024; // a claimed length is honoured only as bytes arrive
 
 // Forwards to another stream and refuses to grow it past a limit.
@@ -33,19 +33,101 @@ class TNetLimitedStream : public TStream {
     TStream& target_;
     int64_t limit_;
 };
+
+// The body text as it arrives: one string, which the request record takes
+// over afterwards. Once a quarter of an announced length has arrived, room
+// for all of it is made at once, so growing never holds two large copies.
+class TNetBodyStream : public TStream {
+  public:
+    explicit TNetBodyStream(int64_t expected) : expected_(expected) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        const int64_t n = std::clamp<int64_t>(Size() - position_, 0, std::max<int64_t>(count, 0));
+        if (n > 0) std::memcpy(buffer, data_.data() + position_, size_t(n));
+        position_ += n;
+        return n;
+    }
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (count <= 0) return 0;
+        if (position_ + count > Size()) SetSize(position_ + count);
+        std::memcpy(data_.data() + position_, buffer, size_t(count));
+        position_ += count;
+        return count;
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        const int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                             : origin == TSeekOrigin::soCurrent ? position_
+                                                                : Size();
+        position_ = std::clamp<int64_t>(base + offset, 0, Size());
+        return position_;
+    }
+    int64_t Size() override { return int64_t(data_.size()); }
+    void SetSize(int64_t newSize) override {
+        if (newSize > int64_t(data_.capacity()) && expected_ > 0 && newSize <= expected_ &&
+            newSize >= expected_ / 4)
+            data_.reserve(size_t(expected_));
+        data_.resize(size_t(std::max<int64_t>(newSize, 0)));
+        position_ = std::min(position_, newSize);
+    }
+    std::string Take() { return std::move(data_); }
+
+  private:
+    std::string data_;
+    int64_t position_ = 0;
+    int64_t expected_;
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "+" as a blank, then URL decoding, in one pass over the piece.
+std::string DecodeParam(std::string_view piece) {
+    std::string out;
+    out.reserve(piece.size());
+    for (size_t i = 0; i < piece.size();) {
+        const char c = piece[i];
+        if (c != '%') {
+            out += c == '+' ? ' ' : c;
+            ++i;
+            continue;
+        }
+        const int hi = i + 1 < piece.size() ? HexValue(piece[i + 1]) : -1;
+        const int lo = i + 2 < piece.size() ? HexValue(piece[i + 2]) : -1;
+        if (hi >= 0 && lo >= 0 && (hi | lo) != 0) out += char(hi * 16 + lo);
+        i += 3; // the escape goes, decoded or not
+    }
+    return out;
+}
+
+// Restores a connection's read time-out when a body has been read.
+struct TReadTimeoutScope {
+    TNetTCPConnection& conn;
+    int32_t saved;
+    TReadTimeoutScope(TNetTCPConnection& c, int idleMs) : conn(c), saved(c.ReadTimeout) {
+        if (idleMs > 0 && (saved == 0 || saved > idleMs)) conn.ReadTimeout = idleMs;
+    }
+    ~TReadTimeoutScope() { conn.ReadTimeout = saved; }
+};
+
+bool IsFormType(const std::string& contentType) {
+    return LowerCase(contentType) == "application/x-www-form-urlencoded";
+}
 } // namespace
 
-void SplitHTTPParams(const std::string& text, TStringList& list) {
+void SplitHTTPParams(std::string_view text, TStringList& list, int maxParams) {
     list.Clear();
     if (text.empty()) return;
+    if (maxParams > 0 && std::count(text.begin(), text.end(), '&') >= maxParams)
+        throw ENetHTTPRequestTooLarge(); // counted first: refused before any allocation
     size_t start = 0;
     while (true) {
         const size_t amp = text.find('&', start);
-        std::string piece =
-            text.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
-        std::replace(piece.begin(), piece.end(), '+', ' ');
-        list.Add(TNetURI::URLDecode(piece));
-        if (amp == std::string::npos) break;
+        list.Add(DecodeParam(text.substr(
+            start, amp == std::string_view::npos ? std::string_view::npos : amp - start)));
+        if (amp == std::string_view::npos) break;
         start = amp + 1;
     }
 }
@@ -130,10 +212,13 @@ bool TNetCustomHTTPServer::ExecuteConnection(TNetPeerThread& thread) {
         } while (!exitLoop);
     } catch (const ENetSocketError& e) {
         DisconnectPeer(conn);
-        if (e.LastError() != kWSAECONNRESET) throw;
+        if (e.LastError() != NetWSAECONNRESET) throw;
         return true;
     } catch (const ENetClosedSocket&) {
         DisconnectPeer(conn);
+        return true;
+    } catch (const ENetReadTimeout&) {
+        DisconnectPeer(conn); // a client past the time limits: closed without a reply
         return true;
     } catch (...) {
         DisconnectPeer(conn);
@@ -160,24 +245,32 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnect
                                     TNetHTTPRequestInfo& request) {
     request.BodyStream.reset();
     MakeBodyStream(thread, request.BodyStream);
-    std::unique_ptr<TStringStream> ownText;
+    // A form body is split into parameters later, which costs a multiple of
+    // its size: its limit is lower.
+    const int64_t limit =
+        ParseParams && IsFormType(request.ContentType) ? kMaxFormBodySize : kMaxRequestBodySize;
+    if (request.ContentLength > limit) throw ENetHTTPRequestTooLarge();
+    std::unique_ptr<TNetBodyStream> ownText;
     TStream* target = request.BodyStream.get();
     if (!target) {
-        ownText = std::make_unique<TStringStream>();
+        ownText = std::make_unique<TNetBodyStream>(std::max<int64_t>(request.ContentLength, 0));
         target = ownText.get();
     }
+    TReadTimeoutScope idle(conn, BodyIdleTimeout);
     if (request.ContentLength > 0) {
-        if (request.ContentLength > kMaxRequestBodySize) throw ENetHTTPRequestTooLarge();
         for (int64_t remaining = request.ContentLength; remaining > 0;) {
             const int64_t chunk = std::min(remaining, kBodyChunk);
             conn.ReadToStream(*target, chunk, false);
             remaining -= chunk;
         }
     } else if (request.Method == "POST" && request.ContentLength < 0) {
-        TNetLimitedStream limited(*target, kMaxRequestBodySize);
+        TNetLimitedStream limited(*target, limit);
         conn.ReadToStream(limited, -1, true);
     }
-    if (auto* text = dynamic_cast<TStringStream*>(target)) {
+    if (ownText) {
+        request.BodyText = ownText->Take();
+        request.ParamText = request.BodyText; // shared, not copied
+    } else if (auto* text = dynamic_cast<TStringStream*>(target)) {
         request.BodyText = text->DataString();
         request.ParamText = request.BodyText;
     }
@@ -185,6 +278,10 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnect
 
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn,
                                         bool exitLoop) {
+    // The request line and header block must arrive within HeaderTimeout;
+    // until they have, the connection may give way to a new one at the limit.
+    conn.SetReadDeadline(HeaderTimeout);
+    conn.WaitingForRequest = true;
     const std::string line = conn.ReadLine();
     const size_t lastSpace = line.rfind(' ');
     if (lastSpace == std::string::npos) throw ENetHTTPErrorParsingCommand();
@@ -193,16 +290,20 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
     const std::string method = UpperCase(FetchToken(targetText, " ", true));
 
     if ((method != "GET" && method != "POST" && method != "HEAD") || !onCommandGet_) {
+        conn.SetReadDeadline(0);
+        conn.WaitingForRequest = false;
         HandleOther(thread, method, targetText, version);
         return exitLoop;
     }
 
     TNetHTTPRequestInfo request;
     request.RequestLine = line;
-    request.PeerAddress = conn.Socket() ? conn.Socket()->Binding()->PeerIP() : std::string();
+    request.PeerAddress = conn.IOHandler() ? conn.IOHandler()->PeerIP() : std::string();
     request.Method = method;
 
     ReadHeaderBlock(conn, request.HeaderLines);
+    conn.SetReadDeadline(0);
+    conn.WaitingForRequest = false;
     request.ParseHeaderLines();
     ReadBody(thread, conn, request);
 
@@ -213,14 +314,15 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         pathText = targetText.substr(0, question);
     }
     if (!request.QueryText.empty())
-        request.ParamText = request.ParamText.empty() ? request.QueryText
-                                                      : request.ParamText + "&" + request.QueryText;
+        request.ParamText = request.ParamText.empty()
+                                ? request.QueryText
+                                : request.ParamText.str() + "&" + request.QueryText;
 
     if (ParseParams) {
-        if (LowerCase(request.ContentType) == "application/x-www-form-urlencoded")
-            SplitHTTPParams(request.ParamText, request.ParamList);
+        if (IsFormType(request.ContentType))
+            SplitHTTPParams(request.ParamText.str(), request.ParamList, kMaxParams);
         else
-            SplitHTTPParams(request.QueryText, request.ParamList);
+            SplitHTTPParams(request.QueryText, request.ParamList, kMaxParams);
     }
 
     TStringList cookieFields;
@@ -273,9 +375,21 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         }
         if (!response.HeaderSent()) response.SendHeader();
         if (!response.ContentString.empty() || response.ContentSource()) response.SendContent();
-        response.FlushHeader();
     }
+    // Also when a session handler stopped the processing: whatever header it
+    // sent is still only collected and must go out.
+    response.FlushHeader();
     return response.CloseAfterReply();
+}
+
+void TNetCustomHTTPServer::RefuseConnection(TNetTCPServerConnection& connection) {
+    if (MaxConnectionReply.NumericCode() > 0 || MaxConnectionReply.Text().Count() > 0) {
+        TNetTCPServer::RefuseConnection(connection);
+        return;
+    }
+    connection.WriteText("HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n"
+                         "Retry-After: 5\r\nContent-Type: text/plain\r\nContent-Length: 28\r\n"
+                         "\r\nToo many connections; retry.");
 }
 
 // ---- sessions -----------------------------------------------------------

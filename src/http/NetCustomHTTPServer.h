@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class ENetHTTPErrorParsingCommand : public ENetException {
   public:
@@ -27,8 +28,8 @@ class ENetHTTPCannotSwitchSessionStateWhenActive : public ENetException {
     ENetHTTPCannotSwitchSessionStateWhenActive()
         : ENetException("Cannot change session state when the server is active.") {}
 };
-// A request whose header block or body exceeds the server's limits; the
-// connection is closed without a reply.
+// A request whose header block, body or parameter count exceeds the
+// server's limits; the connection is closed without a reply.
 class ENetHTTPRequestTooLarge : public ENetException {
   public:
     ENetHTTPRequestTooLarge() : ENetException("Request too large.") {}
@@ -54,6 +55,15 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     // closes) and largest header block; past them the connection is closed.
     static constexpr int64_t kMaxRequestBodySize = 64 * 1024 * 1024;
     static constexpr int64_t kMaxHeaderBlockSize = 1024 * 1024;
+    // A form body is split into parameters only up to this size, and into
+    // at most kMaxParams of them; a larger form is refused.
+    static constexpr int64_t kMaxFormBodySize = 16 * 1024 * 1024;
+    static constexpr int kMaxParams = 10000;
+    // Limits for servers that face a network (the program uses them):
+    // simultaneous connections, and the time limits below.
+    static constexpr int kDefaultMaxConnections = 256;
+    static constexpr int kDefaultHeaderTimeout = 30000;   // ms
+    static constexpr int kDefaultBodyIdleTimeout = 60000; // ms
 
     TNetCustomHTTPServer();
     ~TNetCustomHTTPServer() override;
@@ -69,6 +79,12 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     void SetSessionState(bool value);
     int SessionTimeOut = 0; // ms
     bool AutoStartSession = false;
+    // A request line and header block not complete within HeaderTimeout ms
+    // of the connection (or of the previous response, with keep-alive) is
+    // closed without a reply; so is a body that pauses longer than
+    // BodyIdleTimeout ms. 0: no limit.
+    int HeaderTimeout = kDefaultHeaderTimeout;
+    int BodyIdleTimeout = kDefaultBodyIdleTimeout;
 
     TNetHTTPOtherEvent OnCommandOther;
     TOnCreateSession OnCreateSession;
@@ -89,6 +105,9 @@ class TNetCustomHTTPServer : public TNetTCPServer {
 
     TNetHTTPSessionRef StartSession(TNetPeerThread& thread, TNetHTTPResponseInfo& response,
                                     TNetHTTPRequestInfo& request);
+
+    // A 503 for HTTP clients when no MaxConnectionReply is configured.
+    void RefuseConnection(TNetTCPServerConnection& connection) override;
 
   protected:
     virtual void HandleGet(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
@@ -116,5 +135,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
 };
 
 // Splits a parameter text at every "&" into list (cleared first): "+" becomes
-// a blank and each piece is URL-decoded.
-void SplitHTTPParams(const std::string& text, TStringList& list);
+// a blank and each piece is URL-decoded. More than maxParams pieces raise
+// ENetHTTPRequestTooLarge.
+void SplitHTTPParams(std::string_view text, TStringList& list, int maxParams = 0);

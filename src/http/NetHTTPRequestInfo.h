@@ -9,6 +9,33 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+
+// A text that copies share: a request's body and parameter texts are often
+// the same (possibly large) bytes, held once.
+class TNetSharedText {
+  public:
+    TNetSharedText() = default;
+    TNetSharedText(std::string text)
+        : text_(std::make_shared<const std::string>(std::move(text))) {}
+    TNetSharedText& operator=(std::string text) {
+        text_ = std::make_shared<const std::string>(std::move(text));
+        return *this;
+    }
+    const std::string& str() const { return text_ ? *text_ : Empty(); }
+    operator const std::string&() const { return str(); }
+    bool empty() const { return str().empty(); }
+    size_t size() const { return str().size(); }
+    const char* data() const { return str().data(); }
+    friend bool operator==(const TNetSharedText& a, std::string_view b) { return a.str() == b; }
+
+  private:
+    static const std::string& Empty() {
+        static const std::string empty;
+        return empty;
+    }
+    std::shared_ptr<const std::string> text_;
+};
 
 class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
   public:
@@ -18,8 +45,8 @@ class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
     std::string Target;          // decoded path, or "*"
     std::string ProtocolVersion; // last word of the request line
     std::string QueryText;       // after the first "?", undecoded
-    std::string BodyText;
-    std::string ParamText;
+    TNetSharedText BodyText;
+    TNetSharedText ParamText; // shares BodyText's bytes when it is the body alone
     TStringList ParamList;
     std::unique_ptr<TStream> BodyStream; // supplied by OnCreatePostStream
     TNetServerCookies CookieList;

@@ -4,7 +4,7 @@
 
 #include <chrono>
 #include <cmath>
-#include <random>
+#include <sys/random.h>
 
 TNetHTTPSession::TNetHTTPSession(TNetHTTPCustomSessionList* owner) : owner_(owner) {}
 
@@ -23,12 +23,16 @@ std::string MakeSessionKey(int length) {
     // The final '0' of the alphabet is never drawn: keys use its first 61 characters.
     static const char kAlphabet[] =
         "qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM1234567890";
-    thread_local std::mt19937 generator(static_cast<unsigned>(
-        std::random_device{}() ^ std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::uniform_int_distribution<int> pick(0, 60);
+    // From the system's random source, without bias: bytes of 244 and above
+    // (4 * 61) are drawn again.
     std::string key;
-    for (int i = 0; i < length; ++i)
-        key += kAlphabet[pick(generator)];
+    unsigned char pool[64];
+    while (static_cast<int>(key.size()) < length) {
+        ssize_t got = ::getrandom(pool, sizeof pool, 0);
+        if (got <= 0) continue; // interrupted; the source itself never runs dry
+        for (ssize_t i = 0; i < got && static_cast<int>(key.size()) < length; ++i)
+            if (pool[i] < 244) key += kAlphabet[pool[i] % 61];
+    }
     return key;
 }
 
@@ -64,9 +68,13 @@ TNetHTTPSessionRef TNetHTTPDefaultSessionList::FindSession(const std::string& se
 }
 
 TNetHTTPSessionRef TNetHTTPDefaultSessionList::NewUniqueSession(const std::string& remoteAddress) {
-    std::string key = MakeSessionKey(15);
+    {
+        std::lock_guard guard(lock_);
+        if (static_cast<int>(sessions_.size()) >= MaxSessions) throw ENetHTTPTooManySessions();
+    }
+    std::string key = MakeSessionKey(kSessionKeyLength);
     while (FindSession(key, remoteAddress))
-        key = MakeSessionKey(15);
+        key = MakeSessionKey(kSessionKeyLength);
     auto session = std::make_shared<TNetHTTPSession>(this, key, remoteAddress);
     FireSessionStart(*session);
     std::lock_guard guard(lock_);

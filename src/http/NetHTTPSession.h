@@ -3,6 +3,7 @@
 // cookie, the list that owns them, and the thread that ends idle ones.
 #include "common/DateTime.h"
 #include "common/StringList.h"
+#include "net/NetException.h"
 #include "net/NetThread.h"
 
 #include <functional>
@@ -13,6 +14,11 @@
 
 class TNetHTTPCustomSessionList;
 class TNetHTTPSession;
+
+class ENetHTTPTooManySessions : public ENetException {
+  public:
+    ENetHTTPTooManySessions() : ENetException("Too many sessions.") {}
+};
 
 // Sessions are shared: the list owns them, and a request being served keeps
 // its session alive even when the list ends it meanwhile.
@@ -88,6 +94,10 @@ class TNetHTTPDefaultSessionList : public TNetHTTPCustomSessionList {
 
     TNetHTTPSessionRef FindSession(const std::string& sessionKey,
                                    const std::string& remoteAddress) override;
+    // 22 characters of 61 kinds: over 128 bits from the system's random source.
+    static constexpr int kSessionKeyLength = 22;
+    // Live sessions at most; a new one past it raises ENetHTTPTooManySessions.
+    int MaxSessions = 10000;
     TNetHTTPSessionRef NewUniqueSession(const std::string& remoteAddress) override;
     void AddSession(TNetHTTPSessionRef session) override;
     void RemoveSession(TNetHTTPSession& session) override;

@@ -35,13 +35,19 @@ std::string TNetHeaderList::GetValueFromLine(int& index) const {
     const std::string_view core = SeparatorCore();
     const size_t p = line.find(core);
     std::string value = p == std::string::npos ? std::string() : line.substr(p + core.size());
+    value = Trim(value);
     if (UnfoldLines) {
+        // Appended in place (linear in the block): the pieces that are not
+        // blank, one space between them.
         while (index + 1 < Count() && IsContinuation((*this)[index + 1])) {
             ++index;
-            value = Trim(value) + " " + Trim((*this)[index]);
+            const std::string piece = Trim((*this)[index]);
+            if (piece.empty()) continue;
+            if (!value.empty()) value += ' ';
+            value += piece;
         }
     }
-    return Trim(value);
+    return value;
 }
 
 int TNetHeaderList::FieldIndex(std::string_view name) const {

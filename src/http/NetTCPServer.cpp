@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace {
 constexpr int kWaitSliceMs = 250; // StopPeerThreads checks its list this often
-constexpr int kWSAECONNABORTED = 10053;
-constexpr int kWSAECONNRESET = 10054;
 } // namespace
 
 // ---- command handlers ---------------------------------------------------
@@ -30,7 +30,8 @@ void TNetPeerThread::BeforeLoop() {
     if (!connection_ || !connection_->IOHandler()) throw ENetTCPServerError("");
     TNetTCPServer& server = *connection_->Server;
     connection_->IOHandler()->AfterAccept();
-    if (server.Intercept) connection_->SetIntercept(server.Intercept->Accept(*connection_));
+    if (TNetServerIntercept* intercept = server.Intercept())
+        connection_->SetIntercept(intercept->Accept(*connection_));
     server.DoConnect(*this);
     if (!connection_->IsConnected()) StopThread();
 }
@@ -41,7 +42,7 @@ void TNetPeerThread::LoopStep() {
         if (!server.ExecuteConnection(*this)) throw ENetNoExecuteSpecified();
     } catch (const ENetSocketError& e) {
         server.DoException(*this, e);
-        if (e.LastError() == kWSAECONNABORTED || e.LastError() == kWSAECONNRESET)
+        if (e.LastError() == NetWSAECONNABORTED || e.LastError() == NetWSAECONNRESET)
             server.DisconnectPeer(*connection_);
     } catch (const ENetClosedSocket& e) {
         server.DoException(*this, e);
@@ -58,7 +59,7 @@ void TNetPeerThread::AfterLoop() {
     if (!connection_) return;
     TNetTCPServer& server = *connection_->Server;
     server.DoDisconnect(*this);
-    if (server.Intercept) connection_->SetIntercept(nullptr);
+    connection_->SetIntercept(nullptr);
 }
 
 void TNetPeerThread::CleanupStep() {
@@ -106,13 +107,27 @@ void TNetTCPServer::ShutDown() {
         // Reported to whoever deactivates explicitly; here we can only wait.
     }
     StopListeners();
-    // Peer threads refer to this server until they leave the list: never
-    // free it under them, however long a handler takes.
-    while (PeerThreadCount() > 0)
+    // Peer threads refer to this server until they leave the list: it must
+    // not be freed under them. Their sockets are closed, so only a handler
+    // that never returns keeps one here.
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(std::max(TerminateWaitTime, 0) + kShutDownGraceMs);
+    while (PeerThreadCount() > 0) {
+        if (std::chrono::steady_clock::now() >= limit) {
+            std::fprintf(stderr,
+                         "kavaroXP: %d connection threads did not end within %d ms of the "
+                         "server being freed; ending the process.\n",
+                         PeerThreadCount(), std::max(TerminateWaitTime, 0) + kShutDownGraceMs);
+            std::fflush(stderr);
+            std::_Exit(EXIT_FAILURE);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
+    }
     if (threadMgr_ && !implicitThreadMgr_) threadMgr_.load()->RemoveFreeNotification(this);
     threadMgr_ = nullptr;
     implicitThreadMgr_.reset();
+    SetIOHandler(nullptr);
+    SetIntercept(nullptr);
 }
 
 void TNetTCPServer::DisconnectPeer(TNetTCPConnection& connection) {
@@ -151,18 +166,38 @@ void TNetTCPServer::SetThreadMgr(TNetThreadMgr* mgr) {
 }
 
 void TNetTCPServer::ThreadMgrFreed() {
+    // Forgotten first: peers that end from now on free themselves instead of
+    // returning to a manager that is being destroyed.
+    {
+        std::lock_guard guard(peerLock_);
+        threadMgr_ = nullptr;
+    }
     try {
         StopPeerThreads();
     } catch (...) {
         // the manager goes anyway; late peers free themselves
     }
-    std::lock_guard guard(peerLock_);
-    threadMgr_ = nullptr;
+}
+
+void TNetTCPServer::HandlerFreed(const void* which) {
+    if (which == ioHandler_.load()) ioHandler_ = nullptr;
+    if (which == intercept_.load()) intercept_ = nullptr;
 }
 
 void TNetTCPServer::SetIOHandler(TNetServerIOHandler* handler) {
+    TNetServerIOHandler* old = ioHandler_.load();
+    if (old && old != implicitIOHandler_.get()) old->RemoveFreeNotification(this);
     ioHandler_ = handler;
     if (handler != implicitIOHandler_.get()) implicitIOHandler_.reset();
+    if (handler && handler != implicitIOHandler_.get())
+        handler->AddFreeNotification(this, [this, handler] { HandlerFreed(handler); });
+}
+
+void TNetTCPServer::SetIntercept(TNetServerIntercept* intercept) {
+    if (TNetServerIntercept* old = intercept_.load()) old->RemoveFreeNotification(this);
+    intercept_ = intercept;
+    if (intercept)
+        intercept->AddFreeNotification(this, [this, intercept] { HandlerFreed(intercept); });
 }
 
 TNetThreadMgr& TNetTCPServer::GetThreadMgr() {
@@ -193,19 +228,21 @@ void TNetTCPServer::Activate() {
     }
     ReplyTexts.FillReply(ReplyUnknownCommand);
     ReplyTexts.FillReply(MaxConnectionReply);
-    ioHandler_->Init();
+    // Filled here, once: peer threads only read it.
+    ReplyTexts.FillReply(Greeting);
+    ioHandler_.load()->Init();
 
     for (int i = 0; i < bindings_->Count(); ++i) {
         TNetSocketHandle& binding = (*bindings_)[i];
         try {
-            binding.AllocateSocket(1, 0);
+            binding.AllocateSocket(NetSOCK_STREAM, 0);
             // Linux refuses to bind a port that closed connections still hold
             // (TIME_WAIT) unless the reuse option is set; elsewhere that bind
             // works by default, so "OS dependent" sets it here. Two listeners
             // on one port are refused either way.
             if (ReuseSocket != TNetReuseSocket::rsFalse) {
                 int32_t one = 1;
-                binding.SetSocketOption(0xFFFF, 4, &one, sizeof(one));
+                binding.SetSocketOption(NetSOL_SOCKET, NetSO_REUSEADDR, &one, sizeof(one));
             }
             binding.BindSocket();
         } catch (...) {
@@ -300,11 +337,12 @@ bool TNetTCPServer::ListenerStep(TNetListenerThread& listener) {
     TNetThread* acquired = nullptr;
     try {
         auto connection = std::make_unique<TNetTCPServerConnection>(this);
-        if (auto* socketHandler = dynamic_cast<TNetServerIOHandlerSocket*>(ioHandler_))
-            handler =
-                socketHandler->Accept(listener.Binding(), &listener); // wakes at once on a close
-        else
-            handler = ioHandler_->Accept(listener.Binding().Handle(), &listener);
+        TNetServerIOHandler* acceptor = ioHandler_.load();
+        if (!acceptor) {
+            listener.StopThread();
+            throw ENetTCPServerError("The accepting handler was freed; no longer accepting.");
+        }
+        handler = acceptor->Accept(listener.Binding(), &listener);
         if (!handler) {
             listener.StopThread();
             return true;
@@ -316,9 +354,16 @@ bool TNetTCPServer::ListenerStep(TNetListenerThread& listener) {
         connection->SetIOHandler(std::move(handler));
         TNetTCPServerConnection& conn = *connection;
         peer->SetConnection(std::move(connection));
-        if (MaxConnections > 0 && PeerThreadCount() >= MaxConnections) {
+        bool refuse = false;
+        if (MaxConnections > 0) {
+            std::lock_guard guard(peerLock_);
+            refuse = LivePeerCountLocked() >= MaxConnections &&
+                     !(EvictWaitingAtLimit && EvictWaitingPeer());
+        }
+        if (refuse) {
+            ++refused_;
             try {
-                conn.SendReply(MaxConnectionReply);
+                RefuseConnection(conn);
             } catch (const std::exception&) {
                 // a refused client that already left
             }
@@ -363,8 +408,31 @@ void TNetTCPServer::PeerCleanup(TNetPeerThread& thread) {
     }
 }
 
+int TNetTCPServer::LivePeerCountLocked() const {
+    int live = 0;
+    for (TNetPeerThread* peer : peerThreads_)
+        if (peer->Connection() && !peer->Connection()->Evicted) ++live;
+    return live;
+}
+
+bool TNetTCPServer::EvictWaitingPeer() {
+    // Oldest first: the list is in order of acceptance.
+    for (TNetPeerThread* peer : peerThreads_) {
+        TNetTCPServerConnection* conn = peer->Connection();
+        if (!conn || conn->Evicted || !conn->WaitingForRequest) continue;
+        conn->Evicted = true;
+        conn->CloseConnectionSocket();
+        ++refused_;
+        return true;
+    }
+    return false;
+}
+
+void TNetTCPServer::RefuseConnection(TNetTCPServerConnection& connection) {
+    connection.SendReply(MaxConnectionReply);
+}
+
 void TNetTCPServer::DoConnect(TNetPeerThread& thread) {
-    ReplyTexts.FillReply(Greeting);
     thread.Connection()->SendReply(Greeting);
     if (OnConnect) OnConnect(thread);
 }

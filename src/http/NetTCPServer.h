@@ -44,6 +44,10 @@ class TNetTCPServerConnection : public TNetTCPConnection {
   public:
     explicit TNetTCPServerConnection(TNetTCPServer* server) : Server(server) {}
     TNetTCPServer* const Server;
+    // Set by a protocol while it waits for a client's next request: at the
+    // connection limit such a connection may be closed to admit a new one.
+    std::atomic<bool> WaitingForRequest{false};
+    std::atomic<bool> Evicted{false}; // closed for that reason
 };
 
 // A line command of the command-handler path.
@@ -126,6 +130,9 @@ class TNetTCPServer {
 
     int ListenQueue = 15;
     int MaxConnections = 0; // 0: unlimited
+    // At the limit, close the oldest connection that still waits for its
+    // request instead of refusing the new one (refused only when none waits).
+    bool EvictWaitingAtLimit = false;
     TNetRFCReply MaxConnectionReply;
     TNetRFCReply Greeting;
     TNetRFCReply ReplyUnknownCommand;
@@ -133,6 +140,9 @@ class TNetTCPServer {
     int ReplyExceptionCode = 0;
     TNetReuseSocket ReuseSocket = TNetReuseSocket::rsOSDependent;
     int TerminateWaitTime = 5000; // ms
+    // How much longer than TerminateWaitTime the destructor waits for peers
+    // that do not end before it gives up on the process (see ShutDown).
+    static constexpr int kShutDownGraceMs = 10000;
 
     TNetThreadMgr* ThreadMgr() const { return threadMgr_.load(); }
     // The manager must outlive its use by this server or tell it when freed
@@ -140,9 +150,11 @@ class TNetTCPServer {
     void SetThreadMgr(TNetThreadMgr* mgr);
     bool ImplicitThreadMgr() const { return implicitThreadMgr_ != nullptr; }
 
-    TNetServerIOHandler* IOHandler() const { return ioHandler_; }
-    void SetIOHandler(TNetServerIOHandler* handler); // not owned
-    TNetServerIntercept* Intercept = nullptr;        // not owned
+    // Neither is owned; a freed one is forgotten.
+    TNetServerIOHandler* IOHandler() const { return ioHandler_.load(); }
+    void SetIOHandler(TNetServerIOHandler* handler);
+    TNetServerIntercept* Intercept() const { return intercept_.load(); }
+    void SetIntercept(TNetServerIntercept* intercept);
 
     std::vector<std::unique_ptr<TNetCommandHandler>> CommandHandlers;
     bool CommandHandlersEnabled = true;
@@ -162,12 +174,16 @@ class TNetTCPServer {
 
     // Peer threads currently running (PeerThreadList).
     int PeerThreadCount();
+    // Connections refused or closed by the connection limit so far.
+    uint64_t ConnectionsRefused() const { return refused_.load(); }
 
     // Overridable notifications; each calls its event when assigned.
     virtual void DoConnect(TNetPeerThread& thread);
     virtual void DoDisconnect(TNetPeerThread& thread);
     virtual void DoException(TNetPeerThread& thread, const std::exception& e);
     virtual void DoListenException(TNetListenerThread& thread, const std::exception& e);
+    // Answers a connection refused by MaxConnections (on the listener thread).
+    virtual void RefuseConnection(TNetTCPServerConnection& connection);
 
   protected:
     // The class of peer threads handed to the thread manager at activation.
@@ -175,8 +191,10 @@ class TNetTCPServer {
 
     void StopListeners();
     void StopPeerThreads();
-    // For destructors: deactivates (errors swallowed) and waits without limit
-    // until no peer thread refers to this server any more.
+    // For destructors: deactivates (errors swallowed) and waits until no peer
+    // thread refers to this server any more. Peers that are still running
+    // after TerminateWaitTime + kShutDownGraceMs are stuck in a handler: the
+    // process then ends with a message rather than free the server under them.
     void ShutDown();
     bool Loading() const { return loading_; }
     // Disconnects a peer's connection (from the peer's own thread).
@@ -194,6 +212,11 @@ class TNetTCPServer {
     void AddPeer(TNetPeerThread* thread);
     void PeerCleanup(TNetPeerThread& thread); // removes, returns and frees under the peer list lock
     void ThreadMgrFreed();
+    void HandlerFreed(const void* which);
+    // At the limit: closes the oldest connection that waits for a request;
+    // false when there is none. Under peerLock_.
+    bool EvictWaitingPeer();
+    int LivePeerCountLocked() const;
     bool CommandHandlerPath(TNetPeerThread& thread);
 
     bool active_ = false;
@@ -204,8 +227,10 @@ class TNetTCPServer {
 
     std::atomic<TNetThreadMgr*> threadMgr_{nullptr}; // written under peerLock_, read freely
     std::unique_ptr<TNetThreadMgr> implicitThreadMgr_;
-    TNetServerIOHandler* ioHandler_ = nullptr;
+    std::atomic<TNetServerIOHandler*> ioHandler_{nullptr};
     std::unique_ptr<TNetServerIOHandlerSocket> implicitIOHandler_;
+    std::atomic<TNetServerIntercept*> intercept_{nullptr};
+    std::atomic<uint64_t> refused_{0};
 
     std::mutex peerLock_; // guards peerThreads_ (PeerThreadList)
     std::vector<TNetPeerThread*> peerThreads_;

@@ -3,13 +3,8 @@
 #include <algorithm>
 
 TNetThreadMgr::~TNetThreadMgr() {
-    std::map<const void*, std::function<void()>> notifications;
-    {
-        std::lock_guard guard(notifyLock_);
-        notifications.swap(freeNotifications_);
-    }
-    for (auto& [key, notify] : notifications)
-        notify();
+    // Servers stop their peers now, while the thread list still exists.
+    NotifyFreed();
 }
 
 TNetThread* TNetThreadMgr::MakeThread() {
@@ -29,14 +24,4 @@ int TNetThreadMgr::ActiveThreadCount() {
 bool TNetThreadMgr::IsActive(TNetThread* thread) {
     std::lock_guard guard(activeLock_);
     return std::find(activeThreads_.begin(), activeThreads_.end(), thread) != activeThreads_.end();
-}
-
-void TNetThreadMgr::AddFreeNotification(const void* key, std::function<void()> notify) {
-    std::lock_guard guard(notifyLock_);
-    freeNotifications_[key] = std::move(notify);
-}
-
-void TNetThreadMgr::RemoveFreeNotification(const void* key) {
-    std::lock_guard guard(notifyLock_);
-    freeNotifications_.erase(key);
 }

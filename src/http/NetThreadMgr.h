@@ -1,10 +1,10 @@
 #pragma once
 // Thread managers hand peer threads to a server and take them back.
 #include "net/NetException.h"
+#include "net/NetFreeNotification.h"
 #include "net/NetThread.h"
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -17,7 +17,7 @@ class ENetThreadClassNotSpecified : public ENetException {
 // The "class" of peer threads: makes a new, parked thread.
 using TNetThreadClass = std::function<std::unique_ptr<TNetThread>()>;
 
-class TNetThreadMgr {
+class TNetThreadMgr : public TNetFreeNotifier {
   public:
     TNetThreadMgr() = default;
     virtual ~TNetThreadMgr();
@@ -39,15 +39,7 @@ class TNetThreadMgr {
     int ActiveThreadCount();
     bool IsActive(TNetThread* thread);
 
-    // Called when the manager is destroyed (the server forgets it then).
-    void AddFreeNotification(const void* key, std::function<void()> notify);
-    void RemoveFreeNotification(const void* key);
-
   protected:
     std::mutex activeLock_;                  // guards activeThreads_
     std::vector<TNetThread*> activeThreads_; // ActiveThreadList: handed out, not owned
-
-  private:
-    std::mutex notifyLock_; // guards freeNotifications_
-    std::map<const void*, std::function<void()>> freeNotifications_;
 };

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-TNetThreadMgrDefault::~TNetThreadMgrDefault() = default;
+TNetThreadMgrDefault::~TNetThreadMgrDefault() {
+    // Before this part goes: a server told now may still return threads.
+    NotifyFreed();
+}
 
 TNetThread* TNetThreadMgrDefault::AcquireThread() {
     TNetThread* thread = MakeThread();

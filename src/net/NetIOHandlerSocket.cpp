@@ -1,7 +1,5 @@
 #include "net/NetIOHandlerSocket.h"
 
-#include "net/NetStackWindows.h"
-
 #include <chrono>
 
 TNetIOHandlerSocket::~TNetIOHandlerSocket() {
@@ -31,6 +29,10 @@ bool TNetIOHandlerSocket::WaitReadable(int32_t timeoutMs) {
 int32_t TNetIOHandlerSocket::ReceiveBytes(void* buffer, int32_t length) {
     if (!IsConnected()) throw ENetClosedSocket();
     return binding_->ReceiveData(buffer, length, 0);
+}
+
+std::string TNetIOHandlerSocket::PeerIP() const {
+    return binding_ ? binding_->PeerIP() : std::string();
 }
 
 int32_t TNetIOHandlerSocket::SendBytes(const void* buffer, int32_t length) {
@@ -75,13 +77,12 @@ void TNetIOHandlerSocket::ConnectToHost(const std::string& host, int32_t port, i
 
     // Time-limited: a non-blocking connect watched for writability. (A waiting
     // helper thread is not needed for this on POSIX.)
-    auto* ws = dynamic_cast<TNetStackWindows*>(&stack);
-    if (ws != nullptr) ws->SocketSetNonBlocking(b.Handle(), true);
+    stack.SocketSetNonBlocking(b.Handle(), true);
     const int32_t r = stack.SocketConnect(b.Handle(), NetAF_INET, port, ip);
     int32_t code = 0;
     if (r == NetSocketError) {
         code = stack.LastSocketError();
-        if (code == 10036 || code == 10035) { // in progress
+        if (code == NetWSAEINPROGRESS || code == NetWSAEWOULDBLOCK) {
             auto list = TNetSocketList::CreateSocketList();
             list->Add(b.Handle());
             const int32_t n = stack.SocketSelect(
@@ -94,8 +95,7 @@ void TNetIOHandlerSocket::ConnectToHost(const std::string& host, int32_t port, i
             int32_t len = sizeof(err);
             if (n < 0)
                 err = stack.LastSocketError();
-            else if (stack.SocketGetOption(b.Handle(), NetSOL_SOCKET, 0x1007 /* error */, &err,
-                                           len) != 0)
+            else if (stack.SocketGetOption(b.Handle(), NetSOL_SOCKET, NetSO_ERROR, &err, len) != 0)
                 err = stack.LastSocketError();
             code = err;
         }
@@ -104,7 +104,7 @@ void TNetIOHandlerSocket::ConnectToHost(const std::string& host, int32_t port, i
         b.CloseSocket();
         throw ENetConnectException(stack.SocketErrorText(code));
     }
-    if (ws != nullptr) ws->SocketSetNonBlocking(b.Handle(), false);
+    stack.SocketSetNonBlocking(b.Handle(), false);
     b.RefreshLocalBinding();
     b.RefreshPeerBinding();
 }

@@ -24,6 +24,11 @@ class TNetIOHandler : public TNetComponent {
     // Raw results: bytes moved, 0 on the peer's close (receive), -1 on failure.
     virtual int32_t ReceiveBytes(void* buffer, int32_t length) = 0;
     virtual int32_t SendBytes(const void* buffer, int32_t length) = 0;
+    // Whether ReceiveBytes itself waits until bytes arrive or the transport
+    // closes (then a read without a time limit needs no WaitReadable first).
+    virtual bool ReceiveWaits() const { return false; }
+    // The peer's address, when the transport has one.
+    virtual std::string PeerIP() const { return {}; }
 };
 
 class TNetIOHandlerSocket : public TNetIOHandler {
@@ -41,6 +46,8 @@ class TNetIOHandlerSocket : public TNetIOHandler {
     // Not connected: raise ENetClosedSocket "Disconnected.".
     int32_t ReceiveBytes(void* buffer, int32_t length) override;
     int32_t SendBytes(const void* buffer, int32_t length) override;
+    bool ReceiveWaits() const override { return true; }
+    std::string PeerIP() const override;
 
     // Allocates a stream socket, binds it (boundIP/boundPort, or the port range),
     // resolves host, connects. With a time-out other than 0 and -1 a connect

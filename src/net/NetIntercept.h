@@ -3,6 +3,7 @@
 // with an optional inner one. A server intercept makes one for every accepted
 // connection.
 #include "common/Stream.h"
+#include "net/NetFreeNotification.h"
 
 #include <functional>
 #include <memory>
@@ -37,9 +38,8 @@ class TNetConnectionIntercept {
     TNetTCPConnection* connection_ = nullptr;
 };
 
-class TNetServerIntercept {
+class TNetServerIntercept : public TNetFreeNotifier {
   public:
-    virtual ~TNetServerIntercept() = default;
     virtual void Init() {}
     // The filter for a newly accepted connection.
     virtual std::shared_ptr<TNetConnectionIntercept> Accept(TNetTCPConnection& connection) = 0;

@@ -11,7 +11,7 @@ std::unique_ptr<TNetIOHandler> TNetServerIOHandlerSocket::Accept(TNetSocket list
             TNetSocketHandle* h;
             ~TRelease() { h->EndUse(); }
         } release{owner};
-        return Accept(*owner, thread);
+        return AcceptSocket(*owner, thread);
     }
     auto handler = std::make_unique<TNetIOHandlerSocket>();
     handler->OpenHandler();
@@ -25,8 +25,8 @@ std::unique_ptr<TNetIOHandler> TNetServerIOHandlerSocket::Accept(TNetSocket list
     return handler;
 }
 
-std::unique_ptr<TNetIOHandlerSocket> TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
-                                                                       TNetThread* thread) {
+std::unique_ptr<TNetIOHandlerSocket>
+TNetServerIOHandlerSocket::AcceptSocket(TNetSocketHandle& listening, TNetThread* thread) {
     auto handler = std::make_unique<TNetIOHandlerSocket>();
     handler->OpenHandler();
     if (thread != nullptr) {

@@ -28,6 +28,7 @@ constexpr int32_t NetSO_KEEPALIVE = 0x0008;
 constexpr int32_t NetSO_LINGER = 0x0080;
 constexpr int32_t NetSO_SNDBUF = 0x1001;
 constexpr int32_t NetSO_RCVBUF = 0x1002;
+constexpr int32_t NetSO_ERROR = 0x1007;
 constexpr int32_t NetIPPROTO_TCP = 6;
 constexpr int32_t NetTCP_NODELAY = 1;
 constexpr int32_t NetSD_RECEIVE = 0;
@@ -36,9 +37,12 @@ constexpr int32_t NetSD_BOTH = 2;
 // A select time-out that waits without limit.
 constexpr int32_t NetInfiniteTimeout = -2;
 
-// Error numbers named by the callers' ignored lists.
+// Error numbers the callers test for.
 constexpr int32_t NetWSAEINTR = 10004;
 constexpr int32_t NetWSAEBADF = 10009;
+constexpr int32_t NetWSAEMFILE = 10024;
+constexpr int32_t NetWSAEWOULDBLOCK = 10035;
+constexpr int32_t NetWSAEINPROGRESS = 10036;
 constexpr int32_t NetWSAENOTSOCK = 10038;
 constexpr int32_t NetWSAEADDRINUSE = 10048;
 constexpr int32_t NetWSAECONNABORTED = 10053;
@@ -123,6 +127,8 @@ class TNetStack {
                                     int32_t valueLength) = 0;
     virtual TNetSocket SocketCreate(int32_t family, int32_t type, int32_t protocol) = 0;
     virtual int32_t SocketShutdown(TNetSocket s, int32_t how) = 0;
+    // Non-blocking mode, for a time-limited connect.
+    virtual int32_t SocketSetNonBlocking(TNetSocket s, bool nonBlocking) = 0;
     // "Socket Error # <code>\r\n<text>"; an unknown code has an empty second line.
     virtual std::string SocketErrorText(int32_t code);
     virtual int32_t LastSocketError() = 0;

@@ -51,8 +51,7 @@ class TNetStackWindows : public TNetStack {
     std::string AddressToText(const std::array<uint8_t, 4>& address) override;
     std::array<uint8_t, 4> TextToAddress(const std::string& ip) override;
 
-    // Non-blocking mode for the time-limited connect.
-    int32_t SocketSetNonBlocking(TNetSocket s, bool nonBlocking);
+    int32_t SocketSetNonBlocking(TNetSocket s, bool nonBlocking) override;
 
     // How many times the socket library start-up ran in this process.
     static int StartupCount() noexcept;

@@ -7,12 +7,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace {
-bool IsOneOf(int32_t code, std::initializer_list<int32_t> codes) {
-    return std::find(codes.begin(), codes.end(), code) != codes.end();
-}
-} // namespace
-
 TNetTCPConnection::TNetTCPConnection() {
     // Read progress counts bytes handed to the caller, not bytes received.
     inputBuffer_.OnBytesRemoved = [this](TNetSimpleBuffer&, int64_t count) {
@@ -37,7 +31,6 @@ void TNetTCPConnection::SetIOHandler(TNetIOHandler* handler) {
         std::lock_guard<std::mutex> lock(handlerLock_);
         if (ownedHandler_.get() != handler) old = std::move(ownedHandler_);
         handler_ = handler;
-        socket_ = dynamic_cast<TNetIOHandlerSocket*>(handler);
     }
 }
 
@@ -47,7 +40,6 @@ void TNetTCPConnection::SetIOHandler(std::unique_ptr<TNetIOHandler> handler) {
     old = std::move(ownedHandler_);
     ownedHandler_ = std::move(handler);
     handler_ = ownedHandler_.get();
-    socket_ = dynamic_cast<TNetIOHandlerSocket*>(handler_);
 }
 
 void TNetTCPConnection::ReleaseHandler() {
@@ -56,7 +48,6 @@ void TNetTCPConnection::ReleaseHandler() {
     if (!ownedHandler_) return;
     old = std::move(ownedHandler_);
     handler_ = nullptr;
-    socket_ = nullptr;
 }
 
 // --- state ---
@@ -121,45 +112,14 @@ void TNetTCPConnection::CloseConnectionSocket() {
 
 // --- replies ---
 
-int32_t TNetTCPConnection::CheckResponse(int32_t response, std::initializer_list<int32_t> allowed) {
-    if (allowed.size() > 0 && !IsOneOf(response, allowed)) RaiseExceptionForLastCmdResult();
-    return response;
-}
-
-int32_t TNetTCPConnection::GetResponse(std::initializer_list<int32_t> allowed) {
-    TStringList lines;
-    std::string line = ReadLine();
-    lines.Add(line);
-    // A multi-line reply repeats its code with "-" until the last line.
-    const std::string code = line.substr(0, 3);
-    while (line.size() >= 4 && line[3] == '-') {
-        line = ReadLine();
-        lines.Add(line);
-        if (line.size() >= 4 && line.compare(0, 3, code) == 0 && line[3] == ' ') break;
-    }
-    lastCmdResult_.ParseReply(lines);
-    return CheckResponse(lastCmdResult_.NumericCode(), allowed);
-}
-
-std::string TNetTCPConnection::LastReplyText() const {
-    std::string text = lastCmdResult_.Text().Text();
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
-void TNetTCPConnection::RaiseExceptionForLastCmdResult() {
-    throw ENetProtocolReplyError(lastCmdResult_.NumericCode(), LastReplyText());
-}
-
-int32_t TNetTCPConnection::SendCmd(const std::string& command,
-                                   std::initializer_list<int32_t> allowed) {
-    WriteLine(command);
-    return GetResponse(allowed);
-}
-
 void TNetTCPConnection::SendReply(const TNetRFCReply& reply) {
     if (reply.NumericCode() > 0 || reply.Text().Count() > 0) WriteText(reply.FormattedReply());
+}
+
+void TNetTCPConnection::SetReadDeadline(int32_t msFromNow) {
+    readDeadline_ = msFromNow > 0
+                        ? std::chrono::steady_clock::now() + std::chrono::milliseconds(msFromNow)
+                        : std::chrono::steady_clock::time_point{};
 }
 
 // --- reading ---
@@ -167,6 +127,17 @@ void TNetTCPConnection::SendReply(const TNetRFCReply& reply) {
 int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs,
                                            bool raiseOnTimeout) {
     if (timeoutMs == -1) timeoutMs = ReadTimeout == 0 ? NetInfiniteTimeout : ReadTimeout;
+    if (readDeadline_ != std::chrono::steady_clock::time_point{}) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              readDeadline_ - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            if (raiseOnTimeout) throw ENetReadTimeout();
+            return -1;
+        }
+        const int32_t leftMs = static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX));
+        timeoutMs = timeoutMs == NetInfiniteTimeout ? leftMs : std::min(timeoutMs, leftMs);
+    }
     CheckConnectionState(raiseIfDisconnected, false);
     if (!IsConnected()) {
         if (raiseIfDisconnected) throw ENetNotConnected();
@@ -178,8 +149,8 @@ int32_t TNetTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t tim
         // Without a time-limit the receive below blocks by itself; a select
         // first would only add a system call per block. A handle closed here
         // or under the receive still ends it (the close shuts it down).
-        if (timeoutMs == NetInfiniteTimeout && socket_ != nullptr && socket_ == handler_) {
-            if (!socket_->IsConnected()) throw ENetConnClosedGracefully();
+        if (timeoutMs == NetInfiniteTimeout && handler_->ReceiveWaits()) {
+            if (!handler_->IsConnected()) throw ENetConnClosedGracefully();
         } else if (!handler_->WaitReadable(timeoutMs)) {
             if (raiseOnTimeout) throw ENetReadTimeout();
             return -1;
@@ -329,7 +300,11 @@ void TNetTCPConnection::ReadExact(void* buffer, int64_t count) {
 }
 
 void TNetTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilDisconnect) {
-    if (count == -1 && !untilDisconnect) count = ReadInt32(true);
+    if (count == -1 && !untilDisconnect) {
+        uint32_t v = 0; // a 32-bit count in network order comes first
+        ReadExact(&v, 4);
+        count = static_cast<int32_t>(SocketStack().NetToHostLong(v));
+    }
     if (count >= 0) {
         // Room ahead for the expected bytes, but never more than a block's
         // worth on the peer's word alone: a claimed 2 GB must not be allocated
@@ -376,25 +351,9 @@ void TNetTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilD
     if (!untilDisconnect && remaining > 0) throw ENetConnClosedGracefully();
 }
 
-int32_t TNetTCPConnection::ReadInt32(bool fromNetworkOrder) {
-    uint32_t v = 0;
-    ReadExact(&v, 4);
-    if (fromNetworkOrder) v = SocketStack().NetToHostLong(v);
-    return static_cast<int32_t>(v);
-}
-
 std::string TNetTCPConnection::ReadAvailable() {
     if (IsConnected()) FillInputBuffer(false, -1, true);
     return inputBuffer_.Extract(inputBuffer_.Size());
-}
-
-std::string TNetTCPConnection::ReadAllData() {
-    TNetWorkScope work(*this, TWorkMode::wmRead, 0);
-    std::string out;
-    while (IsConnected())
-        out += ReadAvailable();
-    out += inputBuffer_.Extract(inputBuffer_.Size());
-    return out;
 }
 
 // --- writing ---

@@ -18,9 +18,9 @@
 #include "net/NetReply.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,8 +49,6 @@ class TNetTCPConnection : public TNetComponent {
     void SetIOHandler(TNetIOHandler* handler);
     // ...or one the connection owns and frees on Disconnect.
     void SetIOHandler(std::unique_ptr<TNetIOHandler> handler);
-    // The handler when it is a socket handler.
-    TNetIOHandlerSocket* Socket() const noexcept { return socket_; }
     bool FreeIOHandlerOnDisconnect() const noexcept { return ownedHandler_ != nullptr; }
 
     const std::shared_ptr<TNetConnectionIntercept>& Intercept() const noexcept {
@@ -64,15 +62,11 @@ class TNetTCPConnection : public TNetComponent {
     TNetManagedBuffer& InputBuffer() noexcept { return inputBuffer_; }
     bool ReadLnSplit() const noexcept { return readLnSplit_; }
     bool ReadLnTimedOut() const noexcept { return readLnTimedOut_; }
-    TNetRFCReply& Greeting() noexcept { return greeting_; }
-    TNetRFCReply& LastCmdResult() noexcept { return lastCmdResult_; }
 
     // --- state ---
     virtual void DoOnDisconnected();
     // Empties the input buffer and clears the closed-gracefully flag.
     virtual void ResetConnection();
-    // Reads until the peer closes.
-    virtual std::string ReadAllData();
     // Notices a peer's close (closing here, hsDisconnected, OnDisconnected) and
     // raises ENetConnClosedGracefully when asked and no buffered byte is left
     // (or the buffer is to be ignored).
@@ -83,19 +77,12 @@ class TNetTCPConnection : public TNetComponent {
     // Safe from another thread than the owner's.
     virtual void CloseConnectionSocket();
 
-    // --- line-protocol replies ---
-    // Raises the last reply as ENetProtocolReplyError when allowed is non-empty
-    // and does not hold response.
-    virtual int32_t CheckResponse(int32_t response, std::initializer_list<int32_t> allowed);
-    virtual int32_t GetResponse(std::initializer_list<int32_t> allowed = {});
-    [[noreturn]] virtual void RaiseExceptionForLastCmdResult();
-    // The last reply's text as an exception of class E (constructible from text).
-    template <class E> [[noreturn]] void RaiseExceptionForLastCmdResultAs() {
-        throw E(LastReplyText());
-    }
-    virtual int32_t SendCmd(const std::string& command,
-                            std::initializer_list<int32_t> allowed = {});
+    // Writes the reply when it has a code above 0 or a text.
     void SendReply(const TNetRFCReply& reply);
+
+    // An absolute limit for every read from now on, on top of ReadTimeout:
+    // reads past it raise ENetReadTimeout. 0 clears it.
+    void SetReadDeadline(int32_t msFromNow);
 
     // --- reading ---
     // One receive into the input buffer (waiting up to timeoutMs; -1 = ReadTimeout,
@@ -119,7 +106,6 @@ class TNetTCPConnection : public TNetComponent {
     // count -1 without untilDisconnect: a 32-bit count in network order first.
     // A peer that closes before count bytes arrived raises ENetConnClosedGracefully.
     void ReadToStream(TStream& stream, int64_t count = -1, bool untilDisconnect = false);
-    int32_t ReadInt32(bool fromNetworkOrder = true);
     std::string ReadAvailable();
     // Most a stream is grown ahead of the bytes ReadToStream expects.
     static constexpr int64_t MaxStreamPreallocation = 1 << 20;
@@ -148,14 +134,12 @@ class TNetTCPConnection : public TNetComponent {
     // Fills until count bytes are buffered (ReadExact's waiting part).
     void FillAtLeast(int64_t count);
     void ReleaseHandler(); // frees an owned handler
-    std::string LastReplyText() const;
 
-    // handlerLock_ guards handler_, socket_ and ownedHandler_ against a
+    // handlerLock_ guards handler_ and ownedHandler_ against a
     // concurrent CloseConnectionSocket; the owner thread reads them unlocked
     // (it is the only writer).
     std::mutex handlerLock_;
     TNetIOHandler* handler_ = nullptr;
-    TNetIOHandlerSocket* socket_ = nullptr;
     std::unique_ptr<TNetIOHandler> ownedHandler_;
     std::shared_ptr<TNetConnectionIntercept> intercept_;
 
@@ -165,6 +149,5 @@ class TNetTCPConnection : public TNetComponent {
     int32_t writeThreshold_ = 0;
     bool readLnSplit_ = false;
     bool readLnTimedOut_ = false;
-    TNetRFCReply greeting_;
-    TNetRFCReply lastCmdResult_;
+    std::chrono::steady_clock::time_point readDeadline_{}; // epoch: none
 };

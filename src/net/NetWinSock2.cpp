@@ -1,5 +1,7 @@
 #include "net/NetWinSock2.h"
 
+#include "net/NetStack.h"
+
 #include <cerrno>
 #include <dlfcn.h>
 #include <netdb.h>
@@ -114,14 +116,14 @@ int32_t NetTranslateErrno(int err) noexcept {
         return 10022;
     case EMFILE:
     case ENFILE:
-        return 10024;
+        return NetWSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
     case EWOULDBLOCK:
-        return 10035;
+        return NetWSAEWOULDBLOCK;
     case EINPROGRESS:
-        return 10036;
+        return NetWSAEINPROGRESS;
     case EALREADY:
         return 10037;
     case EBADF:

@@ -17,7 +17,7 @@ TEST(SessionList, KeysLookupAndAddresses) {
     list.OnSessionStart = [&](TNetHTTPSession&) { ++started; };
     auto s = list.NewUniqueSession("127.0.0.1");
     EXPECT_EQ(started, 1);
-    ASSERT_EQ(s->SessionKey.size(), 15u);
+    ASSERT_EQ(s->SessionKey.size(), size_t(TNetHTTPDefaultSessionList::kSessionKeyLength));
     for (char c : s->SessionKey)
         EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
     EXPECT_EQ(list.FindSession(s->SessionKey, "127.0.0.1"), s);
@@ -113,7 +113,7 @@ TEST_F(SessionServerTest, SecondCookieFoundAfterUnknownFirst) {
     fx.server.AutoStartSession = true;
     fx.Start();
     const std::string key = NewSessionKey();
-    ASSERT_EQ(key.size(), 15u);
+    ASSERT_EQ(key.size(), size_t(TNetHTTPDefaultSessionList::kSessionKeyLength));
     const std::string reply =
         Exchange(fx.port, "GET / HTTP/1.0\r\nCookie: HTTPSESSIONID=unknown; httpsessionid=" + key +
                               "\r\n\r\n");
@@ -166,4 +166,13 @@ TEST_F(SessionServerTest, WithoutSessionStateNoSessions) {
     std::lock_guard g(lock);
     EXPECT_TRUE(invalid.empty());
     EXPECT_EQ(lastKey, "");
+}
+
+TEST(SessionLimits, KeysAreLongEnoughAndLiveSessionsAreCapped) {
+    TNetHTTPDefaultSessionList list;
+    list.MaxSessions = 3;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(list.NewUniqueSession("127.0.0.1")->SessionKey.size(), 22u);
+    EXPECT_THROW(list.NewUniqueSession("127.0.0.1"), ENetHTTPTooManySessions);
+    list.ClearSessions();
 }

@@ -129,7 +129,7 @@ TEST_F(HandleTest, AcceptFillsBothBindingsAndWaitReadableHonoursTimeouts) {
     const int client = nettest::RawConnect(listening.Port());
 
     TNetServerIOHandlerSocket acceptor;
-    auto h = acceptor.Accept(listening, nullptr);
+    auto h = acceptor.AcceptSocket(listening, nullptr);
     ASSERT_TRUE(h);
     TNetSocketHandle& b = *h->Binding();
     EXPECT_EQ(b.IP(), "127.0.0.1");

@@ -1,5 +1,7 @@
 #include "platform/stream/AsfStreamServer.h"
 
+#include "platform/stream/AsfPendingRequests.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +15,8 @@
 
 namespace {
 
-constexpr size_t kMaxRequestSize = 16 * 1024;
+// Room for a burst of connections while the listener is busy.
+constexpr int kListenBacklog = 128;
 // A chunk's length field is 16 bits and counts 8 bytes of its own header.
 constexpr size_t kMaxChunkPayload = 0xFFFF - 8;
 
@@ -76,17 +79,6 @@ std::string LowerAscii(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return s;
-}
-
-// True when the line has the form "METHOD target HTTP/x.y".
-bool IsRequestLine(const std::string& line) {
-    size_t sp1 = line.find(' ');
-    if (sp1 == std::string::npos || sp1 == 0) return false;
-    for (size_t i = 0; i < sp1; ++i)
-        if (line[i] < 'A' || line[i] > 'Z') return false;
-    size_t sp2 = line.rfind(' ');
-    if (sp2 == sp1) return false;
-    return line.compare(sp2 + 1, 5, "HTTP/") == 0;
 }
 
 // True when the request line asks for the browser stream (a query is ignored).
@@ -186,6 +178,11 @@ void AsfStreamServer::SetRequestTimeout(std::chrono::milliseconds timeout) {
     requestTimeout_ = timeout;
 }
 
+void AsfStreamServer::SetMaxPendingConnections(size_t count) {
+    std::lock_guard<std::mutex> g(lock_);
+    maxPending_ = count;
+}
+
 bool AsfStreamServer::IsOpen() const {
     std::lock_guard<std::mutex> g(lock_);
     return open_;
@@ -233,7 +230,7 @@ AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return fail("bind to port " + std::to_string(port));
-    if (::listen(listenFd_, 16) != 0) return fail("listen");
+    if (::listen(listenFd_, kListenBacklog) != 0) return fail("listen");
     socklen_t alen = sizeof addr;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &alen);
     if (::pipe2(wakeFd_, O_CLOEXEC) != 0) return fail("pipe");
@@ -246,37 +243,60 @@ AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
 
 void AsfStreamServer::ListenLoop() {
     int listenFd, wakeFd;
+    size_t maxPending;
+    std::chrono::milliseconds timeout;
     {
         std::lock_guard<std::mutex> g(lock_);
         listenFd = listenFd_;
         wakeFd = wakeFd_[0];
+        maxPending = maxPending_;
+        timeout = requestTimeout_;
     }
+    // Accepting drains the queue without blocking.
+    ::fcntl(listenFd, F_SETFL, ::fcntl(listenFd, F_GETFL, 0) | O_NONBLOCK);
+    AsfPendingRequests pending(maxPending, timeout);
+    std::vector<pollfd> fds;
     for (;;) {
-        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        int n = ::poll(fds, 2, 1000);
+        fds.assign({{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}});
+        pending.AppendPollFds(fds);
+        const int expiry = pending.NextExpiryMs();
+        const int n = ::poll(fds.data(), fds.size(), expiry < 0 ? 1000 : std::min(expiry, 1000));
         if (n < 0 && errno != EINTR) break;
         if (fds[1].revents) break;
         ReapFinished();
-        if (n <= 0 || !(fds[0].revents & POLLIN)) continue;
-        int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        for (AsfPendingRequests::Ready& r : pending.Service(fds, 2))
+            if (!StartViewer(r.fd, std::move(r.request))) return;
+        if (n > 0 && (fds[0].revents & POLLIN)) AcceptPending(listenFd, pending);
+    }
+}
+
+void AsfStreamServer::AcceptPending(int listenFd, AsfPendingRequests& pending) {
+    // A bounded batch, so that the pending ones are read between batches.
+    for (int i = 0; i < 64; ++i) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return; // drained, or out of descriptors for now
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto v = std::make_shared<Viewer>(fd);
-        std::lock_guard<std::mutex> g(lock_);
-        if (!open_) {
-            ::close(fd);
-            break;
-        }
-        // The kernel would otherwise grow the send buffer to megabytes, and a
-        // stuck viewer of a low-rate stream would take minutes to notice.
-        if (sendBufferBytes_ > 0) {
-            int bytes = int(sendBufferBytes_);
-            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-        }
-        viewers_.push_back(v);
-        v->thread = std::thread([this, v] { ServeViewer(v); });
+        pending.Add(fd);
     }
+}
+
+bool AsfStreamServer::StartViewer(int fd, std::string request) {
+    auto v = std::make_shared<Viewer>(fd);
+    std::lock_guard<std::mutex> g(lock_);
+    if (!open_) {
+        ::close(fd);
+        return false;
+    }
+    // The kernel would otherwise grow the send buffer to megabytes, and a
+    // stuck viewer of a low-rate stream would take minutes to notice.
+    if (sendBufferBytes_ > 0) {
+        int bytes = int(sendBufferBytes_);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+    }
+    viewers_.push_back(v);
+    v->thread = std::thread([this, v, request = std::move(request)] { ServeViewer(v, request); });
+    return true;
 }
 
 void AsfStreamServer::ReapFinished() {
@@ -298,46 +318,8 @@ void AsfStreamServer::ReapFinished() {
     }
 }
 
-bool AsfStreamServer::ReadRequest(Viewer& v, std::string& request) {
-    std::chrono::milliseconds timeout;
+void AsfStreamServer::ServeViewer(const std::shared_ptr<Viewer>& v, const std::string& request) {
     {
-        std::lock_guard<std::mutex> g(lock_);
-        timeout = requestTimeout_;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    char buf[2048];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{v.fd, POLLIN, 0};
-        int n = ::poll(&p, 1, int(left.count()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        ssize_t got = ::recv(v.fd, buf, sizeof buf, 0);
-        if (got <= 0) return false;
-        request.append(buf, size_t(got));
-        // Anything but an HTTP request line (a player's binary protocol
-        // greeting) is refused at once, so the player moves on to HTTP.
-        if (request[0] < 'A' || request[0] > 'Z') return false;
-        size_t eol = request.find('\n');
-        if (eol != std::string::npos) {
-            std::string line = request.substr(0, eol);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!IsRequestLine(line)) return false;
-        }
-        if (request.find("\r\n\r\n") != std::string::npos ||
-            request.find("\n\n") != std::string::npos)
-            return true;
-        if (request.size() > kMaxRequestSize) return false;
-        std::lock_guard<std::mutex> g(v.m);
-        if (v.closed) return false;
-    }
-}
-
-void AsfStreamServer::ServeViewer(const std::shared_ptr<Viewer>& v) {
-    std::string request;
-    if (ReadRequest(*v, request)) {
         std::string lower = LowerAscii(request);
         std::string method = request.substr(0, request.find(' '));
         bool player = lower.find("\nuser-agent: nsplayer") != std::string::npos ||

@@ -6,7 +6,8 @@
 // ASF stream for everything else. Beside it, at /live.webm, a WebM stream for
 // browsers, made only while at least one browser watches.
 //
-// Threads: one listener thread, one thread per connected viewer. Capture
+// Threads: one listener thread, which also reads the requests, and one thread
+// per viewer whose request has arrived. Capture
 // threads only call Feed/SetHeader/PushPacket/EndOfStream, which never block on
 // a viewer: each viewer has a bounded queue and is dropped when it overflows.
 // The WebM side (FeedWebm, ResetWebm) follows the same rules.
@@ -25,6 +26,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+class AsfPendingRequests;
 
 class AsfStreamServer {
   public:
@@ -47,6 +50,10 @@ class AsfStreamServer {
     void SetSendBufferBytes(size_t bytes);
     // How long a connection may take to send its request.
     void SetRequestTimeout(std::chrono::milliseconds timeout);
+    // Connections that have not sent their request yet are read by the
+    // listener; past this many, a new one closes the oldest. Both settings
+    // take effect at the next Open.
+    void SetMaxPendingConnections(size_t count);
 
     // Starts listening. Port 0 picks a free port, written back. On failure
     // the result carries the system's error number and reason.
@@ -100,8 +107,9 @@ class AsfStreamServer {
     using Packet = std::shared_ptr<const Bytes>;
 
     void ListenLoop();
-    void ServeViewer(const std::shared_ptr<Viewer>& v);
-    bool ReadRequest(Viewer& v, std::string& request);
+    void AcceptPending(int listenFd, AsfPendingRequests& pending);
+    bool StartViewer(int fd, std::string request);
+    void ServeViewer(const std::shared_ptr<Viewer>& v, const std::string& request);
     void Stream(const std::shared_ptr<Viewer>& v);
     void DropViewer(Viewer& v);
     void ReapFinished();
@@ -117,6 +125,7 @@ class AsfStreamServer {
     size_t maxQueueBytes_ = 2 * 1024 * 1024;
     size_t sendBufferBytes_ = 0;
     std::chrono::milliseconds requestTimeout_{10000};
+    size_t maxPending_ = 64;
 
     // lock_ guards everything below it up to the atomics.
     mutable std::mutex lock_;

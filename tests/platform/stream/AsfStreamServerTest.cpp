@@ -234,7 +234,9 @@ TEST_F(Server, AStuckViewerIsDroppedWithoutHoldingTheOthersOrTheEncoder) {
         }
         std::this_thread::sleep_for(5ms);
     }
-    EXPECT_LT(slowest, 500ms); // the encoder side never waits for a viewer
+    // The encoder side never waits for a viewer: a push blocked on the stuck
+    // one would last until it is dropped, which takes far longer.
+    EXPECT_LT(slowest, 3s);
     EXPECT_EQ(server.ViewersDropped(), 1u);
     EXPECT_TRUE(ClosedWithin(stuck, 3000ms));
     for (int i = 0; i < 20; ++i, ++pushed)
@@ -254,12 +256,12 @@ TEST_F(Server, NonHttpGreetingIsClosedAtOnce) {
     int fd = Connect(port);
     const unsigned char mms[] = {0x01, 0, 0, 0, 0xCE, 0xFA, 0x0B, 0xB0, 0x10, 0, 0, 0};
     ASSERT_EQ(send(fd, mms, sizeof mms, MSG_NOSIGNAL), ssize_t(sizeof mms));
-    EXPECT_TRUE(ClosedWithin(fd, 1000ms));
+    EXPECT_TRUE(ClosedWithin(fd, 5000ms));
     close(fd);
     // Garbage that starts like text but is no request line is refused too.
     fd = Connect(port);
     Send(fd, "HELLO\r\n");
-    EXPECT_TRUE(ClosedWithin(fd, 1000ms));
+    EXPECT_TRUE(ClosedWithin(fd, 5000ms));
     close(fd);
 }
 
@@ -289,8 +291,8 @@ TEST_F(Server, CloseEndsViewersAndFreesThePort) {
     auto start = std::chrono::steady_clock::now();
     server.Close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_TRUE(ClosedWithin(viewer, 1000ms));
-    EXPECT_TRUE(ClosedWithin(idle, 1000ms));
+    EXPECT_TRUE(ClosedWithin(viewer, 5000ms));
+    EXPECT_TRUE(ClosedWithin(idle, 5000ms));
     EXPECT_EQ(Connect(port), -1);
     EXPECT_FALSE(server.HasHeader());
     close(idle);
@@ -316,7 +318,7 @@ TEST_F(Server, DisconnectDropsViewersButKeepsListening) {
     HeadersOf(fd);
     WaitViewers(1);
     server.Disconnect();
-    EXPECT_TRUE(ClosedWithin(fd, 1000ms));
+    EXPECT_TRUE(ClosedWithin(fd, 5000ms));
     WaitViewers(0);
     close(fd);
     int again = Connect(port);
@@ -324,4 +326,28 @@ TEST_F(Server, DisconnectDropsViewersButKeepsListening) {
     Send(again, kPlain);
     EXPECT_NE(HeadersOf(again).find("200 OK"), std::string::npos);
     close(again);
+}
+
+TEST(ServerFlood, SilentConnectionsAreCappedOldestFirstAndAViewerStillGetsIn) {
+    AsfStreamServer server;
+    server.SetBindAddress("127.0.0.1");
+    server.SetMaximumClients(3);
+    server.SetMaxPendingConnections(8);
+    uint32_t port = 0;
+    ASSERT_TRUE(server.Open(port));
+    server.SetHeader(MakeHeader(64));
+    std::vector<int> silent;
+    for (int i = 0; i < 40; ++i) {
+        silent.push_back(Connect(port));
+        ASSERT_NE(silent.back(), -1);
+    }
+    // Past the cap of 8 the oldest give way at once, long before the
+    // request time-out (10 s).
+    EXPECT_TRUE(ClosedWithin(silent.front(), 5000ms));
+    int viewer = Connect(port);
+    Send(viewer, kPlain);
+    EXPECT_NE(HeadersOf(viewer).find("200 OK"), std::string::npos);
+    close(viewer);
+    for (int fd : silent)
+        close(fd);
 }
