@@ -22,7 +22,7 @@ using TMenuClickEvent = std::function<void(TSkinMenuItem* Sender)>;
 
 class TSkinMenuItem : public QObject {
   public:
-    // name becomes the object name (the design's item name, "videoconnect1").
+    // name becomes the object name (the item's own name, "videoconnect1").
     TSkinMenuItem(const std::string& name, const std::string& caption, int tag = 0);
     ~TSkinMenuItem() override;
 

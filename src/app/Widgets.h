@@ -22,7 +22,7 @@ class TBusyCursor {
 };
 
 // A font asked for by name, falling back to the system's sans-serif face
-// where that family is missing. pixelHeight is the design's height at 96
+// where that family is missing. pixelHeight is the layout's height at 96
 // pixels per inch (8 point = 11 px), so that the fixed layout fits anywhere.
 QFont NamedFont(const char* family, int pixelHeight, bool bold);
 

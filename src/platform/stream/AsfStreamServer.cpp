@@ -1,6 +1,7 @@
 #include "platform/stream/AsfStreamServer.h"
 
 #include "platform/stream/AsfPendingRequests.h"
+#include "platform/stream/AsfStreamViewer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 namespace {
+
+using namespace asfstream;
 
 // Room for a burst of connections while the listener is busy.
 constexpr int kListenBacklog = 128;
@@ -40,36 +43,6 @@ constexpr uint16_t kChunkHeader = 0x4824; // "$H"
 constexpr uint16_t kChunkData = 0x4424;   // "$D"
 constexpr uint16_t kChunkEnd = 0x4524;    // "$E"
 
-// Sends every byte of the given pieces; false when the peer is gone.
-bool SendAll(int fd, iovec* iov, int count) {
-    while (count > 0) {
-        msghdr msg{};
-        msg.msg_iov = iov;
-        msg.msg_iovlen = size_t(count);
-        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        size_t left = size_t(n);
-        while (count > 0 && left >= iov->iov_len) {
-            left -= iov->iov_len;
-            ++iov;
-            --count;
-        }
-        if (count > 0) {
-            iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + left;
-            iov->iov_len -= left;
-        }
-    }
-    return true;
-}
-
-bool SendText(int fd, const std::string& s) {
-    iovec iov{const_cast<char*>(s.data()), s.size()};
-    return SendAll(fd, &iov, 1);
-}
-
 std::string ErrnoText(int err) {
     char buf[256];
     return std::string(strerror_r(err, buf, sizeof buf));
@@ -89,45 +62,9 @@ bool IsWebmTarget(const std::string& request) {
     return request.compare(sp1 + 1, end - sp1 - 1, "/live.webm") == 0;
 }
 
-// True when the peer has closed or reset; what a viewer sends after its
-// request is read and dropped.
-bool PeerGone(int fd) {
-    for (;;) {
-        pollfd p{fd, POLLIN | POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) <= 0) return false;
-        if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
-        char buf[512];
-        ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0) return true;
-        if (n < 0) return errno != EAGAIN && errno != EINTR;
-    }
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
-
-struct AsfStreamServer::Viewer {
-    explicit Viewer(int socket) : fd(socket) {}
-    const int fd;
-    std::thread thread;
-    ViewerKind kind = ViewerKind::Plain;
-    bool admitted = false;   // counted in streaming_ (guarded by the server's lock_)
-    bool registered = false; // receives packets (guarded by the server's lock_)
-    // A browser viewer is counted in streaming_ by its own code (never
-    // "admitted", so that it never takes ASF packets); under lock_.
-    bool webmRegistered = false; // receives WebM pieces
-    bool awaitingKey = true;     // skips pieces until one it can begin with
-    std::atomic<bool> finished{false};
-
-    // m guards the fields below.
-    std::mutex m;
-    std::condition_variable cv;
-    std::deque<Packet> queue;
-    size_t queuedBytes = 0;
-    bool closed = false;
-    bool eos = false;
-};
 
 AsfStreamServer::AsfStreamServer() {
     packetizer_.OnHeader = [this](Bytes header, uint32_t) { SetHeader(std::move(header)); };
@@ -459,21 +396,23 @@ void AsfStreamServer::PushPacket(Bytes packet) {
     ++packetsPushed_;
     std::lock_guard<std::mutex> g(lock_);
     ++packetIndex_;
-    for (auto& v : viewers_) {
-        if (!v->registered) continue;
-        std::lock_guard<std::mutex> vg(v->m);
-        if (v->closed) continue;
-        if (v->queuedBytes + p->size() > maxQueueBytes_) {
-            // A viewer this far behind is stuck: drop it rather than hold
-            // capture or the other viewers back.
-            DropViewer(*v);
-            ++viewersDropped_;
-            continue;
-        }
-        v->queuedBytes += p->size();
-        v->queue.push_back(p);
-        v->cv.notify_one();
+    for (auto& v : viewers_)
+        if (v->registered) Enqueue(*v, p, maxQueueBytes_);
+}
+
+void AsfStreamServer::Enqueue(Viewer& v, const Packet& p, size_t limit) {
+    std::lock_guard<std::mutex> vg(v.m);
+    if (v.closed) return;
+    if (v.queuedBytes + p->size() > limit) {
+        // A viewer this far behind is stuck: drop it rather than hold
+        // capture or the other viewers back.
+        DropViewer(v);
+        ++viewersDropped_;
+        return;
     }
+    v.queuedBytes += p->size();
+    v.queue.push_back(p);
+    v.cv.notify_one();
 }
 
 // Caller holds v.m.
@@ -552,191 +491,4 @@ void AsfStreamServer::Close() {
     header_.reset();
     webmHeader_.reset();
     ended_ = false;
-}
-
-// ---------------------------------------------------------------------------
-// The browser stream: WebM at /live.webm. Browser viewers share the viewer
-// cap, the per-viewer queue and the drop rule with the ASF viewers; each one
-// gets the kept WebM header, then the stream from the next cluster it can
-// begin with.
-
-void AsfStreamServer::SetWebmDemandHandler(std::function<void(bool)> handler) {
-    std::lock_guard<std::mutex> d(demandLock_);
-    webmDemand_ = std::move(handler);
-}
-
-size_t AsfStreamServer::WebmViewerCount() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return webmViewers_;
-}
-
-bool AsfStreamServer::HasWebmHeader() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return webmHeader_ != nullptr;
-}
-
-void AsfStreamServer::SetWebmMaxQueueBytes(size_t bytes) {
-    std::lock_guard<std::mutex> g(lock_);
-    webmMaxQueueBytes_ = bytes;
-}
-
-void AsfStreamServer::SetWebmStartTimeout(std::chrono::milliseconds timeout) {
-    std::lock_guard<std::mutex> g(lock_);
-    webmStartTimeout_ = timeout;
-}
-
-void AsfStreamServer::UpdateWebmDemand() {
-    std::lock_guard<std::mutex> d(demandLock_);
-    bool wanted;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        wanted = webmViewers_ > 0 && open_;
-    }
-    if (webmDemand_) webmDemand_(wanted);
-}
-
-void AsfStreamServer::FeedWebm(const uint8_t* data, size_t len) {
-    std::lock_guard<std::mutex> f(webmFeedLock_);
-    webmSplitter_.Feed(data, len);
-}
-
-void AsfStreamServer::ResetWebm() {
-    {
-        std::lock_guard<std::mutex> f(webmFeedLock_);
-        webmSplitter_.Reset();
-    }
-    std::lock_guard<std::mutex> g(lock_);
-    webmHeader_.reset();
-    // Viewers already watching begin again at the next stream's first cluster.
-    for (auto& v : viewers_)
-        if (v->kind == ViewerKind::Webm) v->awaitingKey = true;
-}
-
-void AsfStreamServer::WebmHeader(Bytes header, std::string codecs) {
-    auto h = std::make_shared<const Bytes>(std::move(header));
-    std::lock_guard<std::mutex> g(lock_);
-    webmHeader_ = h;
-    webmCodecs_ = std::move(codecs);
-    for (auto& v : viewers_) {
-        if (!v->webmRegistered) continue;
-        // A viewer already watching gets the new stream's header in line (a
-        // Media Source player takes it as a new initialisation segment),
-        // then the new stream from its first cluster.
-        v->awaitingKey = true;
-        std::lock_guard<std::mutex> vg(v->m);
-        if (v->closed) continue;
-        v->queuedBytes += h->size();
-        v->queue.push_back(h);
-        v->cv.notify_one();
-    }
-    headerReady_.notify_all();
-}
-
-void AsfStreamServer::WebmPiece(Bytes piece, bool clusterStart, bool joinable) {
-    auto p = std::make_shared<const Bytes>(std::move(piece));
-    std::lock_guard<std::mutex> g(lock_);
-    for (auto& v : viewers_) {
-        if (!v->webmRegistered) continue;
-        if (v->awaitingKey) {
-            if (!clusterStart || !joinable) continue;
-            v->awaitingKey = false;
-        }
-        std::lock_guard<std::mutex> vg(v->m);
-        if (v->closed) continue;
-        if (v->queuedBytes + p->size() > webmMaxQueueBytes_) {
-            DropViewer(*v);
-            ++viewersDropped_;
-            continue;
-        }
-        v->queuedBytes += p->size();
-        v->queue.push_back(p);
-        v->cv.notify_one();
-    }
-}
-
-void AsfStreamServer::StreamWebm(const std::shared_ptr<Viewer>& v) {
-    // A page on another port reads the stream with fetch(): every answer,
-    // refusals included, may be read cross-origin.
-    auto refuse = [&](const char* why) {
-        SendText(v->fd, std::string("HTTP/1.0 503 Service Unavailable\r\n"
-                                    "Access-Control-Allow-Origin: *\r\n"
-                                    "Content-Type: text/plain\r\nContent-Length: ") +
-                            std::to_string(std::strlen(why)) + "\r\nConnection: close\r\n\r\n" +
-                            why);
-    };
-    {
-        std::unique_lock<std::mutex> g(lock_);
-        if (!open_) return;
-        if (streaming_ >= maxClients_) {
-            g.unlock();
-            refuse("full");
-            return;
-        }
-        ++streaming_;
-        ++webmViewers_;
-    }
-    UpdateWebmDemand();
-    struct Leave {
-        AsfStreamServer* server;
-        Viewer* viewer;
-        ~Leave() {
-            {
-                std::lock_guard<std::mutex> g(server->lock_);
-                --server->streaming_;
-                --server->webmViewers_;
-                viewer->webmRegistered = false;
-            }
-            server->UpdateWebmDemand();
-        }
-    } leave{this, v.get()};
-
-    Packet header;
-    std::string codecs;
-    {
-        std::unique_lock<std::mutex> g(lock_);
-        const auto deadline = std::chrono::steady_clock::now() + webmStartTimeout_;
-        const bool ready = headerReady_.wait_until(g, deadline, [&] {
-            std::lock_guard<std::mutex> vg(v->m);
-            return webmHeader_ != nullptr || !open_ || v->closed;
-        });
-        if (!open_ || v->closed) return;
-        if (!ready || !webmHeader_) {
-            g.unlock();
-            refuse("not running");
-            return;
-        }
-        header = webmHeader_;
-        codecs = webmCodecs_;
-        // Under the same lock as the header snapshot: the pieces from here on.
-        v->webmRegistered = true;
-        v->awaitingKey = true;
-    }
-    // Enough socket buffer for the higher rate of this stream.
-    int bytes = 128 * 1024;
-    ::setsockopt(v->fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-    std::string type = "video/webm";
-    if (!codecs.empty()) type += "; codecs=\"" + codecs + "\"";
-    const std::string response = "HTTP/1.0 200 OK\r\nContent-Type: " + type +
-                                 "\r\nAccess-Control-Allow-Origin: *\r\nServer: kavaroXP\r\n"
-                                 "Cache-Control: no-cache\r\nPragma: no-cache\r\n"
-                                 "Connection: close\r\n\r\n";
-    if (!SendText(v->fd, response)) return;
-    iovec iov{const_cast<uint8_t*>(header->data()), header->size()};
-    if (!SendAll(v->fd, &iov, 1)) return;
-    for (;;) {
-        Packet p;
-        {
-            std::unique_lock<std::mutex> g(v->m);
-            while (!v->cv.wait_for(g, std::chrono::milliseconds(250),
-                                   [&] { return !v->queue.empty() || v->closed; })) {
-                if (PeerGone(v->fd)) return;
-            }
-            if (v->closed) return;
-            p = std::move(v->queue.front());
-            v->queue.pop_front();
-            v->queuedBytes -= p->size();
-        }
-        iovec piece{const_cast<uint8_t*>(p->data()), p->size()};
-        if (!SendAll(v->fd, &piece, 1)) return;
-    }
 }

@@ -112,6 +112,9 @@ class AsfStreamServer {
     void ServeViewer(const std::shared_ptr<Viewer>& v, const std::string& request);
     void Stream(const std::shared_ptr<Viewer>& v);
     void DropViewer(Viewer& v);
+    // Queues a packet for one viewer, or drops the viewer when it is more
+    // than limit bytes behind. Called with lock_ held.
+    void Enqueue(Viewer& v, const Packet& p, size_t limit);
     void ReapFinished();
     void StopViewers();
     // The browser stream's side.
