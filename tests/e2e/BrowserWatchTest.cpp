@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/stream/WMWriterNetworkSink.h"
+#include "support/GstSanitizerSuppressions.h"
 
 #include <QApplication>
 #include <QComboBox>
