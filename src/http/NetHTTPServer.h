@@ -4,6 +4,10 @@
 
 class TNetHTTPServer : public TNetCustomHTTPServer {
   public:
+    // Peers call into the server until they end: they are stopped here, before
+    // any part of the object is torn down.
+    ~TNetHTTPServer() override { ShutDown(); }
+
     // Handler for GET, POST and HEAD, called on the connection's peer thread.
     TNetHTTPGetEvent& OnCommandGet = onCommandGet_;
     // Lets the application supply the stream a request body is read into.

@@ -74,10 +74,11 @@ std::string Str(const webmtest::Bytes& b) {
 }
 
 struct WebmServer : ::testing::Test {
-    AsfStreamServer server;
-    uint32_t port = 0;
+    // Declared before the server: the server's last demand calls come while it closes.
     std::mutex demandLock;
     std::vector<bool> demands;
+    AsfStreamServer server;
+    uint32_t port = 0;
     void SetUp() override {
         server.SetBindAddress("127.0.0.1");
         server.SetMaximumClients(3);
