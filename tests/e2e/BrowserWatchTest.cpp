@@ -5,7 +5,6 @@
 #include "app/MainForm.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/stream/WMWriterNetworkSink.h"
-#include "support/GstSanitizerSuppressions.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -168,16 +167,4 @@ TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
     EXPECT_FALSE(form.Capture().Broadcasting());
     SetErrorReporter({});
     SetUrlOpener({});
-}
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    RegisterGstPlatform();
-    RegisterWriterNetworkSink();
-    // The broadcast's archive "brim.asf" goes to a scratch folder.
-    QTemporaryDir work;
-    if (work.isValid()) QDir::setCurrent(work.path());
-    return RUN_ALL_TESTS();
 }
