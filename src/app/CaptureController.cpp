@@ -85,6 +85,23 @@ std::string StreamPortError(int port, HRESULT result) {
 } // namespace
 
 TCaptureController::TCaptureController(TVideoWindow* videoWindow) : videoWindow_(videoWindow) {
+    // A lost device is followed by the abort of the same failure; the first
+    // event stops the mode, and a stopped graph delivers nothing more.
+    captureGraph_.OnGraphDeviceLost = [this](TFilterGraph*, IUnknown*, bool removed) {
+        if (removed && OnCaptureFailed)
+            OnCaptureFailed("Device lost", "reconnect it and start again");
+    };
+    captureGraph_.OnGraphErrorAbort = [this](TFilterGraph*, HRESULT result) {
+        if (!OnCaptureFailed) return;
+        if (result == STG_E_MEDIUMFULL) {
+            OnCaptureFailed("Disk full", "free some space and start again");
+            return;
+        }
+        std::string text = MediaErrorText(result);
+        while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+            text.pop_back();
+        OnCaptureFailed(text, "start again");
+    };
     captureGraph_.SetMode(gmCapture);
     captureGraph_.SetGraphEdit(true);
     if (videoWindow_) videoWindow_->SetFilterGraph(&captureGraph_);
@@ -368,6 +385,50 @@ std::optional<int64_t> TCaptureController::Position() {
     LONGLONG position = 0;
     if (!seeking || FAILED(seeking->GetCurrentPosition(&position))) return std::nullopt;
     return position;
+}
+
+std::string TCaptureController::RunningModeText() const {
+    switch (mode_) {
+    case TCaptureMode::Preview:
+        return "the preview";
+    case TCaptureMode::Broadcast:
+        return "the broadcast";
+    case TCaptureMode::Record:
+        return "the recording to \"" + recordFile_ + "\"";
+    case TCaptureMode::Idle:
+        break;
+    }
+    return {};
+}
+
+std::string TCaptureController::FailureMessage(const std::string& cause,
+                                               const std::string& nextStep) const {
+    return cause + ": " + RunningModeText() + " stopped; " + nextStep + ".";
+}
+
+std::string TCaptureController::UnconfirmedEndMessage(TCaptureMode mode) const {
+    const std::string file = mode == TCaptureMode::Record      ? recordFile_
+                             : mode == TCaptureMode::Broadcast ? std::string(kBroadcastArchive)
+                                                               : std::string();
+    if (file.empty()) return {};
+    return "\"" + file + "\" may be incomplete: its end was not confirmed in time.";
+}
+
+ComPtr<IStreamViewers> TCaptureController::ViewerList() const {
+    if (mode_ != TCaptureMode::Broadcast) return {};
+    ComPtr<IWMWriterNetworkSink> sink = brimASF_.NetworkSink();
+    return sink ? QueryAs<IStreamViewers>(sink.Get()) : ComPtr<IStreamViewers>();
+}
+
+std::vector<TStreamViewer> TCaptureController::Viewers() const {
+    std::vector<TStreamViewer> viewers;
+    if (ComPtr<IStreamViewers> list = ViewerList()) list->GetViewers(viewers);
+    return viewers;
+}
+
+bool TCaptureController::DisconnectViewer(uint64_t id) {
+    ComPtr<IStreamViewers> list = ViewerList();
+    return list && list->DisconnectViewer(id) == S_OK;
 }
 
 void TCaptureController::httpServerCommandGet(TNetPeerThread&, TNetHTTPRequestInfo& ARequestInfo,

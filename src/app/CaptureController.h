@@ -23,6 +23,7 @@
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
 #include "media/SysDevEnum.h"
+#include "platform/StreamViewerInterfaces.h"
 
 #include <cstdint>
 #include <functional>
@@ -109,6 +110,25 @@ class TCaptureController {
     // graph is active or when the position cannot be read.
     std::optional<int64_t> Position();
 
+    // A running mode failing after its start (a device lost, the disk full,
+    // the graph aborted): told the cause and the user's next step, on the
+    // thread that drives the graph. The mode still runs; the handler stops it.
+    std::function<void(const std::string& cause, const std::string& nextStep)> OnCaptureFailed;
+    // What the user is told of such a failure of the mode running now:
+    // "<cause>: the broadcast stopped; <next step>."
+    std::string FailureMessage(const std::string& cause, const std::string& nextStep) const;
+    // What runs now, as a message names it ("the recording to "f.avi"", say).
+    std::string RunningModeText() const;
+    // After StopCapture of mode returned false: which file to check; empty
+    // for a mode without a file.
+    std::string UnconfirmedEndMessage(TCaptureMode mode) const;
+
+    // While broadcasting: who watches, at most MaxViewers() of them (none
+    // otherwise), and closing one viewer's connection (false: not there).
+    std::vector<TStreamViewer> Viewers() const;
+    bool DisconnectViewer(uint64_t id);
+    int MaxViewers() const { return static_cast<int>(brimASF_.MaxUsers()); }
+
     // The server's OnCommandGet: the landing page for "/", the header alone
     // for anything else. Runs on the connection's peer thread.
     void httpServerCommandGet(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
@@ -146,6 +166,7 @@ class TCaptureController {
     ComPtr<ICaptureGraphBuilder2> PrepareGraph();
     // Shows the chosen camera in the video window (nothing without either).
     void RenderPreview(ICaptureGraphBuilder2* builder);
+    ComPtr<IStreamViewers> ViewerList() const;
 
     TVideoWindow* videoWindow_; // not owned; may be null
     // Declared before the server so that it outlives the server's peer threads.

@@ -4,8 +4,11 @@
 #include "app/AddressList.h"
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
+#include "app/MenuTexts.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
+#include "app/ViewerTexts.h"
+#include "app/ViewersDialog.h"
 #include "app/Widgets.h"
 #include "common/Text.h"
 #include "media/MediaErrors.h"
@@ -22,10 +25,6 @@
 #include <vector>
 
 namespace {
-
-const char* const kVideoFormatPrefix = "Major Type: Video - Sub Type: ";
-const char* const kAudioFormatPrefix =
-    "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, ";
 
 std::string Text(const QLineEdit* edit) {
     return edit->text().toStdString();
@@ -116,24 +115,8 @@ void TMainForm::WireEvents() {
 
     SetMediaExceptionHandler([](const std::exception& e) { ShowErrorBox(e.what()); });
 
-    // A lost device is followed by the abort of the same failure; the first
-    // event stops the mode, and a stopped graph delivers nothing more.
-    TFilterGraph& graph = capture_->CaptureGraph();
-    graph.OnGraphDeviceLost = [this](TFilterGraph*, IUnknown*, bool removed) {
-        if (removed)
-            RunHandler([this] { CaptureFailed("Device lost", "reconnect it and start again"); });
-    };
-    graph.OnGraphErrorAbort = [this](TFilterGraph*, HRESULT result) {
-        RunHandler([this, result] {
-            if (result == STG_E_MEDIUMFULL) {
-                CaptureFailed("Disk full", "free some space and start again");
-                return;
-            }
-            std::string text = MediaErrorText(result);
-            while (!text.empty() && (text.back() == '.' || text.back() == ' '))
-                text.pop_back();
-            CaptureFailed(text, "start again");
-        });
+    capture_->OnCaptureFailed = [this](const std::string& cause, const std::string& nextStep) {
+        RunHandler([&] { CaptureFailed(cause, nextStep); });
     };
 }
 
@@ -239,6 +222,8 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
 void TMainForm::ShowIdle() {
     timer_.SetEnabled(false);
     filewatch1->SetEnabled(false);
+    fileviewers1->SetEnabled(false);
+    StatusBar->SetPanelText(1, "");
     ShowLink("offline");
     for (TShape* s : {sh_broadcast, sh_record, sh_preview})
         s->SetBrushColor(kIdleColour);
@@ -254,23 +239,9 @@ void TMainForm::ShowLink(const std::string& text) {
     lb_quillon->adjustSize();
 }
 
-std::string TMainForm::RunningModeText() const {
-    switch (capture_->Mode()) {
-    case TCaptureMode::Preview:
-        return "the preview";
-    case TCaptureMode::Broadcast:
-        return "the broadcast";
-    case TCaptureMode::Record:
-        return "the recording to \"" + capture_->RecordFile() + "\"";
-    case TCaptureMode::Idle:
-        break;
-    }
-    return {};
-}
-
 void TMainForm::CaptureFailed(const std::string& cause, const std::string& nextStep) {
     if (capture_->Mode() == TCaptureMode::Idle) return; // already reported
-    const std::string message = cause + ": " + RunningModeText() + " stopped; " + nextStep + ".";
+    const std::string message = capture_->FailureMessage(cause, nextStep);
     // The cause is what the user needs; a stop step failing after it adds nothing.
     try {
         StopCapture();
@@ -296,6 +267,8 @@ void TMainForm::StartBroadcast() {
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
     filewatch1->SetEnabled(true);
+    fileviewers1->SetEnabled(true);
+    StatusBar->SetPanelText(1, ViewersPanelText(0, capture_->MaxViewers()));
 }
 
 void TMainForm::StartRecord() {
@@ -316,12 +289,9 @@ void TMainForm::StopCapture() {
     }
     ShowIdle();
     // The writer gave up waiting for its end: say which file to check.
-    const std::string file = mode == TCaptureMode::Record      ? capture_->RecordFile()
-                             : mode == TCaptureMode::Broadcast ? std::string(kBroadcastArchive)
-                                                               : std::string();
-    if (!finished && !file.empty())
-        StatusBar->SetPanelText(0, "\"" + file +
-                                       "\" may be incomplete: its end was not confirmed in time.");
+    if (const std::string message = capture_->UnconfirmedEndMessage(mode);
+        !finished && !message.empty())
+        StatusBar->SetPanelText(0, message);
     if (failure) std::rethrow_exception(failure);
 }
 
@@ -329,6 +299,9 @@ void TMainForm::TimerTimer(QObject*) {
     // A failed read keeps the last text rather than flashing a zero.
     if (const std::optional<int64_t> position = capture_->Position())
         StatusBar->SetPanelText(0, CaptureClockText(*position));
+    if (capture_->Broadcasting())
+        StatusBar->SetPanelText(
+            1, ViewersPanelText(capture_->Viewers().size(), capture_->MaxViewers()));
 }
 
 void TMainForm::lb_quillonClick(QObject*) {
@@ -339,6 +312,12 @@ void TMainForm::lb_quillonClick(QObject*) {
 void TMainForm::filewatch1Click(QObject*) {
     if (!capture_->httpServer().Active()) return;
     OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort) + "/watch");
+}
+
+void TMainForm::fileviewers1Click(QObject*) {
+    if (!viewersDialog_) viewersDialog_ = new TViewersDialog(*capture_, this);
+    viewersDialog_->show();
+    viewersDialog_->raise();
 }
 
 void TMainForm::aboutabout1Click(QObject*) {

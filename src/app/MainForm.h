@@ -22,6 +22,7 @@ class TAboutForm;
 class TClickLabel;
 class TShape;
 class TStatusBar;
+class TViewersDialog;
 
 class TMainForm : public QWidget {
   public:
@@ -61,7 +62,8 @@ class TMainForm : public QWidget {
     // Menu items (owned by the main menu).
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
-    TSkinMenuItem* filewatch1 = nullptr; // the watch page; enabled while broadcasting
+    TSkinMenuItem* filewatch1 = nullptr;   // the watch page; enabled while broadcasting
+    TSkinMenuItem* fileviewers1 = nullptr; // the viewer list; enabled while broadcasting
     TSkinMenuItem* video1 = nullptr;
     TSkinMenuItem* videoconnect1 = nullptr;
     TSkinMenuItem* videoformats1 = nullptr;
@@ -88,6 +90,7 @@ class TMainForm : public QWidget {
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
     void filewatch1Click(QObject* Sender);
+    void fileviewers1Click(QObject* Sender);
 
     // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();
@@ -99,6 +102,8 @@ class TMainForm : public QWidget {
     TCaptureController& Capture() { return *capture_; }
     TTimer& Timer() { return timer_; }
     TSkinMainMenu& MainMenu1() { return mainMenu_; }
+    // The viewer list the "viewers" item opened (null before the first time).
+    TViewersDialog* ViewersDialog() const { return viewersDialog_; }
     // The address module's shared list as FormCreate read it (null before).
     const TStringList* LocalAddresses() const { return localAddresses_; }
 
@@ -131,13 +136,12 @@ class TMainForm : public QWidget {
     // back to idle with the files finished, and the cause in the status line
     // and in one error box.
     void CaptureFailed(const std::string& cause, const std::string& nextStep);
-    // "the preview", "the broadcast", "the recording to "<file>"".
-    std::string RunningModeText() const;
     // "http://" + the address box + ":" + port, as the label and the link show it.
     std::string SiteAddress(int port) const;
 
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
+    TViewersDialog* viewersDialog_ = nullptr; // a child of the window, made on first use
     TBlueSkin blueSkin_;
     TSkinMainMenu mainMenu_;
     const TStringList* localAddresses_ = nullptr; // not owned

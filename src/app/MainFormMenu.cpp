@@ -4,20 +4,13 @@
 
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
+#include "app/MenuTexts.h"
 #include "app/StatusBar.h"
 #include "common/Text.h"
 
 #include <QString>
 
 namespace {
-
-// Removes prefix where it first occurs, then lowers the case (the whole
-// text when the prefix is absent).
-std::string MenuFormatText(std::string text, const std::string& prefix) {
-    const size_t at = text.find(prefix);
-    if (at != std::string::npos) text.erase(at, prefix.size());
-    return QString::fromStdString(text).toLower().toStdString();
-}
 
 TSkinMenuItem* FindItem(TSkinMainMenu& menu, const char* name) {
     TSkinMenuItem* item = menu.Find(name);
@@ -53,6 +46,7 @@ void TMainForm::BuildMenu() {
     file1 = FindItem(mainMenu_, "file1");
     fileexit1 = FindItem(mainMenu_, "fileexit1");
     filewatch1 = FindItem(mainMenu_, "filewatch1");
+    fileviewers1 = FindItem(mainMenu_, "fileviewers1");
     video1 = FindItem(mainMenu_, "video1");
     videoconnect1 = FindItem(mainMenu_, "videoconnect1");
     videoformats1 = FindItem(mainMenu_, "videoformats1");
@@ -64,6 +58,7 @@ void TMainForm::BuildMenu() {
     aboutabout1 = FindItem(mainMenu_, "aboutabout1");
     Wire(fileexit1, &TMainForm::fileexit1Click);
     Wire(filewatch1, &TMainForm::filewatch1Click);
+    Wire(fileviewers1, &TMainForm::fileviewers1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);
 
     mainMenu_.StatusBar = StatusBar;

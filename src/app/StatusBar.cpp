@@ -64,7 +64,7 @@ QString TStatusBar::ShownText(int index) const {
 }
 
 void TStatusBar::SetPanelText(int index, const std::string& text) {
-    if (index < 0 || index >= PanelCount()) return;
+    if (index < 0 || index >= PanelCount() || panels_[index].Text == text) return;
     panels_[index].Text = text;
     const qint64 since = lastShown_.isValid() ? lastShown_.elapsed() : kMinShowIntervalMs;
     if (since >= kMinShowIntervalMs)

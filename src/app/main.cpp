@@ -1,6 +1,9 @@
-// Program entry: the main window and the hidden about box, then the event
-// loop until the user exits.
+// Program entry: with options, a run without the window (see --help);
+// without, the main window and the hidden about box, then the event loop
+// until the user exits.
 #include "app/AboutForm.h"
+#include "app/CommandLine.h"
+#include "app/HeadlessRun.h"
 #include "app/MainForm.h"
 #include "app/SignalWatcher.h"
 #include "net/NetProcessLimits.h"
@@ -8,9 +11,37 @@
 #include "platform/stream/WMWriterNetworkSink.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// No display is needed, nor touched: not one widget is made.
+int RunWithoutWindow(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kavaroXP");
+    const TCommandLine line = ParseCommandLine(QCoreApplication::arguments());
+    if (!line.Error.empty()) {
+        std::string reason = line.Error;
+        if (!reason.empty() && reason.back() == '.') reason.pop_back();
+        std::fprintf(stderr, "kavaroxp: %s (kavaroxp --help lists the options)\n", reason.c_str());
+        return kExitBadCommand;
+    }
+    if (line.Command == TCommand::Broadcast || line.Command == TCommand::Record ||
+        line.Command == TCommand::ListDevices) {
+        RegisterGstPlatform();
+        RegisterWriterNetworkSink();
+    }
+    return RunCommandLine(line);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     NetRaiseOpenFileLimit(); // a full connection limit must not starve capture
+    if (IsCommandLineRun(argc, argv)) return RunWithoutWindow(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("kavaroXP");
     RegisterGstPlatform();

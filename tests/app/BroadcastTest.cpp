@@ -5,6 +5,7 @@
 #include "app/LandingPage.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
+#include "app/ViewersDialog.h"
 #include "app/Widgets.h"
 #include "common/Text.h"
 #include "net/NetGlobal.h"
@@ -13,11 +14,15 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableWidget>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -178,6 +183,73 @@ TEST_F(Broadcast, StreamPlaysForARealClient) {
     EXPECT_NE(probe.find("codec_name=wmv2|codec_type=video"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_name=wmav2|codec_type=audio"), std::string::npos) << probe;
     form.bt_broadcast->click();
+}
+
+// A curl process reading the stream until the server closes it.
+struct TStreamReader {
+    pid_t pid = -1;
+    explicit TStreamReader(std::vector<std::string> args) {
+        args.insert(args.begin(), {"curl", "-s", "-o", "/dev/null", "--max-time", "60"});
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
+    }
+    ~TStreamReader() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // Whether it has ended (and the connection with it).
+    bool Ended() {
+        if (pid <= 0) return true;
+        if (waitpid(pid, nullptr, WNOHANG) != pid) return false;
+        pid = -1;
+        return true;
+    }
+};
+
+TEST_F(Broadcast, ViewersAreCountedListedAndOneIsDisconnected) {
+    Start();
+    EXPECT_EQ(form.StatusBar->PanelText(1), "viewers 0/3");
+    EXPECT_TRUE(form.fileviewers1->Enabled());
+    const std::string url = "http://127.0.0.1:" + std::to_string(asfPort) + "/";
+    TStreamReader plain({url});
+    TStreamReader player({"-A", "NSPlayer/7.0", "-H", "Pragma: xPlayStrm=1", url});
+    ASSERT_TRUE(PumpUntil([&] { return form.StatusBar->PanelText(1) == "viewers 2/3"; }))
+        << form.StatusBar->PanelText(1);
+
+    form.fileviewers1->Click();
+    TViewersDialog* dialog = form.ViewersDialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(dialog->isVisible());
+    QTableWidget* table = dialog->Table();
+    // The bytes column moves on while the list is open.
+    const QString bytesBefore = table->item(0, 3)->text();
+    ASSERT_TRUE(PumpUntil([&] { return table->item(0, 3)->text() != bytesBefore; }));
+    std::set<std::string> kinds;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        EXPECT_EQ(table->item(r, 0)->text().toStdString().rfind("127.0.0.1:", 0), 0u);
+        kinds.insert(table->item(r, 1)->text().toStdString());
+    }
+    EXPECT_EQ(kinds, (std::set<std::string>{"player", "plain HTTP"}));
+
+    EXPECT_FALSE(dialog->DisconnectButton()->isEnabled()); // nothing selected yet
+    int playerRow = table->item(0, 1)->text() == "player" ? 0 : 1;
+    table->selectRow(playerRow);
+    dialog->DisconnectButton()->click();
+    EXPECT_TRUE(PumpUntil([&] { return player.Ended(); })) << "the client kept its connection";
+    EXPECT_TRUE(PumpUntil([&] { return form.StatusBar->PanelText(1) == "viewers 1/3"; }));
+    EXPECT_TRUE(PumpUntil([&] { return table->rowCount() == 1; }));
+    EXPECT_EQ(table->item(0, 1)->text(), "plain HTTP");
+    EXPECT_FALSE(plain.Ended());
+
+    form.bt_broadcast->click();
+    EXPECT_EQ(form.StatusBar->PanelText(1), "");
+    EXPECT_FALSE(form.fileviewers1->Enabled());
+    EXPECT_TRUE(PumpUntil([&] { return table->rowCount() == 0; }));
 }
 
 TEST_F(Broadcast, VideoOnlyProfileWithoutAudioDevice) {

@@ -62,6 +62,25 @@ bool IsWebmTarget(const std::string& request) {
     return request.compare(sp1 + 1, end - sp1 - 1, "/live.webm") == 0;
 }
 
+// "host:port" of a connected socket's peer ("?" when it cannot be read).
+std::string PeerAddress(int fd) {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return "?";
+    char host[INET6_ADDRSTRLEN] = "?";
+    if (addr.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
+        ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+        return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+    }
+    if (addr.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+        return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+    }
+    return "?";
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -138,6 +157,31 @@ bool AsfStreamServer::HasHeader() const {
 size_t AsfStreamServer::ViewerCount() const {
     std::lock_guard<std::mutex> g(lock_);
     return streaming_;
+}
+
+std::vector<TStreamViewer> AsfStreamServer::Viewers() const {
+    std::vector<TStreamViewer> list;
+    std::lock_guard<std::mutex> g(lock_);
+    for (const auto& v : viewers_) {
+        if (!v->admitted && !v->webmCounted) continue;
+        const TStreamViewerKind kind = v->kind == ViewerKind::Webm   ? TStreamViewerKind::Browser
+                                       : v->kind == ViewerKind::Play ? TStreamViewerKind::Player
+                                                                     : TStreamViewerKind::Plain;
+        list.push_back({v->id, v->address, kind, v->since, v->bytesSent.load()});
+    }
+    return list;
+}
+
+bool AsfStreamServer::DisconnectViewer(uint64_t id) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (auto& v : viewers_) {
+        if (v->id != id || (!v->admitted && !v->webmCounted)) continue;
+        std::lock_guard<std::mutex> vg(v->m);
+        DropViewer(*v);
+        headerReady_.notify_all(); // one still waiting for the stream's start
+        return true;
+    }
+    return false;
 }
 
 AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
@@ -219,8 +263,9 @@ void AsfStreamServer::AcceptPending(int listenFd, AsfPendingRequests& pending) {
 }
 
 bool AsfStreamServer::StartViewer(int fd, std::string request) {
-    auto v = std::make_shared<Viewer>(fd);
+    std::string peer = PeerAddress(fd);
     std::lock_guard<std::mutex> g(lock_);
+    auto v = std::make_shared<Viewer>(fd, nextViewerId_++, std::move(peer));
     if (!open_) {
         ::close(fd);
         return false;
@@ -330,12 +375,12 @@ void AsfStreamServer::Stream(const std::shared_ptr<Viewer>& v) {
             uint8_t ch[12];
             ChunkHeader(ch, kChunkHeader, part, seq);
             iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(header->data() + off), part}};
-            if (!SendAll(v->fd, iov, 2)) return;
+            if (!SendCounted(*v, iov, 2)) return;
             off += part;
         } while (off < header->size());
     } else {
         iovec iov{const_cast<uint8_t*>(header->data()), header->size()};
-        if (!SendAll(v->fd, &iov, 1)) return;
+        if (!SendCounted(*v, &iov, 1)) return;
     }
     if (v->kind == ViewerKind::Describe) return;
 
@@ -360,10 +405,10 @@ void AsfStreamServer::Stream(const std::shared_ptr<Viewer>& v) {
             uint8_t ch[12];
             ChunkHeader(ch, kChunkData, p->size(), ++seq);
             iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(p->data()), p->size()}};
-            if (!SendAll(v->fd, iov, 2)) return;
+            if (!SendCounted(*v, iov, 2)) return;
         } else {
             iovec iov{const_cast<uint8_t*>(p->data()), p->size()};
-            if (!SendAll(v->fd, &iov, 1)) return;
+            if (!SendCounted(*v, &iov, 1)) return;
         }
         if (OnPacketSent) OnPacketSent(sent);
         ++sent;

@@ -12,6 +12,7 @@
 // a viewer: each viewer has a bounded queue and is dropped when it overflows.
 // The WebM side (FeedWebm, ResetWebm) follows the same rules.
 #include "platform/AsfPacketizer.h"
+#include "platform/StreamViewerInterfaces.h"
 #include "platform/stream/WebmSplitter.h"
 
 #include <atomic>
@@ -78,6 +79,10 @@ class AsfStreamServer {
     void EndOfStream();
 
     size_t ViewerCount() const;
+    // The viewers counted by ViewerCount, in the order they came.
+    std::vector<TStreamViewer> Viewers() const;
+    // Closes one viewer's connection; false when it is not there (any more).
+    bool DisconnectViewer(uint64_t id);
     uint64_t PacketsPushed() const { return packetsPushed_; }
     uint64_t ViewersDropped() const { return viewersDropped_; }
     bool HasHeader() const;
@@ -102,8 +107,9 @@ class AsfStreamServer {
     // told the stream is not running.
     void SetWebmStartTimeout(std::chrono::milliseconds timeout);
 
+    struct Viewer; // the server's own; declared here for its socket helpers
+
   private:
-    struct Viewer;
     using Packet = std::shared_ptr<const Bytes>;
 
     void ListenLoop();
@@ -142,6 +148,7 @@ class AsfStreamServer {
     uint64_t packetIndex_ = 0;
     std::list<std::shared_ptr<Viewer>> viewers_;
     size_t streaming_ = 0; // viewers admitted as play or plain
+    uint64_t nextViewerId_ = 1;
     std::thread listener_;
 
     // The browser stream's state, also under lock_.

@@ -117,6 +117,7 @@ void AsfStreamServer::StreamWebm(const std::shared_ptr<Viewer>& v) {
         }
         ++streaming_;
         ++webmViewers_;
+        v->webmCounted = true;
     }
     UpdateWebmDemand();
     struct Leave {
@@ -127,6 +128,7 @@ void AsfStreamServer::StreamWebm(const std::shared_ptr<Viewer>& v) {
                 std::lock_guard<std::mutex> g(server->lock_);
                 --server->streaming_;
                 --server->webmViewers_;
+                viewer->webmCounted = false;
                 viewer->webmRegistered = false;
             }
             server->UpdateWebmDemand();
@@ -165,7 +167,7 @@ void AsfStreamServer::StreamWebm(const std::shared_ptr<Viewer>& v) {
                                  "Connection: close\r\n\r\n";
     if (!SendText(v->fd, response)) return;
     iovec iov{const_cast<uint8_t*>(header->data()), header->size()};
-    if (!SendAll(v->fd, &iov, 1)) return;
+    if (!SendCounted(*v, &iov, 1)) return;
     for (;;) {
         Packet p;
         {
@@ -180,6 +182,6 @@ void AsfStreamServer::StreamWebm(const std::shared_ptr<Viewer>& v) {
             v->queuedBytes -= p->size();
         }
         iovec piece{const_cast<uint8_t*>(p->data()), p->size()};
-        if (!SendAll(v->fd, &piece, 1)) return;
+        if (!SendCounted(*v, &piece, 1)) return;
     }
 }

@@ -9,14 +9,21 @@
 #include <sys/uio.h>
 
 struct AsfStreamServer::Viewer {
-    explicit Viewer(int socket) : fd(socket) {}
+    Viewer(int socket, uint64_t number, std::string peer)
+        : fd(socket), id(number), address(std::move(peer)),
+          since(std::chrono::system_clock::now()) {}
     const int fd;
+    const uint64_t id;
+    const std::string address; // "host:port"
+    const std::chrono::system_clock::time_point since;
+    std::atomic<uint64_t> bytesSent{0};
     std::thread thread;
     ViewerKind kind = ViewerKind::Plain;
     bool admitted = false;   // counted in streaming_ (guarded by the server's lock_)
     bool registered = false; // receives packets (guarded by the server's lock_)
     // A browser viewer is counted in streaming_ by its own code (never
     // "admitted", so that it never takes ASF packets); under lock_.
+    bool webmCounted = false;    // counted in streaming_ (under lock_)
     bool webmRegistered = false; // receives WebM pieces
     bool awaitingKey = true;     // skips pieces until one it can begin with
     std::atomic<bool> finished{false};
@@ -60,6 +67,16 @@ inline bool SendAll(int fd, iovec* iov, int count) {
 inline bool SendText(int fd, const std::string& s) {
     iovec iov{const_cast<char*>(s.data()), s.size()};
     return SendAll(fd, &iov, 1);
+}
+
+// SendAll for a viewer's stream, counting what went out.
+inline bool SendCounted(AsfStreamServer::Viewer& v, iovec* iov, int count) {
+    size_t total = 0;
+    for (int i = 0; i < count; ++i)
+        total += iov[i].iov_len;
+    if (!SendAll(v.fd, iov, count)) return false;
+    v.bytesSent += total;
+    return true;
 }
 
 // True when the peer has closed or reset; what a viewer sends after its

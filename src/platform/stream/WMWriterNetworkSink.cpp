@@ -133,6 +133,15 @@ HRESULT TWMWriterNetworkSink::OnWebmReset() {
     return S_OK;
 }
 
+HRESULT TWMWriterNetworkSink::GetViewers(std::vector<TStreamViewer>& viewers) {
+    viewers = server_.Viewers();
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::DisconnectViewer(uint64_t id) {
+    return server_.DisconnectViewer(id) ? S_OK : S_FALSE;
+}
+
 void RegisterWriterNetworkSink() {
     RegisterClassFactory(CLSID_WMWriterNetworkSink, MakeClassFactory<TWMWriterNetworkSink>());
 }

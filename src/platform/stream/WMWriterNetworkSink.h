@@ -4,15 +4,18 @@
 // live ASF stream server. The writer hands it the ASF header and data
 // packets from its streaming thread; viewers are served on the server's threads.
 // It also serves the browser stream (IWebmStreamSink) and asks the writer's
-// browser-stream source for it while browsers watch.
+// browser-stream source for it while browsers watch, and lists its viewers
+// (IStreamViewers).
 #include "platform/AsfInterfaces.h"
+#include "platform/StreamViewerInterfaces.h"
 #include "platform/WebmStreamInterfaces.h"
 #include "platform/stream/AsfStreamServer.h"
 
 #include <chrono>
 #include <mutex>
 
-class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink, IWebmStreamSink> {
+class TWMWriterNetworkSink
+    : public TComObject<IWMWriterNetworkSink, IWebmStreamSink, IStreamViewers> {
   public:
     TWMWriterNetworkSink();
 
@@ -38,6 +41,10 @@ class TWMWriterNetworkSink : public TComObject<IWMWriterNetworkSink, IWebmStream
     HRESULT SetWebmSource(IWebmStreamSource* source) override;
     HRESULT OnWebmData(std::span<const uint8_t> bytes) override;
     HRESULT OnWebmReset() override;
+
+    // IStreamViewers
+    HRESULT GetViewers(std::vector<TStreamViewer>& viewers) override;
+    HRESULT DisconnectViewer(uint64_t id) override;
 
     // The server behind the sink (tests and measurements).
     AsfStreamServer& Server() { return server_; }

@@ -1,0 +1,191 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct TOptionRule {
+    const char* Name;
+    std::vector<TCommand> AppliesTo; // empty: every run
+};
+
+// Which run each option belongs to; one given to another run is refused, so
+// that a mistyped run never silently ignores what the user asked for.
+const TOptionRule kRules[] = {
+    {"video", {TCommand::Broadcast, TCommand::Record}},
+    {"audio", {TCommand::Broadcast, TCommand::Record}},
+    {"video-format", {TCommand::Broadcast, TCommand::Record}},
+    {"audio-format", {TCommand::Broadcast, TCommand::Record}},
+    {"audio-input", {TCommand::Broadcast, TCommand::Record}},
+    {"asf-port", {TCommand::Broadcast}},
+    {"http-port", {TCommand::Broadcast}},
+    {"address", {TCommand::Broadcast}},
+    {"width", {TCommand::Broadcast}},
+    {"height", {TCommand::Broadcast}},
+    {"relay", {TCommand::Broadcast}},
+    {"seconds", {TCommand::Broadcast, TCommand::Record}},
+};
+
+const char* CommandOption(TCommand command) {
+    switch (command) {
+    case TCommand::ListDevices:
+        return "--list-devices";
+    case TCommand::Broadcast:
+        return "--broadcast";
+    case TCommand::Record:
+        return "--record";
+    default:
+        return "";
+    }
+}
+
+// The option's value as an integer in min..max; sets error otherwise.
+int IntValue(const QCommandLineParser& parser, const char* name, int min, int max, const char* what,
+             std::string& error) {
+    bool ok = false;
+    const QString text = parser.value(name);
+    const int value = text.toInt(&ok);
+    if (error.empty() && (!ok || value < min || value > max))
+        error = std::string("--") + name + ": \"" + text.toStdString() + "\" is not " + what +
+                " (" + std::to_string(min) + " to " + std::to_string(max) + ")";
+    return value;
+}
+
+} // namespace
+
+bool IsCommandLineRun(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strncmp(a, "--", 2) == 0 || !std::strcmp(a, "-h") || !std::strcmp(a, "-v") ||
+            !std::strcmp(a, "-?"))
+            return true;
+    }
+    return false;
+}
+
+TCommandLine ParseCommandLine(const QStringList& arguments) {
+    TCommandLine line;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Live audio and video streaming. Without options the window opens; with "
+        "--list-devices, --broadcast or --record the program runs without one until "
+        "--seconds pass or it is stopped (Ctrl+C, SIGTERM).");
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Shows this help and exits.");
+    const QCommandLineOption version({"v", "version"}, "Shows the version and exits.");
+    const QString port80 = QString::number(kDefaultStreamPort);
+    const QString port81 = QString::number(kDefaultHttpPort);
+    parser.addOptions({
+        help,
+        version,
+        {"list-devices", "Lists the video and audio devices with their formats and input lines."},
+        {"broadcast", "Broadcasts: the stream on the ASF port, the landing page on the HTTP port, "
+                      "the archive in \"" +
+                          QString(kBroadcastArchive) + "\"."},
+        {"record", "Records to FILE (AVI).", "FILE"},
+        {"video", "The video device, by its listed name (default: the first listed).", "NAME"},
+        {"audio", "The audio device, by its listed name, or none (default: the first listed).",
+         "NAME"},
+        {"video-format", "The video format, by its listed number (default: the device's own).",
+         "N"},
+        {"audio-format", "The audio format, by its listed number (default: the device's own).",
+         "N"},
+        {"audio-input", "The audio input line, by its listed number (default: as set now).", "N"},
+        {"asf-port", "Where viewers get the stream (default: " + port80 + ").", "PORT", port80},
+        {"http-port", "Where the landing page is (default: " + port81 + ").", "PORT", port81},
+        {"address", "The address the pages announce (default: the first local address).", "ADDR"},
+        {"width",
+         "The player width on the landing page (default: " + QString::number(kDefaultPlayerWidth) +
+             ").",
+         "N", QString::number(kDefaultPlayerWidth)},
+        {"height",
+         "The player height on the landing page (default: " +
+             QString::number(kDefaultPlayerHeight) + ").",
+         "N", QString::number(kDefaultPlayerHeight)},
+        {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
+         "URL"},
+        {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
+    });
+    line.Help = parser.helpText().toStdString();
+    // The usage line names the command as typed, not the binary's path.
+    if (const size_t at = line.Help.find(" [options]");
+        line.Help.rfind("Usage: ", 0) == 0 && at != std::string::npos)
+        line.Help.replace(7, at - 7, "kavaroxp");
+
+    auto fail = [&](std::string why) {
+        line.Error = std::move(why);
+        return line;
+    };
+    if (!parser.parse(arguments)) return fail(parser.errorText().toStdString());
+    if (!parser.positionalArguments().isEmpty())
+        return fail("unexpected argument \"" + parser.positionalArguments()[0].toStdString() +
+                    "\"");
+    if (parser.isSet(help)) {
+        line.Command = TCommand::Help;
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.Command = TCommand::Version;
+        return line;
+    }
+
+    int runs = 0;
+    for (auto [name, command] :
+         {std::pair{"list-devices", TCommand::ListDevices},
+          std::pair{"broadcast", TCommand::Broadcast}, std::pair{"record", TCommand::Record}})
+        if (parser.isSet(name)) {
+            line.Command = command;
+            ++runs;
+        }
+    if (runs != 1)
+        return fail(runs == 0 ? "say what to do: --list-devices, --broadcast or --record"
+                              : "choose one of --list-devices, --broadcast and --record");
+    for (const TOptionRule& rule : kRules) {
+        if (!parser.isSet(rule.Name)) continue;
+        bool applies = false;
+        for (TCommand c : rule.AppliesTo)
+            applies = applies || c == line.Command;
+        if (!applies)
+            return fail(std::string("--") + rule.Name + " does not apply to " +
+                        CommandOption(line.Command));
+    }
+
+    std::string error; // the first bad value's reason
+    auto refuse = [&error](std::string why) {
+        if (error.empty()) error = std::move(why);
+    };
+    line.Video = parser.value("video").toStdString();
+    line.Audio = parser.value("audio").toStdString();
+    if (parser.isSet("video-format"))
+        line.VideoFormat = IntValue(parser, "video-format", 0, 9999, "a format number", error);
+    if (parser.isSet("audio-format"))
+        line.AudioFormat = IntValue(parser, "audio-format", 0, 9999, "a format number", error);
+    if (parser.isSet("audio-input"))
+        line.AudioInput = IntValue(parser, "audio-input", 0, 9999, "an input number", error);
+    line.Ports.StreamPort = IntValue(parser, "asf-port", 1, 65535, "a port", error);
+    line.Ports.HttpPort = IntValue(parser, "http-port", 1, 65535, "a port", error);
+    line.Width = IntValue(parser, "width", 1, 9999, "a width", error);
+    line.Height = IntValue(parser, "height", 1, 9999, "a height", error);
+    line.Address = parser.value("address").toStdString();
+    line.Relay = parser.value("relay").toStdString();
+    line.RecordFile = parser.value("record").toStdString();
+    if (parser.isSet("seconds")) {
+        bool ok = false;
+        const QString text = parser.value("seconds");
+        line.Seconds = text.toDouble(&ok);
+        if (!ok || !(line.Seconds > 0) || line.Seconds > 1e7)
+            refuse("--seconds: \"" + text.toStdString() + "\" is not a positive number of seconds");
+    }
+    if (line.Command == TCommand::Record && line.RecordFile.empty())
+        refuse("--record: the file name is empty");
+    if (line.Command == TCommand::Broadcast && line.Ports.StreamPort == line.Ports.HttpPort)
+        refuse("--asf-port and --http-port are both " + std::to_string(line.Ports.StreamPort) +
+               ": give them different ports");
+    if (parser.isSet("video") && line.Video.empty()) refuse("--video: the name is empty");
+    if (parser.isSet("audio") && line.Audio.empty()) refuse("--audio: the name is empty");
+    if (!error.empty()) return fail(error);
+    return line;
+}

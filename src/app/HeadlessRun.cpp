@@ -1,0 +1,307 @@
+#include "app/HeadlessRun.h"
+
+#include "app/AddressList.h"
+#include "app/CaptureController.h"
+#include "app/MenuTexts.h"
+#include "app/SignalWatcher.h"
+#include "app/StatusClock.h"
+#include "app/ViewerTexts.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+// Where the run reports: one live status line on a terminal, plain lines
+// (with the time) otherwise. Failures go to standard error as well.
+class TConsole {
+  public:
+    TConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+
+    void Event(const std::string& text) {
+        if (terminal_) {
+            std::fprintf(stdout, "\r\033[K%s\n%s", text.c_str(), status_.c_str());
+        } else {
+            std::fprintf(stdout, "%s %s\n", TimeOfDay().c_str(), text.c_str());
+        }
+        std::fflush(stdout);
+    }
+    void Status(const std::string& text) {
+        if (!terminal_ || text == status_) return;
+        status_ = text;
+        std::fprintf(stdout, "\r\033[K%s", status_.c_str());
+        std::fflush(stdout);
+    }
+    void Failure(const std::string& message) {
+        if (terminal_) {
+            std::fprintf(stdout, "\r\033[K");
+            std::fflush(stdout);
+            status_.clear();
+        } else {
+            Event("failure: " + message);
+        }
+        std::fprintf(stderr, "%s\n", message.c_str());
+    }
+    void End() {
+        if (terminal_ && !status_.empty()) std::fprintf(stdout, "\n");
+        status_.clear();
+        std::fflush(stdout);
+    }
+
+  private:
+    static std::string TimeOfDay() {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+        return text;
+    }
+
+    const bool terminal_;
+    std::string status_;
+};
+
+// A failure that ends the run before it starts, with its message.
+struct TRunError {
+    std::string Message;
+};
+
+TListReceiver Collect(std::vector<std::string>& into) {
+    return {[&into] { into.clear(); },
+            [&into](int, const std::string& text) { into.push_back(text); }};
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+class THeadlessRun {
+  public:
+    explicit THeadlessRun(const TCommandLine& line) : line_(line), capture_(nullptr) {}
+    int Exec();
+
+  private:
+    int ListDevices();
+    void ChooseDevices();
+    int ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,
+                     const char* kind);
+    void CheckIndex(int index, const std::vector<std::string>& list, const char* what,
+                    const std::string& device);
+    void Start();
+    void Poll();
+    void Stop(int status, const std::string& failure);
+    std::string Url(const char* scheme, int port, const char* path = "/") const {
+        return std::string(scheme) + "://" + address_ + ":" + std::to_string(port) + path;
+    }
+
+    const TCommandLine& line_;
+    TCaptureController capture_;
+    TConsole console_;
+    std::vector<std::string> videoNames_, audioNames_;
+    std::string address_;
+    TBroadcastPorts served_;
+    // The viewers as last seen (their address, kind and bytes), and the
+    // bytes of those that left.
+    std::map<uint64_t, TStreamViewer> viewers_;
+    uint64_t bytesOfGone_ = 0;
+    bool stopping_ = false;
+};
+
+int THeadlessRun::Exec() {
+    int status = kExitOk;
+    try {
+        capture_.OpenDeviceLists(Collect(videoNames_), Collect(audioNames_));
+        if (line_.Command == TCommand::ListDevices) {
+            status = ListDevices();
+        } else {
+            ChooseDevices();
+            Start();
+            TSignalWatcher watcher;
+            QObject::connect(&watcher, &TSignalWatcher::Signalled,
+                             [this](int) { Stop(kExitOk, {}); });
+            capture_.OnCaptureFailed = [this](const std::string& cause, const std::string& next) {
+                Stop(kExitFailed, capture_.FailureMessage(cause, next));
+            };
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [this] { Poll(); });
+            poll.start(250);
+            if (line_.Seconds > 0)
+                QTimer::singleShot(static_cast<int>(line_.Seconds * 1000), Qt::PreciseTimer,
+                                   [this] { Stop(kExitOk, {}); });
+            Poll();
+            status = QCoreApplication::exec();
+        }
+    } catch (const TRunError& e) {
+        console_.Failure(e.Message);
+        status = kExitFailed;
+    } catch (const std::exception& e) {
+        console_.Failure(e.what());
+        status = kExitFailed;
+    }
+    try {
+        capture_.Shutdown();
+    } catch (const std::exception& e) {
+        console_.Failure(e.what());
+        status = kExitFailed;
+    }
+    console_.End();
+    return status;
+}
+
+int THeadlessRun::ListDevices() {
+    auto show = [this](bool video) {
+        const std::vector<std::string>& names = video ? videoNames_ : audioNames_;
+        std::printf("%s devices:\n", video ? "video" : "audio");
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::printf("  %s\n", names[i].c_str());
+            std::vector<std::string> formats, lines;
+            try {
+                if (video)
+                    capture_.ChooseVideoDevice(static_cast<int>(i), Collect(formats));
+                else
+                    capture_.ChooseAudioDevice(static_cast<int>(i), Collect(formats),
+                                               Collect(lines));
+            } catch (const std::exception& e) {
+                std::printf("    cannot be opened: %s\n", e.what());
+                continue;
+            }
+            const char* prefix = video ? kVideoFormatPrefix : kAudioFormatPrefix;
+            for (size_t f = 0; f < formats.size(); ++f)
+                std::printf("    format %zu: %s\n", f, MenuFormatText(formats[f], prefix).c_str());
+            for (size_t l = 0; l < lines.size(); ++l)
+                std::printf("    input %zu: %s\n", l, lines[l].c_str());
+        }
+    };
+    show(true);
+    show(false);
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+int THeadlessRun::ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,
+                               const char* kind) {
+    if (wanted.empty()) {
+        if (names.empty())
+            throw TRunError{std::string("No ") + kind + " device is present: connect one."};
+        return 0;
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (SameName(names[i], wanted)) return static_cast<int>(i);
+    throw TRunError{std::string("No ") + kind + " device is called \"" + wanted +
+                    "\": kavaroxp --list-devices shows the names."};
+}
+
+void THeadlessRun::CheckIndex(int index, const std::vector<std::string>& list, const char* what,
+                              const std::string& device) {
+    if (index < 0 || index < static_cast<int>(list.size())) return;
+    throw TRunError{"\"" + device + "\" has no " + what + " " + std::to_string(index) +
+                    ": kavaroxp --list-devices shows them."};
+}
+
+void THeadlessRun::ChooseDevices() {
+    std::vector<std::string> formats, lines;
+    const int video = ChooseDevice(videoNames_, line_.Video, "video");
+    capture_.ChooseVideoDevice(video, Collect(formats));
+    CheckIndex(line_.VideoFormat, formats, "video format", videoNames_[size_t(video)]);
+    if (line_.VideoFormat >= 0) capture_.ChooseVideoFormat(line_.VideoFormat);
+
+    if (SameName(line_.Audio, "none")) return;
+    const int audio = ChooseDevice(audioNames_, line_.Audio, "audio");
+    capture_.ChooseAudioDevice(audio, Collect(formats), Collect(lines));
+    const std::string& name = audioNames_[size_t(audio)];
+    CheckIndex(line_.AudioFormat, formats, "audio format", name);
+    CheckIndex(line_.AudioInput, lines, "input line", name);
+    if (line_.AudioFormat >= 0) capture_.ChooseAudioFormat(line_.AudioFormat);
+    if (line_.AudioInput >= 0) capture_.ChooseAudioInput(line_.AudioInput);
+}
+
+void THeadlessRun::Start() {
+    if (line_.Command == TCommand::Record) {
+        capture_.StartRecord(line_.RecordFile);
+        console_.Event("recording to \"" + line_.RecordFile + "\"");
+        return;
+    }
+    address_ = line_.Address;
+    if (address_.empty()) {
+        const TStringList& local = LocalAddressList();
+        address_ = local.Count() > 0 ? local[0] : "127.0.0.1";
+    }
+    TLandingPageSource& page = capture_.LandingTexts();
+    page.SetWidth(std::to_string(line_.Width));
+    page.SetHeight(std::to_string(line_.Height));
+    page.SetAddress(address_);
+    served_ = capture_.StartBroadcast(line_.Ports);
+    console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
+                   Url("http", served_.HttpPort, "/watch") + ", stream " +
+                   Url("mms", served_.StreamPort) + ", archive \"" + kBroadcastArchive + "\"");
+}
+
+void THeadlessRun::Poll() {
+    if (stopping_ || capture_.Mode() == TCaptureMode::Idle) return;
+    const std::optional<int64_t> position = capture_.Position();
+    std::string status = position ? CaptureClockText(*position) : std::string("--");
+    if (line_.Command == TCommand::Record) {
+        console_.Status(status + "  recording to \"" + line_.RecordFile + "\"");
+        return;
+    }
+    std::map<uint64_t, TStreamViewer> now;
+    for (TStreamViewer& v : capture_.Viewers()) {
+        if (!viewers_.count(v.Id))
+            console_.Event("viewer joined: " + v.Address + " (" + ViewerKindText(v.Kind) + ")");
+        now.emplace(v.Id, std::move(v));
+    }
+    for (const auto& [id, v] : viewers_)
+        if (!now.count(id)) {
+            bytesOfGone_ += v.BytesSent;
+            console_.Event("viewer left: " + v.Address + " (" + ViewerKindText(v.Kind) + ", " +
+                           ByteCountText(v.BytesSent) + " sent)");
+        }
+    viewers_ = std::move(now);
+    uint64_t sent = bytesOfGone_;
+    for (const auto& [id, v] : viewers_)
+        sent += v.BytesSent;
+    console_.Status(status + "  " + ViewersPanelText(viewers_.size(), capture_.MaxViewers()) +
+                    "  " + ByteCountText(sent) + " sent  " + Url("http", served_.HttpPort) + "  " +
+                    Url("mms", served_.StreamPort));
+}
+
+void THeadlessRun::Stop(int status, const std::string& failure) {
+    if (stopping_) return;
+    stopping_ = true;
+    const TCaptureMode mode = capture_.Mode();
+    std::string message = failure;
+    try {
+        if (!capture_.StopCapture() && message.empty()) {
+            message = capture_.UnconfirmedEndMessage(mode);
+            status = kExitFailed;
+        }
+    } catch (const std::exception& e) {
+        if (message.empty()) message = e.what();
+        status = kExitFailed;
+    }
+    if (!message.empty()) console_.Failure(message);
+    console_.Event("stopped");
+    QCoreApplication::exit(status);
+}
+
+} // namespace
+
+int RunCommandLine(const TCommandLine& line) {
+    if (line.Command == TCommand::Help) {
+        std::fputs(line.Help.c_str(), stdout);
+        return kExitOk;
+    }
+    if (line.Command == TCommand::Version) {
+        std::printf("kavaroXP %s\n", KX_VERSION);
+        return kExitOk;
+    }
+    THeadlessRun run(line);
+    return run.Exec();
+}
