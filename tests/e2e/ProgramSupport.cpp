@@ -50,6 +50,16 @@ TWorkDir::~TWorkDir() {
 }
 
 TProgram::TProgram(const std::filesystem::path& dir) : log_(dir / "program.log") {
+    Start(dir, {}, true);
+}
+
+TProgram::TProgram(const std::filesystem::path& dir, const std::vector<std::string>& args)
+    : log_(dir / "program.log") {
+    Start(dir, args, false);
+}
+
+void TProgram::Start(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                     bool window) {
     signal(SIGPIPE, SIG_IGN); // a program that died must fail the test, not end it
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
@@ -63,16 +73,27 @@ TProgram::TProgram(const std::filesystem::path& dir) : log_(dir / "program.log")
         dup2(logFd, STDERR_FILENO);
         if (chdir(dir.c_str()) != 0) _exit(126);
         setenv("HOME", dir.c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        const char* plugins = getenv("QT_PLUGIN_PATH");
-        const std::string path = std::string(KX_DRIVER_PLUGINS) +
-                                 (plugins && *plugins ? ":" + std::string(plugins) : "");
-        setenv("QT_PLUGIN_PATH", path.c_str(), 1);
-        setenv("QT_QPA_GENERIC_PLUGINS", "kxdriver", 1);
+        if (window) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            const char* plugins = getenv("QT_PLUGIN_PATH");
+            const std::string path = std::string(KX_DRIVER_PLUGINS) +
+                                     (plugins && *plugins ? ":" + std::string(plugins) : "");
+            setenv("QT_PLUGIN_PATH", path.c_str(), 1);
+            setenv("QT_QPA_GENERIC_PLUGINS", "kxdriver", 1);
+        } else {
+            // No display of any kind: a run without the window must not need one.
+            for (const char* name :
+                 {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_GENERIC_PLUGINS"})
+                unsetenv(name);
+        }
         // Under the leak checker, the libraries' process-long state is not ours to report
         // (the test programs suppress it the same way); the exit status must stay 0.
         setenv("LSAN_OPTIONS", "detect_leaks=0", 0);
-        execl(KX_PROGRAM, KX_PROGRAM, static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(KX_PROGRAM)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KX_PROGRAM, argv.data());
         _exit(127);
     }
     close(logFd);
@@ -143,6 +164,17 @@ std::string TProgram::Expect(const std::vector<std::string>& kinds, const std::s
                              " s; program log:\n" + Log());
 }
 
+std::string TProgram::WaitOutput(const std::string& text, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::string line;
+    while (ReadLine(line, deadline)) {
+        output_ += line + "\n";
+        if (line.find(text) != std::string::npos) return line;
+    }
+    throw std::runtime_error("the program never printed \"" + text + "\"; it printed:\n" + output_ +
+                             "log:\n" + Log());
+}
+
 std::string TProgram::WaitReady(std::chrono::seconds limit) {
     return Expect({"ready"}, "start-up (the main window)", limit, nullptr);
 }
@@ -164,9 +196,11 @@ int TProgram::WaitExit(std::chrono::seconds limit) {
         // Keep reading: error boxes shown on the way out are reported too,
         // and a full pipe must never hold the program up.
         std::string line;
-        while (ReadLine(line, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)))
+        while (ReadLine(line, std::chrono::steady_clock::now() + std::chrono::milliseconds(50))) {
+            output_ += line + "\n";
             if (line.rfind(std::string(kPrefix) + "box ", 0) == 0)
                 boxes_.push_back(line.substr(sizeof kPrefix + 3));
+        }
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;

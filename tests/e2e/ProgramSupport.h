@@ -28,6 +28,8 @@ class TProgram {
   public:
     // Starts kavaroxp in dir on the offscreen platform with the driver loaded.
     explicit TProgram(const std::filesystem::path& dir);
+    // Starts kavaroxp in dir with these arguments and no display at all.
+    TProgram(const std::filesystem::path& dir, const std::vector<std::string>& args);
     // A program still running is killed.
     ~TProgram();
     TProgram(const TProgram&) = delete;
@@ -52,8 +54,15 @@ class TProgram {
     }
     // The program's standard error (its last lines).
     std::string Log() const;
+    // Reads the program's output until a line holds text, and returns that
+    // line; throws when it does not come in time.
+    std::string WaitOutput(const std::string& text,
+                           std::chrono::seconds limit = std::chrono::seconds(30));
+    // The output lines read so far by WaitOutput and WaitExit.
+    const std::string& Output() const { return output_; }
 
   private:
+    void Start(const std::filesystem::path& dir, const std::vector<std::string>& args, bool window);
     // The next line the program prints; false when the time is up or the
     // program closed its output.
     bool ReadLine(std::string& line, std::chrono::steady_clock::time_point deadline);
@@ -67,6 +76,7 @@ class TProgram {
     int in_ = -1;  // the program's standard input
     int out_ = -1; // its standard output
     std::string buffer_;
+    std::string output_;
     std::vector<std::string> boxes_;
 };
 
