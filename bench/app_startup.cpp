@@ -5,7 +5,9 @@
 // memory idle and while previewing the Test Pattern, and the CPU of the
 // preview (the 1 ms status clock included) against the bare capture-and-render
 // pipeline run in the same process, taking turns for three rounds of N seconds
-// each (default 10).
+// each (default 10). The headless row: the real program started with
+// --broadcast and no display, the time from exec to its stream port
+// answering, and its resident memory while it broadcasts to nobody.
 #include "BenchSupport.h"
 #include "GstReferencePreview.h"
 #include "app/AboutForm.h"
@@ -19,14 +21,21 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
+#include <gst/gst.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -148,9 +157,123 @@ int Child(int shownFd, int seconds, int argc, char** argv) {
     return 0;
 }
 
+// A free port on 127.0.0.1 (free a moment ago).
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(fd);
+    return port;
+}
+
+bool Answers(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+double ProcessRssMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        status.ignore(4096, '\n');
+    }
+    return 0;
+}
+
+// The baseline of the headless row, in a fresh process: the same encoders
+// and multiplexer in a bare pipeline, its resident memory after 3 s.
+int BaselineChild() {
+    gst_init(nullptr, nullptr);
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(
+        "asfmux name=mux streamable=true ! fakesink sync=false "
+        "videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
+        "videoconvert ! avenc_wmv2 bitrate=40000 ! queue ! mux. "
+        "audiotestsrc is-live=true ! audioconvert ! audioresample ! avenc_wmav2 ! queue ! mux.",
+        &error);
+    if (!pipeline) return 1;
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    usleep(3000 * 1000);
+    std::printf("%.1f\n", RssMb());
+    std::fflush(stdout);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return 0;
+}
+
+double BaselineRssMb(const char* self) {
+    const std::string command = std::string(self) + " --baseline-child";
+    FILE* child = popen(command.c_str(), "r");
+    double mb = 0;
+    if (child && std::fscanf(child, "%lf", &mb) != 1) mb = 0;
+    if (child) pclose(child);
+    return mb;
+}
+
+// The program without a window, in a scratch folder (its archive goes there).
+int HeadlessRow(const char* self) {
+    char folder[] = "/tmp/kx-bench-XXXXXX";
+    if (!mkdtemp(folder)) return 1;
+    const int asfPort = FreePort(), httpPort = FreePort();
+    const std::string asf = std::to_string(asfPort), http = std::to_string(httpPort);
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder) != 0) _exit(126);
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            unsetenv(name);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execl(KX_PROGRAM, KX_PROGRAM, "--broadcast", "--asf-port", asf.c_str(), "--http-port",
+              http.c_str(), "--address", "127.0.0.1", "--seconds", "30",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool up = false;
+    while (!(up = Answers(asfPort)) && Clock::now() - start < std::chrono::seconds(20) &&
+           waitpid(pid, nullptr, WNOHANG) == 0)
+        usleep(1000);
+    const double portMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (up) {
+        usleep(3000 * 1000); // settled: encoders running, nobody watching
+        const double rss = ProcessRssMb(pid), baseline = BaselineRssMb(self);
+        std::printf("headless_port_ms=%.1f (goal < 500)\n", portMs);
+        std::printf("headless_idle_rss_mb=%.1f (goal < 60) baseline_rss_mb=%.1f (the same "
+                    "encoders in a bare pipeline)\n",
+                    rss, baseline);
+        std::printf("headless_rss_ratio=%.3f\n", baseline > 0 ? rss / baseline : 0.0);
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "headless: the stream port never answered\n");
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::filesystem::remove_all(folder);
+    return up && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--baseline-child") == 0) return BaselineChild();
     int seconds = 10;
     int shownFd = -1;
     for (int i = 1; i + 1 < argc; ++i) {
@@ -185,5 +308,7 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    return n > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    const int window = n > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    const int headless = HeadlessRow(argv[0]);
+    return window != 0 ? window : headless;
 }
