@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +36,11 @@ class TConsole {
     void Status(const std::string& text) {
         if (!terminal_ || text == status_) return;
         status_ = text;
+        // A line longer than the terminal wraps, and only its last row would be redrawn.
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+            status_.size() >= size.ws_col)
+            status_.resize(size.ws_col - 1);
         std::fprintf(stdout, "\r\033[K%s", status_.c_str());
         std::fflush(stdout);
     }
@@ -47,6 +53,10 @@ class TConsole {
             Event("failure: " + message);
         }
         std::fprintf(stderr, "%s\n", message.c_str());
+    }
+    void ClearStatus() {
+        if (terminal_ && !status_.empty()) std::fprintf(stdout, "\r\033[K");
+        status_.clear();
     }
     void End() {
         if (terminal_ && !status_.empty()) std::fprintf(stdout, "\n");
@@ -286,6 +296,7 @@ void THeadlessRun::Stop(int status, const std::string& failure) {
         if (message.empty()) message = e.what();
         status = kExitFailed;
     }
+    console_.ClearStatus();
     if (!message.empty()) console_.Failure(message);
     console_.Event("stopped");
     QCoreApplication::exit(status);
