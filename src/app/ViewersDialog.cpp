@@ -22,6 +22,8 @@ TViewersDialog::TViewersDialog(TCaptureController& capture, QWidget* parent)
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    for (int c = 0; c < 3; ++c)
+        table_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     disconnect_->setObjectName("disconnectViewer");
     disconnect_->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
@@ -30,7 +32,7 @@ TViewersDialog::TViewersDialog(TCaptureController& capture, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addLayout(buttons);
-    resize(460, 200);
+    resize(500, 200);
     connect(disconnect_, &QPushButton::clicked, this, [this] { DisconnectSelected(); });
     connect(table_, &QTableWidget::itemSelectionChanged, this,
             [this] { disconnect_->setEnabled(!table_->selectedItems().isEmpty()); });
