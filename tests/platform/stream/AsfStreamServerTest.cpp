@@ -328,6 +328,42 @@ TEST_F(Server, DisconnectDropsViewersButKeepsListening) {
     close(again);
 }
 
+TEST_F(Server, ViewersAreListedWithTheirBytesAndOneCanBeDropped) {
+    // One waits for the stream to start; one takes it; a header request is
+    // not a viewer.
+    int waiting = Connect(port);
+    Send(waiting, kPlay);
+    WaitViewers(1);
+    std::vector<TStreamViewer> list = server.Viewers();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Kind, TStreamViewerKind::Player);
+    EXPECT_EQ(list[0].BytesSent, 0u);
+    ASSERT_TRUE(server.DisconnectViewer(list[0].Id));
+    EXPECT_TRUE(ClosedWithin(waiting, 3000ms));
+    WaitViewers(0);
+    EXPECT_FALSE(server.DisconnectViewer(list[0].Id));
+    close(waiting);
+
+    const Bytes header = MakeHeader(64);
+    server.SetHeader(header);
+    int plain = Connect(port);
+    Send(plain, kPlain);
+    HeadersOf(plain);
+    ASSERT_EQ(ReadFor(plain, header.size()).size(), header.size());
+    int describe = Connect(port);
+    Send(describe, kDescribe);
+    WaitViewers(1);
+    server.PushPacket(MakePacket(64, 1));
+    ASSERT_EQ(ReadFor(plain, 64).size(), 64u);
+    list = server.Viewers();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Kind, TStreamViewerKind::Plain);
+    EXPECT_EQ(list[0].Address.rfind("127.0.0.1:", 0), 0u);
+    EXPECT_EQ(list[0].BytesSent, header.size() + 64); // the stream's bytes
+    close(describe);
+    close(plain);
+}
+
 TEST(ServerFlood, SilentConnectionsAreCappedOldestFirstAndAViewerStillGetsIn) {
     AsfStreamServer server;
     server.SetBindAddress("127.0.0.1");
