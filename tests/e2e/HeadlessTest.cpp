@@ -1,6 +1,7 @@
 // The real program run from the command line with no display at all: a
 // timed broadcast seen by real clients, a timed recording, a recording
-// ended by a signal, and the exit statuses of a bad option and a busy port.
+// ended by a signal, and the exit statuses of a bad option, a busy port and
+// a full disk.
 #include "ProgramSupport.h"
 
 #include <arpa/inet.h>
@@ -72,7 +73,7 @@ TEST(Headless, RecordingsEndOnTimeOrOnASignalWithCompleteFiles) {
     EXPECT_EQ(ProbeStreamKinds(stopped), std::vector<std::string>{"video"});
 }
 
-TEST(Headless, BadOptionExitsTwoAndBusyPortExitsOneWithTheMessage) {
+TEST(Headless, FailuresExitWithTheirStatusAndTheWindowsMessage) {
     TWorkDir dir;
     TProgram bad(dir.Path(), {"--broadcast", "--asf-port", "eighty"});
     EXPECT_EQ(bad.WaitExit(), 2);
@@ -95,6 +96,14 @@ TEST(Headless, BadOptionExitsTwoAndBusyPortExitsOneWithTheMessage) {
     EXPECT_NE(busy.Log().find("Stream port " + Port(asfPort) + " is in use: choose another port."),
               std::string::npos)
         << busy.Log();
+
+    // A disk that fills while recording.
+    TProgram full(dir.Path(), {"--record", "/dev/full", "--seconds", "5"});
+    EXPECT_EQ(full.WaitExit(), 1);
+    EXPECT_NE(full.Log().find("Disk full: the recording to \"/dev/full\" stopped; free some "
+                              "space and start again."),
+              std::string::npos)
+        << full.Log();
 }
 
 } // namespace
