@@ -4,6 +4,7 @@
 #include "app/AddressList.h"
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
+#include "app/RelayDialog.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
 #include "app/Widgets.h"
@@ -239,6 +240,7 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
 void TMainForm::ShowIdle() {
     timer_.SetEnabled(false);
     filewatch1->SetEnabled(false);
+    StatusBar->SetPanelText(kRelayPanel, {});
     ShowLink("offline");
     for (TShape* s : {sh_broadcast, sh_record, sh_preview})
         s->SetBrushColor(kIdleColour);
@@ -290,8 +292,8 @@ void TMainForm::StartPreview() {
 }
 
 void TMainForm::StartBroadcast() {
-    const TBroadcastSettings asked =
-        BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
+    TBroadcastSettings asked = BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
+    asked.Relay = RelayForBroadcast(LoadRelayChoice());
     const TBroadcastPorts served = capture_->StartBroadcast(asked);
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
@@ -329,6 +331,7 @@ void TMainForm::TimerTimer(QObject*) {
     // A failed read keeps the last text rather than flashing a zero.
     if (const std::optional<int64_t> position = capture_->Position())
         StatusBar->SetPanelText(0, CaptureClockText(*position));
+    StatusBar->SetPanelText(kRelayPanel, capture_->RelayStatusText());
 }
 
 void TMainForm::lb_quillonClick(QObject*) {
@@ -339,6 +342,15 @@ void TMainForm::lb_quillonClick(QObject*) {
 void TMainForm::filewatch1Click(QObject*) {
     if (!capture_->httpServer().Active()) return;
     OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort) + "/watch");
+}
+
+void TMainForm::filerelay1Click(QObject*) {
+    TRelayDialog dialog(LoadRelayChoice(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const TRelayChoice choice = dialog.Choice();
+    SaveRelayChoice(choice);
+    // A running broadcast follows at once.
+    if (capture_->Broadcasting()) capture_->SetRelay(RelayForBroadcast(choice));
 }
 
 void TMainForm::aboutabout1Click(QObject*) {

@@ -62,6 +62,7 @@ class TMainForm : public QWidget {
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
     TSkinMenuItem* filewatch1 = nullptr; // the watch page; enabled while broadcasting
+    TSkinMenuItem* filerelay1 = nullptr; // the relay's settings
     TSkinMenuItem* video1 = nullptr;
     TSkinMenuItem* videoconnect1 = nullptr;
     TSkinMenuItem* videoformats1 = nullptr;
@@ -88,6 +89,7 @@ class TMainForm : public QWidget {
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
     void filewatch1Click(QObject* Sender);
+    void filerelay1Click(QObject* Sender);
 
     // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();

@@ -67,6 +67,8 @@ std::span<const TMenuLayout> MainFormMenu() {
         {"file1", nullptr, "&file", "system menu", true, true},
         {"filewatch1", "file1", "&watch in browser",
          "opens the broadcast's watch page in the web browser", false, false},
+        {"filerelay1", "file1", "&relay…", "relay the broadcast to an RTMP or Icecast server", true,
+         false},
         {"fileexit1", "file1", "e&xit", "exits the software", true, false},
         {"video1", nullptr, "&video", "video source options", true, true},
         {"videoconnect1", "video1", "&connect", "select the video source", true, true},
@@ -147,6 +149,8 @@ QWidget* BuildControl(QWidget* form, const TControlLayout& control) {
     case TControlKind::StatusBar:
         widget = Child<TStatusBar>(form);
         static_cast<TStatusBar*>(widget)->AddPanel(kStatusPanelWidth);
+        static_cast<TStatusBar*>(widget)->AddPanel(kViewersPanelWidth);
+        static_cast<TStatusBar*>(widget)->AddPanel(kRelayPanelWidth);
         break;
     }
     widget->setObjectName(control.Name);

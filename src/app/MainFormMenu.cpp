@@ -53,6 +53,7 @@ void TMainForm::BuildMenu() {
     file1 = FindItem(mainMenu_, "file1");
     fileexit1 = FindItem(mainMenu_, "fileexit1");
     filewatch1 = FindItem(mainMenu_, "filewatch1");
+    filerelay1 = FindItem(mainMenu_, "filerelay1");
     video1 = FindItem(mainMenu_, "video1");
     videoconnect1 = FindItem(mainMenu_, "videoconnect1");
     videoformats1 = FindItem(mainMenu_, "videoformats1");
@@ -64,6 +65,7 @@ void TMainForm::BuildMenu() {
     aboutabout1 = FindItem(mainMenu_, "aboutabout1");
     Wire(fileexit1, &TMainForm::fileexit1Click);
     Wire(filewatch1, &TMainForm::filewatch1Click);
+    Wire(filerelay1, &TMainForm::filerelay1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);
 
     mainMenu_.StatusBar = StatusBar;
