@@ -292,8 +292,14 @@ GstElement* TGstRelay::AddRtmpOutput(TRun& run, GstElement* video, GstElement* a
     gst_util_set_object_arg(G_OBJECT(venc), "speed-preset", "veryfast");
     TGstCapsRef h264(gst_caps_from_string("video/x-h264,profile=main"));
     g_object_set(profile, "caps", h264.get(), nullptr);
-    g_object_set(mux, "streamable", TRUE, nullptr);
-    g_object_set(sink, "location", target.Location().c_str(), "async", FALSE, nullptr);
+    // The taps' samples reach this pipeline after their capture time, the
+    // video later than the sound (the encoder): the multiplexer waits for it
+    // rather than time out and write the sound first, which would put the
+    // video behind it. The sink sends as data comes (the capture paces it),
+    // so that waiting adds no delay of its own.
+    g_object_set(mux, "streamable", TRUE, "latency", guint64(300 * GST_MSECOND), nullptr);
+    g_object_set(sink, "location", target.Location().c_str(), "async", FALSE, "sync", FALSE,
+                 nullptr);
     gst_bin_add_many(GST_BIN(pipeline), mux, sink, nullptr);
     if (!LinkChain(pipeline, {venc, profile, parse, vqueue}) || !gst_element_link(last, venc) ||
         !gst_element_link_pads(vqueue, "src", mux, "video") || !gst_element_link(mux, sink))
