@@ -179,7 +179,7 @@ void TGstRelay::ControlLoop() {
             const TRelayTarget target = *target_;
             const TRelaySettings settings = *settings_;
             failed_ = false;
-            if (status_.State != TRelayState::Retrying) status_.State = TRelayState::Connecting;
+            status_ = {TRelayState::Connecting, 0, 0, {}};
             lock.unlock();
             std::string error;
             run = Build(target, settings, error);
