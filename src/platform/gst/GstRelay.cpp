@@ -3,7 +3,10 @@
 #include "platform/gst/GstSidePipeline.h"
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
+
+#include <signal.h>
 
 namespace {
 
@@ -16,6 +19,22 @@ constexpr auto kCaptureWait = std::chrono::milliseconds(200);
 
 bool Has(const std::string& text, const char* what) {
     return text.find(what) != std::string::npos;
+}
+
+// libshout writes to its socket without MSG_NOSIGNAL: an Icecast server
+// that goes away mid-stream would end the program with SIGPIPE. Writes to a
+// closed socket fail with EPIPE instead (a handler someone set is kept).
+void IgnoreBrokenPipes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGPIPE, &ignore, nullptr);
+        }
+    });
 }
 
 // The text naming the first element of the relay that is not installed.
@@ -184,8 +203,12 @@ void TGstRelay::ControlLoop() {
             std::string error;
             run = Build(target, settings, error);
             lock.lock();
-            // An encoder that cannot be made will not be there on the next try either.
-            if (!run) status_ = {TRelayState::Refused, 0, 0, HideSecret(error, target.Secret())};
+            // An encoder that cannot be made will not be there on the next try
+            // either; a capture that stopped meanwhile may run again.
+            if (!run && !error.empty())
+                status_ = {TRelayState::Refused, 0, 0, HideSecret(error, target.Secret())};
+            else if (!run)
+                changed_.wait_for(lock, kCaptureWait);
             continue;
         }
         if (run && now - run->SampledAt >= kSampleEvery) {
@@ -223,6 +246,7 @@ TGstRelay::Build(const TRelayTarget& target, const TRelaySettings& settings, std
         audioTap = audioTap_;
     }
     TGstRef<GstClock> clock = videoTap->Clock();
+    if (!clock) return nullptr; // the capture stopped: no error of the relay's
     auto run = std::make_unique<TRun>();
     run->Pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("relay")));
     run->Bytes = &bytes_;
@@ -234,7 +258,7 @@ TGstRelay::Build(const TRelayTarget& target, const TRelaySettings& settings, std
         sink = target.Protocol == TRelayProtocol::Rtmp
                    ? AddRtmpOutput(*run, vsrc, asrc, target, settings)
                    : AddIcecastOutput(*run, vsrc, asrc, target, settings);
-    if (!sink || !clock) {
+    if (!sink) {
         DropLooseElement(vsrc);
         DropLooseElement(asrc);
         error = MissingFactory(target.Protocol, audioTap != nullptr);
@@ -340,6 +364,7 @@ GstElement* TGstRelay::AddIcecastOutput(TRun& run, GstElement* video, GstElement
     GstElement* mux = AddWebmEncoding(run.Pipeline, video, audio, encoding);
     GstElement* sink = mux ? MakeGstElement("shout2send") : nullptr;
     if (!sink) return nullptr;
+    IgnoreBrokenPipes();
     g_object_set(sink, "ip", target.Host.c_str(), "port", target.Port, "username",
                  target.User.c_str(), "password", target.Password.c_str(), "mount",
                  target.Mount.c_str(), "async", FALSE, nullptr);

@@ -219,7 +219,9 @@ TEST(Relay, RefusedKeysAndPasswordsAreNotRetried) {
     EXPECT_LT(viewer.MaxGapMs(), 1000);
 }
 
-// Icecast takes the browser stream's encoding: VP8 + Vorbis in WebM.
+// Icecast takes the browser stream's encoding: VP8 + Vorbis in WebM. A
+// server lost mid-stream is retried like an RTMP one and never takes the
+// program down with it (its client library writes without MSG_NOSIGNAL).
 TEST(Relay, IcecastMountCarriesVp8AndVorbis) {
     TRelayRig r;
     TIcecast icecast(r.Dir.File("icecast"));
@@ -232,4 +234,9 @@ TEST(Relay, IcecastMountCarriesVp8AndVorbis) {
     EXPECT_TRUE(Has(probe, "codec_name=vp8")) << probe;
     EXPECT_TRUE(Has(probe, "width=256")) << probe;
     EXPECT_TRUE(Has(probe, "codec_name=vorbis")) << probe;
+
+    icecast.Stop(SIGKILL);
+    EXPECT_TRUE(r.WaitFor(TRelayState::Retrying, 15000)) << RelayStatusText(r.Status());
+    ASSERT_TRUE(icecast.Start());
+    EXPECT_TRUE(r.WaitFor(TRelayState::Live, 10000)) << RelayStatusText(r.Status());
 }
