@@ -7,7 +7,7 @@
 // stream by hand: point a player at mms://HOST:P/ while it runs.
 //
 //   broadcast --port P --seconds S [--profile 6|23] [--max-users N] [--viewers V]
-//             [--browser-viewers B]
+//             [--browser-viewers B] [--relay URL]
 //
 // Last line: cpu_ratio (our CPU seconds per stream second over the plain
 // pipeline's), startup_ms (Run to the first data packet handed to the sink),
@@ -22,12 +22,22 @@
 // gives webm_first_frame_ms (request to the first keyframe cluster at the
 // viewer, median over the viewers), webm_latency_ms (median delay from a
 // block's capture time to its arrival) and cpu_ratio_browser.
+//
+// With --relay URL (rtmp://... or icecast://..., a server that is running)
+// the broadcast runs once more relaying to URL at the capture's size, with a
+// viewer pulling the stream back from the server, against a plain pipeline
+// that also makes and publishes the relay's encodes; a further line gives
+// relay_cpu_ratio and relay_latency_ms (median delay from a frame's capture
+// time to its arrival at the pulling viewer).
 #include "BenchSupport.h"
+#include "GstReferenceRelay.h"
 #include "media/ASFWriter.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
+#include "media/PinList.h"
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
+#include "platform/RelayTarget.h"
 #include "platform/gst/GstAsfWriter.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/gst/GstUtil.h"
@@ -53,6 +63,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -309,11 +320,13 @@ struct TOptions {
     uint32_t maxUsers = 3;
     int viewers = -1; // default: as many as may watch
     int browserViewers = 0;
+    std::string relay;
 };
 
 struct TOurs {
     double cpuPerSecond = 0, startupMs = -1, latencyMs = -1, rssGrowthMb = 0;
     double webmFirstFrameMs = -1, webmLatencyMs = -1;
+    double relayLatencyMs = -1;
     uint32_t port = 0;
 };
 
@@ -325,7 +338,16 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers) {
+// The relay's settings in the benchmark: the capture's size, the defaults' rates.
+TRelaySettings BenchRelay(const std::string& url) {
+    TRelaySettings s;
+    s.Url = url;
+    s.Width = 320;
+    s.Height = 240;
+    return s;
+}
+
+TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay) {
     TOurs r;
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
@@ -346,6 +368,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers) {
     writer.SetMaxUsers(o.maxUsers);
     writer.SetFilterGraph(&graph);
     writer.SetProfile(static_cast<TWMPofiles8>(o.profile));
+    if (relay) writer.SetRelay(BenchRelay(o.relay));
     graph.SetActive(true);
     auto builder = graph.Query<ICaptureGraphBuilder2>();
     auto sink = writer.Query<IBaseFilter>();
@@ -383,11 +406,43 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers) {
     const double warmUp = std::max(1.0, o.seconds / 10);
     Pump(warmUp - std::chrono::duration<double>(Clock::now() - t0).count());
     const double rss0 = ResidentMb();
+    std::unique_ptr<TRelayViewer> relayViewer;
+    if (relay) {
+        while (writer.RelayStatus().State != TRelayState::Live &&
+               Clock::now() - t0 < std::chrono::seconds(15))
+            Pump(0.1);
+        if (writer.RelayStatus().State != TRelayState::Live)
+            std::fprintf(stderr, "broadcast: the relay is not live: %s\n",
+                         RelayStatusText(writer.RelayStatus()).c_str());
+        relayViewer = std::make_unique<TRelayViewer>(o.relay);
+        while (relayViewer->Frames() == 0 && Clock::now() - t0 < std::chrono::seconds(20))
+            Pump(0.1);
+        // The Test Tone's lines: silence, then the tone, in turn; the viewer
+        // times each tone from its switch to its arrival.
+        auto line = [&](int pin) {
+            TPinList pins(audio.Query<IBaseFilter>().Get());
+            if (auto mixer = pins.PinAt(pin).Query<IAMAudioInputMixer>()) mixer->put_Enable(TRUE);
+        };
+        while (o.seconds - std::chrono::duration<double>(Clock::now() - t0).count() > 2.5) {
+            line(3); // Silence
+            Pump(1.2);
+            line(1); // Sine
+            relayViewer->SoundStarted();
+            Pump(1.0);
+        }
+    }
     Pump(o.seconds - std::chrono::duration<double>(Clock::now() - t0).count());
     r.rssGrowthMb = ResidentMb() - rss0;
     const double viewerCpu = viewers.CpuSeconds() + browsers.CpuSeconds();
     r.cpuPerSecond = (CpuSeconds() - viewerCpu - cpu0) /
                      std::chrono::duration<double>(Clock::now() - t0).count();
+    if (relayViewer) {
+        r.relayLatencyMs = relayViewer->MedianLatencyMs();
+        std::fprintf(stderr, "relay viewer: %zu frames, %zu tones timed; %s\n",
+                     relayViewer->Frames(), relayViewer->Timed(),
+                     RelayStatusText(writer.RelayStatus()).c_str());
+        relayViewer.reset();
+    }
 
     graph.Stop();
     viewers.Join();
@@ -409,7 +464,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers) {
 // The same chain by hand, element for element up to the multiplexer: the
 // capture filter's source, caps and branch queue, the converters, the
 // writer's input queue and encoders; then a fake sink.
-double BroadcastPlainPipeline(const TOptions& o, bool withWebm) {
+double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay = false) {
     const auto& p = AsfProfiles()[size_t(o.profile)];
     char video[1024], audio[1024];
     std::snprintf(
@@ -435,12 +490,18 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm) {
     std::string description = "asfmux name=mux streamable=true packet-size=" +
                               std::to_string(std::clamp(p.TotalBitRate() / 80, 800, 4800)) +
                               " ! fakesink sync=false " + video + (p.HasAudio() ? audio : "");
+    // Side outputs hang off the same tees.
+    description = std::regex_replace(description, std::regex("^(.*?)tee !"), "$1tee name=vt !");
+    description =
+        std::regex_replace(description, std::regex("(audiotestsrc.*?)tee !"), "$1tee name=at !");
+    if (withRelay) {
+        const TRelaySettings s = BenchRelay(o.relay);
+        description += RelayReferenceBranches(o.relay, s.Width, s.Height, 30, s.VideoKbps,
+                                              s.AudioKbps, p.HasAudio());
+    }
     if (withWebm) {
         // The browser stream's chain from the same tees: the side pipeline's
         // converters and encoders, with its settings.
-        description = std::regex_replace(description, std::regex("^(.*?)tee !"), "$1tee name=vt !");
-        description = std::regex_replace(description, std::regex("(audiotestsrc.*?)tee !"),
-                                         "$1tee name=at !");
         description +=
             " webmmux name=wmux streamable=true ! fakesink sync=false"
             " vt. ! queue leaky=2 max-size-buffers=3 ! videorate ! videoscale ! videoconvert ! "
@@ -484,6 +545,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
             o.viewers = std::atoi(value);
         else if (key == "--browser-viewers")
             o.browserViewers = std::atoi(value);
+        else if (key == "--relay")
+            o.relay = value;
         else
             return false;
     }
@@ -499,7 +562,7 @@ int main(int argc, char** argv) {
     TOptions o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: broadcast --port P --seconds S [--profile 6|23] [--max-users "
-                             "N] [--viewers V] [--browser-viewers B]\n");
+                             "N] [--viewers V] [--browser-viewers B] [--relay URL]\n");
         return 2;
     }
     RegisterGstPlatform();
@@ -510,17 +573,25 @@ int main(int argc, char** argv) {
         return g_sink->QueryInterface(iid, out);
     });
 
-    const TOurs ours = BroadcastThroughComponents(o, 0);
+    const TOurs ours = BroadcastThroughComponents(o, 0, false);
     const double plain = BroadcastPlainPipeline(o, false);
     std::printf("ours_cpu_per_s=%.4f plain_cpu_per_s=%.4f\n", ours.cpuPerSecond, plain);
     if (o.browserViewers > 0) {
-        const TOurs browser = BroadcastThroughComponents(o, o.browserViewers);
+        const TOurs browser = BroadcastThroughComponents(o, o.browserViewers, false);
         const double plainBoth = BroadcastPlainPipeline(o, true);
         std::printf("ours_browser_cpu_per_s=%.4f plain_both_cpu_per_s=%.4f\n", browser.cpuPerSecond,
                     plainBoth);
         std::printf("webm_first_frame_ms=%.0f webm_latency_ms=%.0f cpu_ratio_browser=%.3f\n",
                     browser.webmFirstFrameMs, browser.webmLatencyMs,
                     plainBoth > 0 ? browser.cpuPerSecond / plainBoth : 0.0);
+    }
+    if (!o.relay.empty()) {
+        const TOurs relay = BroadcastThroughComponents(o, 0, true);
+        const double plainRelay = BroadcastPlainPipeline(o, false, true);
+        std::printf("ours_relay_cpu_per_s=%.4f plain_relay_cpu_per_s=%.4f\n", relay.cpuPerSecond,
+                    plainRelay);
+        std::printf("relay_cpu_ratio=%.3f relay_latency_ms=%.0f\n",
+                    plainRelay > 0 ? relay.cpuPerSecond / plainRelay : 0.0, relay.relayLatencyMs);
     }
     std::printf("cpu_ratio=%.3f startup_ms=%.0f latency_ms=%.0f rss_growth_mb=%.2f\n",
                 plain > 0 ? ours.cpuPerSecond / plain : 0.0, ours.startupMs, ours.latencyMs,

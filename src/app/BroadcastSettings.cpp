@@ -16,5 +16,8 @@ int ReadPort(const std::string& text, int def) {
 
 TBroadcastSettings BroadcastSettingsFromTexts(const std::string& streamPort,
                                               const std::string& httpPort) {
-    return {ReadPort(streamPort, kDefaultStreamPort), ReadPort(httpPort, kDefaultHttpPort)};
+    TBroadcastSettings settings;
+    settings.StreamPort = ReadPort(streamPort, kDefaultStreamPort);
+    settings.HttpPort = ReadPort(httpPort, kDefaultHttpPort);
+    return settings;
 }

@@ -2,6 +2,9 @@
 // The broadcast's stored settings, named once: the ports the window's boxes
 // start with, the viewer limit, the archive the writer keeps, and the player
 // size the landing page falls back to.
+#include "platform/RelayInterfaces.h"
+
+#include <optional>
 #include <string>
 
 inline constexpr int kDefaultStreamPort = 8000; // "asf port": where viewers get the stream
@@ -11,10 +14,12 @@ inline constexpr const char* kBroadcastArchive = "brim.asf"; // relative to the 
 inline constexpr int kDefaultPlayerWidth = 320;
 inline constexpr int kDefaultPlayerHeight = 300;
 
-// What a broadcast is asked to serve on. Port 0 asks for a free port.
+// What a broadcast is asked to serve on. Port 0 asks for a free port. With
+// Relay set, the broadcast is also published to that streaming server.
 struct TBroadcastSettings {
     int StreamPort = kDefaultStreamPort;
     int HttpPort = kDefaultHttpPort;
+    std::optional<TRelaySettings> Relay = std::nullopt;
 };
 
 // The settings from the texts of the two port boxes: a text that is not an

@@ -7,6 +7,7 @@
 #include "media/MediaErrors.h"
 #include "media/PinList.h"
 #include "media/VideoWindow.h"
+#include "platform/RelayTarget.h"
 
 #include <exception>
 
@@ -294,6 +295,7 @@ void TCaptureController::StartPreview() {
 
 TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& settings) {
     brimASF_.SetPort(static_cast<uint32_t>(settings.StreamPort));
+    brimASF_.SetRelay(settings.Relay);
     brimASF_.SetFilterGraph(&captureGraph_);
     brimASF_.SetProfile(choices_.AudioDevice >= 0 ? wmp_V80_56Video : wmp_V80_56VideoOnly);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
@@ -334,6 +336,11 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
     }
     mode_ = TCaptureMode::Broadcast;
     return served_;
+}
+
+std::string TCaptureController::RelayStatusText() {
+    if (!Broadcasting()) return {};
+    return ::RelayStatusText(brimASF_.RelayStatus());
 }
 
 void TCaptureController::StartRecord(const std::string& fileName) {

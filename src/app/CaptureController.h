@@ -104,6 +104,13 @@ class TCaptureController {
     bool Recording() const { return mode_ == TCaptureMode::Record; }
     // The file of the running (or last) recording, as StartRecord was given it.
     const std::string& RecordFile() const { return recordFile_; }
+    // The relay of a running broadcast starts over with these settings (none:
+    // it stops); the next StartBroadcast takes its own.
+    void SetRelay(std::optional<TRelaySettings> relay) { brimASF_.SetRelay(std::move(relay)); }
+    // While broadcasting with a relay: its state for the status bar ("relay:
+    // live, 1500 kbit/s", ...), the stream key or password masked; empty
+    // otherwise.
+    std::string RelayStatusText();
     // While broadcasting: what StartBroadcast returned.
     TBroadcastPorts ServedPorts() const { return served_; }
     // The running graph's position in 100-nanosecond units; nothing while no

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "platform/RelayTarget.h"
+
 #include <QCommandLineParser>
 
 #include <cstring>
@@ -171,6 +173,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     line.Height = IntValue(parser, "height", 1, 9999, "a height", error);
     line.Address = parser.value("address").toStdString();
     line.Relay = parser.value("relay").toStdString();
+    if (parser.isSet("relay")) {
+        std::string why;
+        if (!ParseRelayUrl(line.Relay, why)) refuse("--relay: " + why);
+    }
     line.RecordFile = parser.value("record").toStdString();
     if (parser.isSet("seconds")) {
         bool ok = false;

@@ -121,6 +121,7 @@ class THeadlessRun {
     // bytes of those that left.
     std::map<uint64_t, TStreamViewer> viewers_;
     uint64_t bytesOfGone_ = 0;
+    std::string relayState_;
     bool stopping_ = false;
 };
 
@@ -247,7 +248,13 @@ void THeadlessRun::Start() {
     page.SetWidth(std::to_string(line_.Width));
     page.SetHeight(std::to_string(line_.Height));
     page.SetAddress(address_);
-    served_ = capture_.StartBroadcast(line_.Ports);
+    TBroadcastSettings settings = line_.Ports;
+    if (!line_.Relay.empty()) {
+        TRelaySettings relay; // the quality the window's settings start with
+        relay.Url = line_.Relay;
+        settings.Relay = relay;
+    }
+    served_ = capture_.StartBroadcast(settings);
     console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
                    Url("http", served_.HttpPort, "/watch") + ", stream " +
                    Url("mms", served_.StreamPort) + ", archive \"" + kBroadcastArchive + "\"");
@@ -274,6 +281,14 @@ void THeadlessRun::Poll() {
                            ByteCountText(v.BytesSent) + " sent)");
         }
     viewers_ = std::move(now);
+    // The relay's state as it changes (connecting, live, retrying, refused),
+    // without its moving figures.
+    const std::string relay = capture_.RelayStatusText();
+    const std::string relayState = relay.substr(0, relay.find_first_of(",(0123456789"));
+    if (relayState != relayState_) {
+        relayState_ = relayState;
+        if (!relay.empty()) console_.Event(relay);
+    }
     uint64_t sent = bytesOfGone_;
     for (const auto& [id, v] : viewers_)
         sent += v.BytesSent;

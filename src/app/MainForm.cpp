@@ -5,6 +5,7 @@
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
 #include "app/MenuTexts.h"
+#include "app/RelayDialog.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
 #include "app/ViewerTexts.h"
@@ -224,6 +225,7 @@ void TMainForm::ShowIdle() {
     filewatch1->SetEnabled(false);
     fileviewers1->SetEnabled(false);
     StatusBar->SetPanelText(1, "");
+    StatusBar->SetPanelText(kRelayPanel, {});
     ShowLink("offline");
     for (TShape* s : {sh_broadcast, sh_record, sh_preview})
         s->SetBrushColor(kIdleColour);
@@ -261,8 +263,8 @@ void TMainForm::StartPreview() {
 }
 
 void TMainForm::StartBroadcast() {
-    const TBroadcastSettings asked =
-        BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
+    TBroadcastSettings asked = BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
+    asked.Relay = RelayForBroadcast(LoadRelayChoice());
     const TBroadcastPorts served = capture_->StartBroadcast(asked);
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
@@ -302,6 +304,7 @@ void TMainForm::TimerTimer(QObject*) {
     if (capture_->Broadcasting())
         StatusBar->SetPanelText(
             1, ViewersPanelText(capture_->Viewers().size(), capture_->MaxViewers()));
+    StatusBar->SetPanelText(kRelayPanel, capture_->RelayStatusText());
 }
 
 void TMainForm::lb_quillonClick(QObject*) {
@@ -318,6 +321,15 @@ void TMainForm::fileviewers1Click(QObject*) {
     if (!viewersDialog_) viewersDialog_ = new TViewersDialog(*capture_, this);
     viewersDialog_->show();
     viewersDialog_->raise();
+}
+
+void TMainForm::filerelay1Click(QObject*) {
+    TRelayDialog dialog(LoadRelayChoice(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const TRelayChoice choice = dialog.Choice();
+    SaveRelayChoice(choice);
+    // A running broadcast follows at once.
+    if (capture_->Broadcasting()) capture_->SetRelay(RelayForBroadcast(choice));
 }
 
 void TMainForm::aboutabout1Click(QObject*) {

@@ -64,6 +64,7 @@ class TMainForm : public QWidget {
     TSkinMenuItem* fileexit1 = nullptr;
     TSkinMenuItem* filewatch1 = nullptr;   // the watch page; enabled while broadcasting
     TSkinMenuItem* fileviewers1 = nullptr; // the viewer list; enabled while broadcasting
+    TSkinMenuItem* filerelay1 = nullptr;   // the relay's settings
     TSkinMenuItem* video1 = nullptr;
     TSkinMenuItem* videoconnect1 = nullptr;
     TSkinMenuItem* videoformats1 = nullptr;
@@ -91,6 +92,7 @@ class TMainForm : public QWidget {
     void fileexit1Click(QObject* Sender);
     void filewatch1Click(QObject* Sender);
     void fileviewers1Click(QObject* Sender);
+    void filerelay1Click(QObject* Sender);
 
     // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();

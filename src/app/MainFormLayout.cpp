@@ -69,6 +69,8 @@ std::span<const TMenuLayout> MainFormMenu() {
          "opens the broadcast's watch page in the web browser", false, false},
         {"fileviewers1", "file1", "&viewers",
          "lists who watches the broadcast and disconnects a viewer", false, false},
+        {"filerelay1", "file1", "&relay…", "relay the broadcast to an RTMP or Icecast server", true,
+         false},
         {"fileexit1", "file1", "e&xit", "exits the software", true, false},
         {"video1", nullptr, "&video", "video source options", true, true},
         {"videoconnect1", "video1", "&connect", "select the video source", true, true},
@@ -150,6 +152,7 @@ QWidget* BuildControl(QWidget* form, const TControlLayout& control) {
         widget = Child<TStatusBar>(form);
         static_cast<TStatusBar*>(widget)->AddPanel(kStatusPanelWidth);
         static_cast<TStatusBar*>(widget)->AddPanel(kViewersPanelWidth);
+        static_cast<TStatusBar*>(widget)->AddPanel(kRelayPanelWidth);
         break;
     }
     widget->setObjectName(control.Name);

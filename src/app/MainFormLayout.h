@@ -60,6 +60,8 @@ inline const QColor kIdleColour{255, 0, 0};
 inline const QColor kRunningColour{0, 128, 0};
 inline constexpr int kStatusPanelWidth = 250; // panel 0: the clock and the menu hints
 inline constexpr int kViewersPanelWidth = 90; // panel 1: "viewers n/m" while broadcasting
+inline constexpr int kRelayPanel = 2;         // the relay's state while broadcasting
+inline constexpr int kRelayPanelWidth = 203;
 inline constexpr int kAddressItemHeight = 13; // entries of the address list
 inline constexpr int kCaptionFontPixels = 11; // 8 point at 96 pixels per inch
 

@@ -47,6 +47,7 @@ void TMainForm::BuildMenu() {
     fileexit1 = FindItem(mainMenu_, "fileexit1");
     filewatch1 = FindItem(mainMenu_, "filewatch1");
     fileviewers1 = FindItem(mainMenu_, "fileviewers1");
+    filerelay1 = FindItem(mainMenu_, "filerelay1");
     video1 = FindItem(mainMenu_, "video1");
     videoconnect1 = FindItem(mainMenu_, "videoconnect1");
     videoformats1 = FindItem(mainMenu_, "videoformats1");
@@ -59,6 +60,7 @@ void TMainForm::BuildMenu() {
     Wire(fileexit1, &TMainForm::fileexit1Click);
     Wire(filewatch1, &TMainForm::filewatch1Click);
     Wire(fileviewers1, &TMainForm::fileviewers1Click);
+    Wire(filerelay1, &TMainForm::filerelay1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);
 
     mainMenu_.StatusBar = StatusBar;

@@ -107,8 +107,9 @@ TEST_F(StartUp, StoredTextsAndIndicators) {
               qgetenv("HOME").toStdString() + "/capture.avi");
     EXPECT_EQ(form.lb_quillon->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(form.sh_background->BrushColor(), QColor(Qt::white));
-    EXPECT_EQ(form.StatusBar->PanelCount(), 2);
+    EXPECT_EQ(form.StatusBar->PanelCount(), 3);
     EXPECT_EQ(form.StatusBar->PanelWidth(0), kStatusPanelWidth);
+    EXPECT_EQ(form.StatusBar->PanelText(kRelayPanel), "");
     EXPECT_TRUE(form.StatusBar->DoubleBuffered());
 }
 
@@ -178,10 +179,10 @@ TEST_F(StartUp, MenuTreeAsTheLayoutSays) {
         EXPECT_FALSE(item->Checked()) << e.Name;
     }
     const TSkinMenuItem* fields[] = {form.file1,         form.filewatch1,    form.fileviewers1,
-                                     form.fileexit1,     form.video1,        form.videoconnect1,
-                                     form.videoformats1, form.audio1,        form.audioconnect1,
-                                     form.audioinput1,   form.audioformats1, form.about2,
-                                     form.aboutabout1};
+                                     form.filerelay1,    form.fileexit1,     form.video1,
+                                     form.videoconnect1, form.videoformats1, form.audio1,
+                                     form.audioconnect1, form.audioinput1,   form.audioformats1,
+                                     form.about2,        form.aboutabout1};
     ASSERT_EQ(std::size(fields), MainFormMenu().size());
     for (size_t i = 0; i < std::size(fields); ++i)
         EXPECT_EQ(fields[i]->Name(), MainFormMenu()[i].Name);

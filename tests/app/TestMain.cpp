@@ -19,5 +19,7 @@ int main(int argc, char** argv) {
     // keep it out of the source and build trees.
     QTemporaryDir work;
     if (work.isValid()) QDir::setCurrent(work.path());
+    // The window reads the relay's settings file: never the user's own.
+    if (work.isValid()) qputenv("XDG_CONFIG_HOME", (work.path() + "/config").toUtf8());
     return RUN_ALL_TESTS();
 }

@@ -35,5 +35,6 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:libpulse\n"
            "race:libasound.so\n"
            "race:libav\n"
-           "race:libsw\n";
+           "race:libsw\n"
+           "race:libshout\n";
 }

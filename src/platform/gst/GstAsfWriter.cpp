@@ -119,7 +119,7 @@ bool CanWrite(const std::string& path) {
 
 TGstAsfWriter::TGstAsfWriter()
     : TGstFilter(CLSID_WMAsfWriter, nullptr), profile_(FindAsfProfile(kDefaultProfile)),
-      browserStream_(MakeComObject<TGstWebmStream>()) {
+      browserStream_(MakeComObject<TGstWebmStream>()), relay_(std::make_unique<TGstRelay>()) {
     packetizer_.OnHeader = [this](AsfPacketizer::Bytes header, uint32_t) {
         header_ = std::move(header);
         for (auto& sink : sinks_)
@@ -133,6 +133,7 @@ TGstAsfWriter::TGstAsfWriter()
 }
 
 TGstAsfWriter::~TGstAsfWriter() {
+    relay_->Shutdown();
     // Pins call back into this object while they disconnect: undo them while it is whole.
     RemovePins();
     TearDownOutputs();
@@ -152,10 +153,24 @@ void TGstAsfWriter::InputPeerChanged(TGstAsfInputPin* pin, IPin* peer) {
             tap = capture->SideTap();
         FreePinInfo(info);
     }
-    if (pin->Audio())
+    if (pin->Audio()) {
+        relay_->SetAudioTap(tap);
         browserStream_->SetAudioTap(std::move(tap));
-    else
+    } else {
+        relay_->SetVideoTap(tap);
         browserStream_->SetVideoTap(std::move(tap));
+    }
+}
+
+HRESULT TGstAsfWriter::SetRelay(const TRelaySettings* settings) {
+    relay_->SetSettings(settings);
+    return S_OK;
+}
+
+HRESULT TGstAsfWriter::GetRelayStatus(TRelayStatus* status) {
+    if (!status) return E_POINTER;
+    *status = relay_->Status();
+    return S_OK;
 }
 
 HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
@@ -168,6 +183,8 @@ HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
         found = static_cast<IServiceProvider*>(this);
     else if (iid == IWMWriterAdvanced::Iid || iid == IWMWriterAdvanced2::Iid)
         found = static_cast<IWMWriterAdvanced2*>(this);
+    else if (iid == IAsfRelay::Iid)
+        found = static_cast<IAsfRelay*>(this);
     if (!found) return E_NOINTERFACE;
     AddRef();
     *out = found;

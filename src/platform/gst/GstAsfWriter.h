@@ -14,15 +14,21 @@
 // a side pipeline fed from taps on the capture filters of the inputs, run
 // while the sink wants it.
 //
+// IAsfRelay: the relay, another side pipeline fed from the same taps, that
+// publishes the capture to a streaming server while the capture runs.
+//
 // Threads: the UI thread configures, connects and adds sinks; the appsink's
 // streaming thread splits the stream and calls the sinks. sinksLock_ guards
 // sinks_, packetizer_ and header_.
 #include "platform/AsfInterfaces.h"
 #include "platform/AsfPacketizer.h"
 #include "platform/AsfProfiles.h"
+#include "platform/RelayInterfaces.h"
 #include "platform/gst/GstFilter.h"
+#include "platform/gst/GstRelay.h"
 #include "platform/gst/GstWebmStream.h"
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -32,7 +38,8 @@ class TGstAsfWriter : public TGstFilter,
                       public IConfigAsfWriter2,
                       public IFileSinkFilter,
                       public IServiceProvider,
-                      public IWMWriterAdvanced2 {
+                      public IWMWriterAdvanced2,
+                      public IAsfRelay {
   public:
     TGstAsfWriter();
 
@@ -67,6 +74,10 @@ class TGstAsfWriter : public TGstFilter,
     HRESULT AddSink(IWMWriterSink* sink) override;
     HRESULT RemoveSink(IWMWriterSink* sink) override;
     HRESULT IsRealTime(BOOL* realTime) override;
+
+    // IAsfRelay
+    HRESULT SetRelay(const TRelaySettings* settings) override;
+    HRESULT GetRelayStatus(TRelayStatus* status) override;
 
     const TAsfProfile& Profile() const { return *profile_; }
 
@@ -112,6 +123,7 @@ class TGstAsfWriter : public TGstFilter,
 
     ComPtr<TGstWebmStream> browserStream_;
     ComPtr<IWebmStreamSink> browserSink_; // under sinksLock_
+    std::unique_ptr<TGstRelay> relay_;
 };
 
 // Registers the ASF writer and the network sink classes.

@@ -46,7 +46,11 @@ TGstSideTap::~TGstSideTap() {
 }
 
 void TGstSideTap::Close() {
-    SetConsumer(nullptr);
+    {
+        std::lock_guard lock(lock_);
+        consumers_.clear();
+        active_ = false;
+    }
     if (!bin_) return;
     if (teePad_) {
         if (GstPad* peer = gst_pad_get_peer(teePad_)) {
@@ -67,9 +71,18 @@ void TGstSideTap::Close() {
     sink_ = queue_ = tee_ = bin_ = nullptr;
 }
 
-void TGstSideTap::SetConsumer(Consumer consumer) {
+TGstSideTap::ConsumerId TGstSideTap::AddConsumer(Consumer consumer) {
     std::lock_guard lock(lock_);
-    consumer_ = std::move(consumer);
+    const ConsumerId id = nextId_++;
+    consumers_.emplace_back(id, std::move(consumer));
+    active_ = true;
+    return id;
+}
+
+void TGstSideTap::RemoveConsumer(ConsumerId id) {
+    std::lock_guard lock(lock_);
+    std::erase_if(consumers_, [id](const auto& c) { return c.first == id; });
+    active_ = !consumers_.empty();
 }
 
 TGstCapsRef TGstSideTap::CurrentCaps() {
@@ -96,7 +109,8 @@ GstFlowReturn TGstSideTap::NewSample(GstElement* sink, gpointer self) {
     if (!sample) return GST_FLOW_OK;
     {
         std::lock_guard lock(tap->lock_);
-        if (tap->consumer_ && tap->active_) tap->consumer_(sample);
+        for (auto& consumer : tap->consumers_)
+            consumer.second(sample);
     }
     gst_sample_unref(sample);
     // Whatever the side pipeline does, the capture goes on.

@@ -4,20 +4,25 @@
 // samples: the queue drops the oldest, the app sink keeps at most a couple,
 // and while nobody takes them the tap drops every buffer at the tee.
 //
-// Threads: made and closed on the thread that drives the graph; SetConsumer
-// and SetActive from any thread; the consumer runs on the tap's streaming
-// thread. lock_ guards consumer_ (held while it runs, so that a consumer
-// cleared is never called again).
+// Several side pipelines may take the same samples (the browser stream, the
+// relay): each is a consumer of its own; with none the tee drops at once.
+//
+// Threads: made and closed on the thread that drives the graph; consumers are
+// added and removed from any thread and run on the tap's streaming thread.
+// lock_ guards consumers_ (held while they run, so that a consumer removed is
+// never called again).
 #include "platform/gst/GstUtil.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class TGstSideTap {
   public:
     using Consumer = std::function<void(GstSample* sample)>;
+    using ConsumerId = uint64_t;
 
     // A tap on a free request pad of tee, its elements added to bin; null
     // when an element is missing.
@@ -28,8 +33,10 @@ class TGstSideTap {
 
     // Takes the tap's elements out of the capture; later calls find nothing.
     void Close();
-    void SetConsumer(Consumer consumer);
-    void SetActive(bool active) { active_ = active; }
+    // A consumer gets every sample from now on, until removed. A consumer
+    // must not block: it runs on the capture side.
+    ConsumerId AddConsumer(Consumer consumer);
+    void RemoveConsumer(ConsumerId id);
     // What the tap receives now (null before negotiation or after Close).
     TGstCapsRef CurrentCaps();
     // The capture pipeline's clock (null when not running) and base time.
@@ -45,8 +52,9 @@ class TGstSideTap {
     GstElement* tee_ = nullptr; // one reference held until Close
     GstPad* teePad_ = nullptr;  // requested pad, one reference
     GstElement* queue_ = nullptr;
-    GstElement* sink_ = nullptr; // one reference held until Close
-    std::atomic<bool> active_{false};
+    GstElement* sink_ = nullptr;      // one reference held until Close
+    std::atomic<bool> active_{false}; // any consumer; read by the gate without the lock
     std::mutex lock_;
-    Consumer consumer_;
+    std::vector<std::pair<ConsumerId, Consumer>> consumers_;
+    ConsumerId nextId_ = 1;
 };

@@ -1,0 +1,78 @@
+#include "app/RelaySettingsFile.h"
+
+#include "common/Exception.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int Bounded(const QVariant& value, int low, int high, int def) {
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    return ok && n >= low && n <= high ? n : def;
+}
+
+[[noreturn]] void CannotWrite(const std::string& path, const std::string& why) {
+    throw Exception("Could not save the relay settings to \"" + path + "\": " + why + ".");
+}
+
+// The file exists, mode 0600, before a secret goes into it.
+void MakePrivate(const std::string& path) {
+    const QString dir = QFileInfo(QString::fromStdString(path)).absolutePath();
+    if (!QDir().mkpath(dir)) CannotWrite(path, "its folder cannot be made");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) CannotWrite(path, std::strerror(errno));
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!ok) CannotWrite(path, std::strerror(error));
+}
+
+} // namespace
+
+std::string SettingsFilePath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
+    return (base + "/kavaroxp/kavaroxp.conf").toStdString();
+}
+
+TRelayChoice LoadRelayChoice(const std::string& path) {
+    QSettings file(QString::fromStdString(path), QSettings::IniFormat);
+    TRelayChoice choice;
+    TRelaySettings& s = choice.Settings;
+    choice.Enabled = file.value("relay/enabled", false).toBool();
+    s.Url = file.value("relay/url").toString().trimmed().toStdString();
+    s.VideoKbps = Bounded(file.value("relay/videoBitrate"), 100, 50000, s.VideoKbps);
+    s.Width = Bounded(file.value("relay/width"), 16, 7680, s.Width);
+    s.Height = Bounded(file.value("relay/height"), 16, 4320, s.Height);
+    return choice;
+}
+
+void SaveRelayChoice(const TRelayChoice& choice, const std::string& path) {
+    MakePrivate(path);
+    {
+        QSettings file(QString::fromStdString(path), QSettings::IniFormat);
+        file.setValue("relay/url", QString::fromStdString(choice.Settings.Url));
+        file.setValue("relay/enabled", choice.Enabled);
+        file.setValue("relay/videoBitrate", choice.Settings.VideoKbps);
+        file.setValue("relay/width", choice.Settings.Width);
+        file.setValue("relay/height", choice.Settings.Height);
+        file.sync();
+        if (file.status() != QSettings::NoError) CannotWrite(path, "the file could not be written");
+    }
+    // QSettings replaces the file as a whole: make sure the new one is private too.
+    if (::chmod(path.c_str(), 0600) != 0) CannotWrite(path, std::strerror(errno));
+}
+
+std::optional<TRelaySettings> RelayForBroadcast(const TRelayChoice& choice) {
+    if (!choice.Enabled || choice.Settings.Url.empty()) return std::nullopt;
+    return choice.Settings;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The relay's choices in the program's settings file (QSettings, INI format,
+// $XDG_CONFIG_HOME/kavaroxp/kavaroxp.conf, ~/.config when the variable is
+// unset). The file holds a stream key or password: it is made readable by
+// its owner alone before anything is written to it.
+#include "platform/RelayInterfaces.h"
+
+#include <optional>
+#include <string>
+
+struct TRelayChoice {
+    bool Enabled = false;
+    TRelaySettings Settings;
+};
+
+std::string SettingsFilePath();
+// Missing keys read as the defaults; values out of range too.
+TRelayChoice LoadRelayChoice(const std::string& path = SettingsFilePath());
+// Raises Exception naming the file when it cannot be written.
+void SaveRelayChoice(const TRelayChoice& choice, const std::string& path = SettingsFilePath());
+// The settings a broadcast relays with: none when off or without an address.
+std::optional<TRelaySettings> RelayForBroadcast(const TRelayChoice& choice);
