@@ -99,6 +99,15 @@ TRelayViewer::TRelayViewer(const std::string& url) {
 
 TRelayViewer::~TRelayViewer() {
     if (!pipeline_) return;
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    while (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+        GError* error = nullptr;
+        gst_message_parse_error(m, &error, nullptr);
+        std::fprintf(stderr, "relay viewer: %s\n", error ? error->message : "error");
+        if (error) g_error_free(error);
+        gst_message_unref(m);
+    }
+    gst_object_unref(bus);
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     gst_object_unref(pipeline_);
 }
