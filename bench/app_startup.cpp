@@ -47,8 +47,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRounds = 3;
 
-double RssMb() {
-    std::ifstream status("/proc/self/status");
+double ProcessRssMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     while (status >> key) {
         if (key == "VmRSS:") {
@@ -59,6 +59,10 @@ double RssMb() {
         status.ignore(4096, '\n');
     }
     return 0;
+}
+
+double RssMb() {
+    return ProcessRssMb(getpid());
 }
 
 // Runs the real event loop, as the program does, for a while.
@@ -181,20 +185,6 @@ bool Answers(int port) {
     const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(fd);
     return ok;
-}
-
-double ProcessRssMb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        status.ignore(4096, '\n');
-    }
-    return 0;
 }
 
 // The baseline of the headless row, in a fresh process: the same encoders

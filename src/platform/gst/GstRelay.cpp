@@ -60,10 +60,7 @@ std::string MissingFactory(TRelayProtocol protocol, bool audio) {
 
 } // namespace
 
-struct TGstRelay::TRun {
-    GstElement* Pipeline = nullptr; // one reference
-    std::unique_ptr<TGstFeeder> Video, Audio;
-    TGstSideTap::ConsumerId VideoConsumer = 0, AudioConsumer = 0;
+struct TGstRelay::TRun : TSidePipelineRun {
     std::atomic<uint64_t>* Bytes = nullptr;
     uint64_t Pending =
         0; // the last buffer's size, counted once the sink took it (streaming thread)
@@ -284,12 +281,7 @@ TGstRelay::Build(const TRelayTarget& target, const TRelaySettings& settings, std
     run->BuiltAt = run->SampledAt = Clock::now();
     if (gst_element_set_state(run->Pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         Failed("the relay pipeline did not start", {}); // retried like a lost server
-    TGstFeeder* video = run->Video.get();
-    run->VideoConsumer = videoTap->AddConsumer([video](GstSample* s) { video->Push(s); });
-    if (asrc) {
-        TGstFeeder* audio = run->Audio.get();
-        run->AudioConsumer = audioTap->AddConsumer([audio](GstSample* s) { audio->Push(s); });
-    }
+    run->StartFeeding(*videoTap, asrc ? audioTap.get() : nullptr);
     return run;
 }
 
@@ -380,15 +372,7 @@ void TGstRelay::TearDown(std::unique_ptr<TRun> run) {
         videoTap = videoTap_;
         audioTap = audioTap_;
     }
-    // The taps stop feeding first: no sample reaches a source being torn down.
-    if (videoTap && run->VideoConsumer) videoTap->RemoveConsumer(run->VideoConsumer);
-    if (audioTap && run->AudioConsumer) audioTap->RemoveConsumer(run->AudioConsumer);
-    if (run->Pipeline) {
-        gst_element_set_state(run->Pipeline, GST_STATE_NULL);
-        TGstRef<GstBus> bus(gst_element_get_bus(run->Pipeline));
-        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-        gst_object_unref(run->Pipeline);
-    }
+    run->Stop(videoTap.get(), audioTap.get());
 }
 
 GstBusSyncReply TGstRelay::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {

@@ -138,3 +138,25 @@ GstElement* AddWebmEncoding(GstElement* pipeline, GstElement* video, GstElement*
         return nullptr;
     return mux;
 }
+
+void TSidePipelineRun::StartFeeding(TGstSideTap& videoTap, TGstSideTap* audioTap) {
+    TGstFeeder* video = Video.get();
+    VideoConsumer = videoTap.AddConsumer([video](GstSample* s) { video->Push(s); });
+    if (audioTap && Audio) {
+        TGstFeeder* audio = Audio.get();
+        AudioConsumer = audioTap->AddConsumer([audio](GstSample* s) { audio->Push(s); });
+    }
+}
+
+void TSidePipelineRun::Stop(TGstSideTap* videoTap, TGstSideTap* audioTap) {
+    if (videoTap && VideoConsumer) videoTap->RemoveConsumer(VideoConsumer);
+    if (audioTap && AudioConsumer) audioTap->RemoveConsumer(AudioConsumer);
+    VideoConsumer = AudioConsumer = 0;
+    if (Pipeline) {
+        gst_element_set_state(Pipeline, GST_STATE_NULL);
+        TGstRef<GstBus> bus(gst_element_get_bus(Pipeline));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+        gst_object_unref(Pipeline);
+        Pipeline = nullptr;
+    }
+}

@@ -24,6 +24,20 @@ class TGstFeeder {
     GstCaps* lastCaps_ = nullptr;
 };
 
+// What a running side pipeline holds: the pipeline, the feeders of its app
+// sources and the taps' consumers that push into them.
+struct TSidePipelineRun {
+    GstElement* Pipeline = nullptr; // one reference
+    std::unique_ptr<TGstFeeder> Video, Audio;
+    TGstSideTap::ConsumerId VideoConsumer = 0, AudioConsumer = 0;
+
+    // The taps start pushing into the feeders (audio only with both set).
+    void StartFeeding(TGstSideTap& videoTap, TGstSideTap* audioTap);
+    // The taps stop first, so that no sample reaches a source being torn
+    // down; then the pipeline stops, its bus handler goes, and it is freed.
+    void Stop(TGstSideTap* videoTap, TGstSideTap* audioTap);
+};
+
 // appsrc for a tap: live, in time, at most half a second held, oldest dropped.
 GstElement* MakeLiveSource(const char* name);
 // Adds the elements to pipeline and links them in order; the last one, or

@@ -14,11 +14,7 @@ constexpr auto kLastBackOff = std::chrono::milliseconds(8000);
 
 } // namespace
 
-struct TGstWebmStream::TRun {
-    GstElement* Pipeline = nullptr; // one reference
-    std::unique_ptr<TGstFeeder> Video, Audio;
-    TGstSideTap::ConsumerId VideoConsumer = 0, AudioConsumer = 0;
-};
+struct TGstWebmStream::TRun : TSidePipelineRun {};
 
 TGstWebmStream::TGstWebmStream() {
     control_ = std::thread([this] { ControlLoop(); });
@@ -177,12 +173,7 @@ std::unique_ptr<TGstWebmStream::TRun> TGstWebmStream::Build() {
     }
     if (gst_element_set_state(run->Pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return fail();
-    TGstFeeder* video = run->Video.get();
-    run->VideoConsumer = videoTap->AddConsumer([video](GstSample* s) { video->Push(s); });
-    if (audioTap) {
-        TGstFeeder* audio = run->Audio.get();
-        run->AudioConsumer = audioTap->AddConsumer([audio](GstSample* s) { audio->Push(s); });
-    }
+    run->StartFeeding(*videoTap, audioTap.get());
     return run;
 }
 
@@ -194,15 +185,7 @@ void TGstWebmStream::TearDown(std::unique_ptr<TRun> run) {
         videoTap = videoTap_;
         audioTap = audioTap_;
     }
-    // The taps stop feeding first: no sample reaches a source being torn down.
-    if (videoTap && run->VideoConsumer) videoTap->RemoveConsumer(run->VideoConsumer);
-    if (audioTap && run->AudioConsumer) audioTap->RemoveConsumer(run->AudioConsumer);
-    if (run->Pipeline) {
-        gst_element_set_state(run->Pipeline, GST_STATE_NULL);
-        TGstRef<GstBus> bus(gst_element_get_bus(run->Pipeline));
-        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-        gst_object_unref(run->Pipeline);
-    }
+    run->Stop(videoTap.get(), audioTap.get());
     run->Video.reset();
     run->Audio.reset();
     std::lock_guard lock(sinkLock_);
