@@ -301,6 +301,10 @@ void TMainForm::TimerTimer(QObject*) {
     // A failed read keeps the last text rather than flashing a zero.
     if (const std::optional<int64_t> position = capture_->Position())
         StatusBar->SetPanelText(0, CaptureClockText(*position));
+    // The clock ticks 25 times a second; who watches and the relay's state
+    // need not be asked that often.
+    if (audienceShown_.isValid() && audienceShown_.elapsed() < kAudiencePanelsMs) return;
+    audienceShown_.start();
     if (capture_->Broadcasting())
         StatusBar->SetPanelText(
             1, ViewersPanelText(capture_->Viewers().size(), capture_->MaxViewers()));

@@ -9,6 +9,7 @@
 #include "common/StringList.h"
 #include "media/VideoWindow.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -144,6 +145,9 @@ class TMainForm : public QWidget {
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
     TViewersDialog* viewersDialog_ = nullptr; // a child of the window, made on first use
+    // When the viewers and relay panels were last brought up to date.
+    QElapsedTimer audienceShown_;
+    static constexpr int kAudiencePanelsMs = 250;
     TBlueSkin blueSkin_;
     TSkinMainMenu mainMenu_;
     const TStringList* localAddresses_ = nullptr; // not owned
