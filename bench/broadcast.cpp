@@ -35,6 +35,7 @@
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
 #include "media/PinList.h"
+#include "media/SideOutputs.h"
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/RelayTarget.h"
@@ -353,6 +354,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     graph.SetMode(gmCapture);
     TFilter video("VideoSourceFilter"), audio("AudioSourceFilter");
     TASFWriter writer("brimASF");
+    TSideOutputs outputs;
     const bool withAudio = o.profile == wmp_V80_56Video;
     TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
     video.BaseFilter().AssignMoniker(devices.GetDeviceMoniker(Find(devices, "Test Pattern")).Get());
@@ -368,7 +370,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     writer.SetMaxUsers(o.maxUsers);
     writer.SetFilterGraph(&graph);
     writer.SetProfile(static_cast<TWMPofiles8>(o.profile));
-    if (relay) writer.SetRelay(BenchRelay(o.relay));
+    if (relay) outputs.SetRelay(BenchRelay(o.relay));
     graph.SetActive(true);
     auto builder = graph.Query<ICaptureGraphBuilder2>();
     auto sink = writer.Query<IBaseFilter>();
@@ -382,6 +384,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
                      g_sink ? "" : ", no network sink: port taken?");
         std::exit(1);
     }
+    outputs.Start(video, withAudio ? &audio : nullptr, writer.NetworkSink().Get());
     r.port = writer.Port();
     std::printf("streaming on %u\n", r.port);
     std::fflush(stdout);
@@ -408,12 +411,12 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     const double rss0 = ResidentMb();
     std::unique_ptr<TRelayViewer> relayViewer;
     if (relay) {
-        while (writer.RelayStatus().State != TRelayState::Live &&
+        while (outputs.RelayStatus().State != TRelayState::Live &&
                Clock::now() - t0 < std::chrono::seconds(15))
             Pump(0.1);
-        if (writer.RelayStatus().State != TRelayState::Live)
+        if (outputs.RelayStatus().State != TRelayState::Live)
             std::fprintf(stderr, "broadcast: the relay is not live: %s\n",
-                         RelayStatusText(writer.RelayStatus()).c_str());
+                         RelayStatusText(outputs.RelayStatus()).c_str());
         relayViewer = std::make_unique<TRelayViewer>(o.relay);
         while (relayViewer->Frames() == 0 && Clock::now() - t0 < std::chrono::seconds(20))
             Pump(0.1);
@@ -440,10 +443,11 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         r.relayLatencyMs = relayViewer->MedianLatencyMs();
         std::fprintf(stderr, "relay viewer: %zu frames, %zu tones timed; %s\n",
                      relayViewer->Frames(), relayViewer->Timed(),
-                     RelayStatusText(writer.RelayStatus()).c_str());
+                     RelayStatusText(outputs.RelayStatus()).c_str());
         relayViewer.reset();
     }
 
+    outputs.Stop();
     graph.Stop();
     viewers.Join();
     browsers.Join();

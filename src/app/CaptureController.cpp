@@ -163,6 +163,7 @@ void TCaptureController::Shutdown() {
     // The graph is stopped before the server so that a recording or the
     // broadcast archive is finished even when a viewer holds on.
     TFirstError errors;
+    sideOutputs_.Stop();
     if (captureGraph_.Active()) {
         errors.Step([this] { captureGraph_.Stop(); });
         errors.Step([this] { captureGraph_.SetActive(false); });
@@ -176,6 +177,7 @@ void TCaptureController::Shutdown() {
 }
 
 void TCaptureController::ResetGraph() {
+    sideOutputs_.Stop();
     if (!captureGraph_.Active()) return;
     // The graph is being discarded: a failing stop must not keep it alive.
     TFirstError ignored;
@@ -295,7 +297,7 @@ void TCaptureController::StartPreview() {
 
 TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& settings) {
     brimASF_.SetPort(static_cast<uint32_t>(settings.StreamPort));
-    brimASF_.SetRelay(settings.Relay);
+    sideOutputs_.SetRelay(settings.Relay);
     brimASF_.SetFilterGraph(&captureGraph_);
     brimASF_.SetProfile(choices_.AudioDevice >= 0 ? wmp_V80_56Video : wmp_V80_56VideoOnly);
     ComPtr<ICaptureGraphBuilder2> builder = PrepareGraph();
@@ -313,6 +315,9 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
             CheckMediaResult(builder->RenderStream(nullptr, &MEDIATYPE_Audio,
                                                    FilterOf(audioSourceFilter_).Get(), nullptr,
                                                    FilterOf(brimASF_).Get()));
+        sideOutputs_.Start(videoSourceFilter_,
+                           audioSourceFilter_.FilterGraph() ? &audioSourceFilter_ : nullptr,
+                           brimASF_.NetworkSink().Get());
         captureGraph_.Run();
         // The writer's sink bound its port on activation (a free one for port 0)
         // and wrote it back; the page advertises that one.
@@ -340,7 +345,7 @@ TBroadcastPorts TCaptureController::StartBroadcast(const TBroadcastSettings& set
 
 std::string TCaptureController::RelayStatusText() {
     if (!Broadcasting()) return {};
-    return ::RelayStatusText(brimASF_.RelayStatus());
+    return ::RelayStatusText(sideOutputs_.RelayStatus());
 }
 
 void TCaptureController::StartRecord(const std::string& fileName) {
@@ -376,6 +381,7 @@ void TCaptureController::StartRecord(const std::string& fileName) {
 bool TCaptureController::StopCapture() {
     TFirstError errors;
     bool finished = true;
+    sideOutputs_.Stop();
     if (captureGraph_.Active()) errors.Step([&] { finished = captureGraph_.Stop(); });
     errors.Step([this] { captureGraph_.SetActive(false); });
     mode_ = TCaptureMode::Idle;

@@ -22,6 +22,7 @@
 #include "media/EnumMediaType.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
+#include "media/SideOutputs.h"
 #include "media/SysDevEnum.h"
 #include "platform/StreamViewerInterfaces.h"
 
@@ -106,7 +107,7 @@ class TCaptureController {
     const std::string& RecordFile() const { return recordFile_; }
     // The relay of a running broadcast starts over with these settings (none:
     // it stops); the next StartBroadcast takes its own.
-    void SetRelay(std::optional<TRelaySettings> relay) { brimASF_.SetRelay(std::move(relay)); }
+    void SetRelay(std::optional<TRelaySettings> relay) { sideOutputs_.SetRelay(std::move(relay)); }
     // While broadcasting with a relay: its state for the status bar ("relay:
     // live, 1500 kbit/s", ...), the stream key or password masked; empty
     // otherwise.
@@ -182,6 +183,7 @@ class TCaptureController {
     TFilter videoSourceFilter_{"VideoSourceFilter"};
     TFilter audioSourceFilter_{"AudioSourceFilter"};
     TASFWriter brimASF_{"brimASF"};
+    TSideOutputs sideOutputs_; // the broadcast's outputs beside the ASF stream
     TNetThreadMgrDefault netThreadManager_;
     TNetHTTPServer httpServer_;
     std::unique_ptr<TSysDevEnum> deviceEnumerator_;

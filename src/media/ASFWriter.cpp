@@ -89,17 +89,6 @@ void TASFWriter::SetFileName(const std::string& name) {
     if (auto sink = Query<IFileSinkFilter>()) sink->SetFileName(name, nullptr); // result not used
 }
 
-void TASFWriter::SetRelay(std::optional<TRelaySettings> settings) {
-    relay_ = std::move(settings);
-    if (auto relay = Query<IAsfRelay>()) relay->SetRelay(relay_ ? &*relay_ : nullptr);
-}
-
-TRelayStatus TASFWriter::RelayStatus() {
-    TRelayStatus status;
-    if (auto relay = Query<IAsfRelay>()) relay->GetRelayStatus(&status);
-    return status;
-}
-
 HRESULT TASFWriter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -133,8 +122,6 @@ void TASFWriter::FilterAdded() {
         config2->SetParam(AM_CONFIGASFWRITER_PARAM_MULTIPASS, multiPass_ ? 1 : 0, 0);
         config2->SetParam(AM_CONFIGASFWRITER_PARAM_DONTCOMPRESS, dontCompress_ ? 1 : 0, 0);
     }
-    if (relay_)
-        if (auto relay = Query<IAsfRelay>()) relay->SetRelay(&*relay_);
 
     TPinList pins(filter_.Get());
     if (pins.Count() == 0) return;

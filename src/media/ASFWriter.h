@@ -3,12 +3,10 @@
 // it owns the platform's ASF writer filter, configures it with a system
 // profile and an output file, and, with a port and a client limit set, gives
 // it a network sink that serves the stream to viewers on that port (port 0:
-// a free one, written back into Port). With relay settings the filter also
-// publishes the capture to a streaming server while the graph runs.
+// a free one, written back into Port).
 #include "media/Component.h"
 #include "media/FilterGraph.h"
 #include "platform/AsfInterfaces.h"
-#include "platform/RelayInterfaces.h"
 
 #include <cstdint>
 #include <optional>
@@ -81,12 +79,6 @@ class TASFWriter : public TComponent, public IFilterMember {
     bool DontCompress() const noexcept { return dontCompress_; }
     void SetDontCompress(bool value) noexcept { dontCompress_ = value; }
 
-    // Where the broadcast is relayed to (none: nowhere); a live filter starts over with it.
-    const std::optional<TRelaySettings>& Relay() const noexcept { return relay_; }
-    void SetRelay(std::optional<TRelaySettings> settings);
-    // The live filter's relay state; Off without a live filter or a relay.
-    TRelayStatus RelayStatus();
-
     // The live filter's interfaces (E_NOINTERFACE while there is none).
     HRESULT QueryInterface(REFIID iid, void** out);
     template <class T> ComPtr<T> Query() {
@@ -120,7 +112,6 @@ class TASFWriter : public TComponent, public IFilterMember {
     bool autoIndex_ = true;
     bool multiPass_ = false;
     bool dontCompress_ = false;
-    std::optional<TRelaySettings> relay_;
 
     // Live while attached to an active graph.
     ComPtr<IBaseFilter> filter_;

@@ -1,9 +1,10 @@
 #pragma once
-// The relay: an optional output of a broadcast that publishes a copy of the
+// The relay: a side output of a broadcast that publishes a copy of the
 // capture to a streaming server (RTMP, Icecast), which serves the viewers the
-// workstation cannot. The ASF writer filter answers IAsfRelay; the relay runs
-// while the writer's capture runs and is retried when the server is away.
-#include "platform/Unknown.h"
+// workstation cannot. It runs while the broadcast runs and is retried when
+// the server is away; a server that turns the stream away is not asked again
+// until the settings change.
+#include "platform/SideOutputInterfaces.h"
 
 #include <string>
 
@@ -17,28 +18,18 @@ struct TRelaySettings {
     int AudioKbps = 128;
 };
 
-enum class TRelayState {
-    Off,        // no relay asked for
-    Connecting, // built, no data accepted by the server yet
-    Live,       // the server takes the stream
-    Retrying,   // lost or not reached; built again after a back-off
-    Refused,    // the server turned the stream away (key, password), or it cannot be made
-};
+// A relay's state is a side output's: Off (no relay asked for), Connecting,
+// Live, Retrying, Refused (the key or password turned away, or it cannot be made).
+using TRelayState = TSideOutputState;
+using TRelayStatus = TSideOutputStatus;
 
-struct TRelayStatus {
-    TRelayState State = TRelayState::Off;
-    int Kbps = 0;           // Live: what the server took over the last second
-    int RetryInSeconds = 0; // Retrying: until the next attempt
-    std::string Reason;     // Retrying, Refused: why, without the key or password
-};
-
-struct IAsfRelay : IUnknown {
+struct IRelayOutput : IUnknown {
     static constexpr GUID Iid{
         0x3F1D7C22, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x12}};
     using Base = IUnknown;
-    // Null: no relay. Takes effect at once (a running relay starts over).
+    // Null: no relay. Takes effect at once (a running relay starts over,
+    // also after a refusal).
     virtual HRESULT SetRelay(const TRelaySettings* settings) = 0;
-    virtual HRESULT GetRelayStatus(TRelayStatus* status) = 0;
 };
 
-inline constexpr const GUID& IID_IAsfRelay = IAsfRelay::Iid;
+inline constexpr const GUID& IID_IRelayOutput = IRelayOutput::Iid;

@@ -1,5 +1,7 @@
 #include "platform/RelayTarget.h"
 
+#include "platform/SideOutputSchedule.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -123,18 +125,5 @@ std::string HideSecret(std::string text, const std::string& secret) {
 }
 
 std::string RelayStatusText(const TRelayStatus& status) {
-    switch (status.State) {
-    case TRelayState::Off:
-        return {};
-    case TRelayState::Connecting:
-        return "relay: connecting";
-    case TRelayState::Live:
-        return "relay: live, " + std::to_string(status.Kbps) + " kbit/s";
-    case TRelayState::Retrying:
-        return "relay: retrying in " + std::to_string(status.RetryInSeconds) + " s" +
-               (status.Reason.empty() ? std::string() : " (" + status.Reason + ")");
-    case TRelayState::Refused:
-        return "relay: refused: " + status.Reason;
-    }
-    return {};
+    return SideOutputStatusText("relay", status);
 }

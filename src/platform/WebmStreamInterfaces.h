@@ -2,15 +2,17 @@
 // The browser stream: a WebM byte stream (VP8 video, Vorbis audio) made from
 // the same capture as the ASF stream, but only while a browser watches.
 //
-// The network sink that serves viewers answers IWebmStreamSink; the writer
-// that makes the stream hands it an IWebmStreamSource when the sink is added.
-// The sink keeps a plain pointer to the source (the writer already holds the
-// sink, a counted pointer back would keep both alive): the writer clears it
-// with SetWebmSource(nullptr) before it goes, and the sink makes no call on
-// the source after that returns.
+// The network sink that serves viewers answers IWebmStreamSink; the side
+// output that makes the stream answers IWebmStreamSource, and whoever wires
+// the broadcast introduces them to each other. The source holds the sink; the
+// sink keeps a plain pointer to the source (a counted pointer back would keep
+// both alive): the wiring clears it with SetWebmSource(nullptr) before the
+// source goes, and the sink makes no call on the source after that returns.
 #include "platform/Unknown.h"
 
 #include <span>
+
+struct IWebmStreamSink;
 
 struct IWebmStreamSource : IUnknown {
     static constexpr GUID Iid{
@@ -20,6 +22,8 @@ struct IWebmStreamSource : IUnknown {
     // stream. Called from the sink's threads; returns at once, the work is
     // done on the source's own thread.
     virtual HRESULT SetWanted(BOOL wanted) = 0;
+    // Where the stream's bytes go (null: nowhere).
+    virtual HRESULT SetWebmSink(IWebmStreamSink* sink) = 0;
 };
 
 struct IWebmStreamSink : IUnknown {

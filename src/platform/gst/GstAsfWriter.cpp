@@ -2,7 +2,6 @@
 
 #include "platform/ClassRegistry.h"
 #include "platform/MediaResults.h"
-#include "platform/gst/GstCaptureFilter.h"
 #include "platform/gst/GstMediaType.h"
 
 #include <gst/app/gstappsink.h>
@@ -43,10 +42,6 @@ class TGstAsfInputPin : public TGstPin {
     }
     void UnpreparePad() override {
         if (writer_) writer_->CloseBranch(this);
-    }
-    void SetPeer(IPin* peer, GstElement* converter) override {
-        TGstPin::SetPeer(peer, converter);
-        if (writer_) writer_->InputPeerChanged(this, peer);
     }
 
   private:
@@ -118,8 +113,7 @@ bool CanWrite(const std::string& path) {
 } // namespace
 
 TGstAsfWriter::TGstAsfWriter()
-    : TGstFilter(CLSID_WMAsfWriter, nullptr), profile_(FindAsfProfile(kDefaultProfile)),
-      browserStream_(MakeComObject<TGstWebmStream>()), relay_(std::make_unique<TGstRelay>()) {
+    : TGstFilter(CLSID_WMAsfWriter, nullptr), profile_(FindAsfProfile(kDefaultProfile)) {
     packetizer_.OnHeader = [this](AsfPacketizer::Bytes header, uint32_t) {
         header_ = std::move(header);
         for (auto& sink : sinks_)
@@ -133,44 +127,9 @@ TGstAsfWriter::TGstAsfWriter()
 }
 
 TGstAsfWriter::~TGstAsfWriter() {
-    relay_->Shutdown();
     // Pins call back into this object while they disconnect: undo them while it is whole.
     RemovePins();
     TearDownOutputs();
-    if (browserSink_) browserSink_->SetWebmSource(nullptr);
-    browserStream_->Shutdown();
-}
-
-// ---------------------------------------------------------------- browser stream
-
-void TGstAsfWriter::InputPeerChanged(TGstAsfInputPin* pin, IPin* peer) {
-    // The browser stream is made from the capture itself (its own size and
-    // rate), tapped at the capture filter that feeds this input.
-    std::shared_ptr<TGstSideTap> tap;
-    PIN_INFO info{};
-    if (peer && SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-        if (auto* capture = dynamic_cast<TGstCaptureFilter*>(info.pFilter))
-            tap = capture->SideTap();
-        FreePinInfo(info);
-    }
-    if (pin->Audio()) {
-        relay_->SetAudioTap(tap);
-        browserStream_->SetAudioTap(std::move(tap));
-    } else {
-        relay_->SetVideoTap(tap);
-        browserStream_->SetVideoTap(std::move(tap));
-    }
-}
-
-HRESULT TGstAsfWriter::SetRelay(const TRelaySettings* settings) {
-    relay_->SetSettings(settings);
-    return S_OK;
-}
-
-HRESULT TGstAsfWriter::GetRelayStatus(TRelayStatus* status) {
-    if (!status) return E_POINTER;
-    *status = relay_->Status();
-    return S_OK;
 }
 
 HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
@@ -183,8 +142,6 @@ HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
         found = static_cast<IServiceProvider*>(this);
     else if (iid == IWMWriterAdvanced::Iid || iid == IWMWriterAdvanced2::Iid)
         found = static_cast<IWMWriterAdvanced2*>(this);
-    else if (iid == IAsfRelay::Iid)
-        found = static_cast<IAsfRelay*>(this);
     if (!found) return E_NOINTERFACE;
     AddRef();
     *out = found;
@@ -516,12 +473,6 @@ HRESULT TGstAsfWriter::AddSink(IWMWriterSink* sink) {
     sinks_.emplace_back(sink);
     // A sink added while the stream runs starts from its header.
     if (!header_.empty()) sink->OnHeader(header_);
-    if (ComPtr<IWebmStreamSink> browser = QueryAs<IWebmStreamSink>(sink);
-        browser && !browserSink_) {
-        browserSink_ = browser;
-        browserStream_->SetSink(browser.Get());
-        browser->SetWebmSource(browserStream_.Get());
-    }
     return S_OK;
 }
 
@@ -531,11 +482,6 @@ HRESULT TGstAsfWriter::RemoveSink(IWMWriterSink* sink) {
     auto it =
         std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.Get() == sink; });
     if (it == sinks_.end()) return E_INVALIDARG;
-    if (browserSink_ && QueryAs<IWebmStreamSink>(sink).Get() == browserSink_.Get()) {
-        browserSink_->SetWebmSource(nullptr);
-        browserStream_->SetSink(nullptr);
-        browserSink_ = nullptr;
-    }
     sinks_.erase(it);
     return S_OK;
 }

@@ -10,25 +10,14 @@
 // filesink (the archive, with its index and duration). Only connected inputs
 // take part, so a multiplexer never waits for a stream that cannot come.
 //
-// A sink that also serves browsers (IWebmStreamSink) gets the browser stream:
-// a side pipeline fed from taps on the capture filters of the inputs, run
-// while the sink wants it.
-//
-// IAsfRelay: the relay, another side pipeline fed from the same taps, that
-// publishes the capture to a streaming server while the capture runs.
-//
 // Threads: the UI thread configures, connects and adds sinks; the appsink's
 // streaming thread splits the stream and calls the sinks. sinksLock_ guards
 // sinks_, packetizer_ and header_.
 #include "platform/AsfInterfaces.h"
 #include "platform/AsfPacketizer.h"
 #include "platform/AsfProfiles.h"
-#include "platform/RelayInterfaces.h"
 #include "platform/gst/GstFilter.h"
-#include "platform/gst/GstRelay.h"
-#include "platform/gst/GstWebmStream.h"
 
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -38,8 +27,7 @@ class TGstAsfWriter : public TGstFilter,
                       public IConfigAsfWriter2,
                       public IFileSinkFilter,
                       public IServiceProvider,
-                      public IWMWriterAdvanced2,
-                      public IAsfRelay {
+                      public IWMWriterAdvanced2 {
   public:
     TGstAsfWriter();
 
@@ -75,10 +63,6 @@ class TGstAsfWriter : public TGstFilter,
     HRESULT RemoveSink(IWMWriterSink* sink) override;
     HRESULT IsRealTime(BOOL* realTime) override;
 
-    // IAsfRelay
-    HRESULT SetRelay(const TRelaySettings* settings) override;
-    HRESULT GetRelayStatus(TRelayStatus* status) override;
-
     const TAsfProfile& Profile() const { return *profile_; }
 
   protected:
@@ -106,9 +90,6 @@ class TGstAsfWriter : public TGstFilter,
     void StreamEnded();
     void StreamRestarted();
 
-    // The capture behind an input changed (peer null: disconnected).
-    void InputPeerChanged(TGstAsfInputPin* pin, IPin* peer);
-
     const TAsfProfile* profile_;
     std::string fileName_;
     bool autoIndex_ = true, multiPass_ = false, dontCompress_ = false;
@@ -120,10 +101,6 @@ class TGstAsfWriter : public TGstFilter,
     std::vector<ComPtr<IWMWriterSink>> sinks_;
     AsfPacketizer packetizer_;
     std::vector<uint8_t> header_; // the current stream's header, for sinks added late
-
-    ComPtr<TGstWebmStream> browserStream_;
-    ComPtr<IWebmStreamSink> browserSink_; // under sinksLock_
-    std::unique_ptr<TGstRelay> relay_;
 };
 
 // Registers the ASF writer and the network sink classes.

@@ -227,9 +227,21 @@ TGstCaptureFilter::~TGstCaptureFilter() {
     if (sideTap_) sideTap_->Close();
 }
 
-std::shared_ptr<TGstSideTap> TGstCaptureFilter::SideTap() {
+HRESULT TGstCaptureFilter::GetSideTap(ISideTap** tap) {
+    if (!tap) return E_POINTER;
+    *tap = nullptr;
     if (!sideTap_) sideTap_ = TGstSideTap::Open(bin_.get(), tee_);
-    return sideTap_;
+    if (!sideTap_) return E_FAIL;
+    *tap = sideTap_.Get();
+    sideTap_->AddRef();
+    return S_OK;
+}
+
+HRESULT TGstCaptureFilter::QueryOtherInterface(REFIID iid, void** out) {
+    if (iid != ISideTapSource::Iid) return TGstFilter::QueryOtherInterface(iid, out);
+    AddRef();
+    *out = static_cast<ISideTapSource*>(this);
+    return S_OK;
 }
 
 TGstCapsRef TGstCaptureFilter::CurrentFormat() const {

@@ -34,9 +34,15 @@ struct TGstCaptureSetup {
     std::unique_ptr<TGstInputLines> Lines; // audio only; may be null
 };
 
-class TGstCaptureFilter : public TGstFilter {
+class TGstCaptureFilter : public TGstFilter, public ISideTapSource {
   public:
     explicit TGstCaptureFilter(TGstCaptureSetup setup);
+
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        return TGstFilter::QueryInterface(iid, out);
+    }
+    ULONG AddRef() override { return TGstFilter::AddRef(); }
+    ULONG Release() override { return TGstFilter::Release(); }
 
     // The caps captured now.
     TGstCapsRef CurrentFormat() const;
@@ -44,12 +50,12 @@ class TGstCaptureFilter : public TGstFilter {
     // deliver them, VFW_E_NOT_STOPPED while the filter runs.
     HRESULT ApplyFormat(const GstCaps* caps);
     std::vector<TGstCapsRef> FormatList() const;
-    // A side tap on the captured stream, made at the first call (on the
-    // graph's thread); null when it cannot be made.
-    std::shared_ptr<TGstSideTap> SideTap();
+    // ISideTapSource: a tap on the captured stream, made at the first call.
+    HRESULT GetSideTap(ISideTap** tap) override;
 
   protected:
     ~TGstCaptureFilter() override;
+    HRESULT QueryOtherInterface(REFIID iid, void** out) override;
 
   private:
     friend class TGstCapturePin;
@@ -58,5 +64,5 @@ class TGstCaptureFilter : public TGstFilter {
     GstElement* tee_;        // in bin_
     std::vector<TGstCapsRef> formats_;
     std::unique_ptr<TGstInputLines> lines_;
-    std::shared_ptr<TGstSideTap> sideTap_; // closed with the filter
+    ComPtr<TGstSideTap> sideTap_; // closed with the filter
 };

@@ -6,8 +6,10 @@
 #include "platform/gst/GstCaptureGraphBuilder.h"
 #include "platform/gst/GstDeviceEnum.h"
 #include "platform/gst/GstFilterGraph.h"
+#include "platform/gst/GstRelay.h"
 #include "platform/gst/GstUtil.h"
 #include "platform/gst/GstVideoRenderer.h"
+#include "platform/gst/GstWebmStream.h"
 
 void RegisterGstPlatform() {
     EnsureGstInitialised();
@@ -19,4 +21,6 @@ void RegisterGstPlatform() {
     RegisterClassFactory(CLSID_GstDeviceMoniker, &NewGstDeviceMoniker);
     RegisterVideoRenderer();
     RegisterAsfWriter();
+    RegisterWebmStream();
+    RegisterRelay();
 }

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 
-TGstFeeder::TGstFeeder(GstElement* source) : source_(GST_APP_SRC(gst_object_ref(source))) {}
+TGstFeeder::TGstFeeder(GstElement* source, TGstCapsRef caps)
+    : source_(GST_APP_SRC(gst_object_ref(source))) {
+    if (caps) {
+        gst_app_src_set_caps(source_, caps.get());
+        lastCaps_ = caps.release();
+    }
+}
 
 TGstFeeder::~TGstFeeder() {
     if (lastCaps_) gst_caps_unref(lastCaps_);
@@ -139,6 +145,26 @@ GstElement* AddWebmEncoding(GstElement* pipeline, GstElement* video, GstElement*
     return mux;
 }
 
+void TSidePipelineRun::CountAt(GstElement* sink) {
+    auto count = [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* run = static_cast<TSidePipelineRun*>(data);
+        uint64_t size = 0;
+        if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            buffer && (info->type & GST_PAD_PROBE_TYPE_BUFFER))
+            size = gst_buffer_get_size(buffer);
+        else if (GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+            size = gst_buffer_list_calculate_size(list);
+        // A buffer reaches here before the sink takes it; the one before it was taken.
+        run->Bytes += run->Pending;
+        run->Pending = size;
+        return GST_PAD_PROBE_OK;
+    };
+    TGstRef<GstPad> pad(gst_element_get_static_pad(sink, "sink"));
+    gst_pad_add_probe(pad.get(),
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      count, this, nullptr);
+}
+
 void TSidePipelineRun::StartFeeding(TGstSideTap& videoTap, TGstSideTap* audioTap) {
     TGstFeeder* video = Video.get();
     VideoConsumer = videoTap.AddConsumer([video](GstSample* s) { video->Push(s); });
@@ -153,9 +179,9 @@ void TSidePipelineRun::Stop(TGstSideTap* videoTap, TGstSideTap* audioTap) {
     if (audioTap && AudioConsumer) audioTap->RemoveConsumer(AudioConsumer);
     VideoConsumer = AudioConsumer = 0;
     if (Pipeline) {
-        gst_element_set_state(Pipeline, GST_STATE_NULL);
         TGstRef<GstBus> bus(gst_element_get_bus(Pipeline));
         gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+        gst_element_set_state(Pipeline, GST_STATE_NULL);
         gst_object_unref(Pipeline);
         Pipeline = nullptr;
     }

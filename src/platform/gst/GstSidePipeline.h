@@ -1,19 +1,22 @@
 #pragma once
-// The pieces the side pipelines (browser stream, relay) share: the app
-// source a tap feeds, in the capture's running time; element chains; the
+// The pieces the side outputs' pipelines share: the app source a tap feeds,
+// in the capture's running time; what one run holds; element chains; the
 // picture size a side output sends; and the live WebM encoders.
 #include "platform/gst/GstSideTap.h"
 
 #include <gst/app/gstappsrc.h>
 
+#include <atomic>
 #include <initializer_list>
+#include <memory>
 
 // Pushes a tap's samples into an app source in the capture's running time, so
 // that both pipelines, on one clock, agree on every timestamp. Runs on the
 // tap's streaming thread; never blocks (the source drops its oldest).
 class TGstFeeder {
   public:
-    explicit TGstFeeder(GstElement* source);
+    // caps: what the tap delivers now (null: set with the first sample).
+    TGstFeeder(GstElement* source, TGstCapsRef caps);
     ~TGstFeeder();
     TGstFeeder(const TGstFeeder&) = delete;
     TGstFeeder& operator=(const TGstFeeder&) = delete;
@@ -25,16 +28,22 @@ class TGstFeeder {
 };
 
 // What a running side pipeline holds: the pipeline, the feeders of its app
-// sources and the taps' consumers that push into them.
+// sources, the taps' consumers that push into them, and the count of what
+// its sink took.
 struct TSidePipelineRun {
     GstElement* Pipeline = nullptr; // one reference
     std::unique_ptr<TGstFeeder> Video, Audio;
     TGstSideTap::ConsumerId VideoConsumer = 0, AudioConsumer = 0;
+    std::atomic<uint64_t> Bytes{0}; // taken by the sink
+    uint64_t Pending = 0;           // the last buffer seen, not yet taken (streaming thread)
 
+    // Counts what reaches sink's input into Bytes.
+    void CountAt(GstElement* sink);
     // The taps start pushing into the feeders (audio only with both set).
     void StartFeeding(TGstSideTap& videoTap, TGstSideTap* audioTap);
     // The taps stop first, so that no sample reaches a source being torn
-    // down; then the pipeline stops, its bus handler goes, and it is freed.
+    // down; then the bus handler goes (nothing the teardown posts counts as
+    // a failure), the pipeline stops, and it is freed.
     void Stop(TGstSideTap* videoTap, TGstSideTap* audioTap);
 };
 

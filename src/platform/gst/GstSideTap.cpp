@@ -2,7 +2,28 @@
 
 #include <gst/app/gstappsink.h>
 
-std::shared_ptr<TGstSideTap> TGstSideTap::Open(GstElement* bin, GstElement* tee) {
+namespace {
+
+// Answered by this platform's taps only: side outputs read them back by it.
+constexpr GUID kGstSideTapIid{
+    0x3F1D7C27, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x17}};
+
+} // namespace
+
+ComPtr<TGstSideTap> TGstSideTap::From(IUnknown* tap) {
+    ComPtr<TGstSideTap> out;
+    if (tap) tap->QueryInterface(kGstSideTapIid, out.PutVoid());
+    return out;
+}
+
+HRESULT TGstSideTap::QueryOtherInterface(REFIID iid, void** out) {
+    if (iid != kGstSideTapIid) return E_NOINTERFACE;
+    AddRef();
+    *out = this;
+    return S_OK;
+}
+
+ComPtr<TGstSideTap> TGstSideTap::Open(GstElement* bin, GstElement* tee) {
     GstElement* queue = MakeGstElement("queue");
     GstElement* sink = MakeGstElement("appsink");
     if (!queue || !sink) {
@@ -10,7 +31,7 @@ std::shared_ptr<TGstSideTap> TGstSideTap::Open(GstElement* bin, GstElement* tee)
         if (sink) gst_object_unref(gst_object_ref_sink(sink));
         return nullptr;
     }
-    std::shared_ptr<TGstSideTap> tap(new TGstSideTap);
+    ComPtr<TGstSideTap> tap(new TGstSideTap);
     // A few frames of slack; what the side pipeline cannot take is dropped here.
     g_object_set(queue, "leaky", 2, "max-size-buffers", 3u, "max-size-bytes", 0u, "max-size-time",
                  guint64(0), nullptr);
@@ -20,22 +41,26 @@ std::shared_ptr<TGstSideTap> TGstSideTap::Open(GstElement* bin, GstElement* tee)
     callbacks.new_sample = [](GstAppSink* s, gpointer self) {
         return NewSample(GST_ELEMENT(s), self);
     };
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, tap.get(), nullptr);
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, tap.Get(), nullptr);
     gst_bin_add_many(GST_BIN(bin), queue, sink, nullptr);
     gst_element_link(queue, sink);
-    tap->bin_ = GST_ELEMENT(gst_object_ref(bin));
-    tap->tee_ = GST_ELEMENT(gst_object_ref(tee));
-    tap->queue_ = queue;
-    tap->sink_ = GST_ELEMENT(gst_object_ref(sink));
-    tap->teePad_ = gst_element_request_pad_simple(tee, "src_%u");
+    GstPad* teePad = gst_element_request_pad_simple(tee, "src_%u");
+    {
+        std::lock_guard lock(tap->lock_);
+        tap->bin_ = GST_ELEMENT(gst_object_ref(bin));
+        tap->tee_ = GST_ELEMENT(gst_object_ref(tee));
+        tap->queue_ = queue;
+        tap->sink_ = GST_ELEMENT(gst_object_ref(sink));
+        tap->teePad_ = teePad;
+    }
     TGstRef<GstPad> queueSink(gst_element_get_static_pad(queue, "sink"));
-    if (!tap->teePad_ || gst_pad_link(tap->teePad_, queueSink.get()) != GST_PAD_LINK_OK) {
+    if (!teePad || gst_pad_link(teePad, queueSink.get()) != GST_PAD_LINK_OK) {
         tap->Close();
         return nullptr;
     }
-    gst_pad_add_probe(tap->teePad_,
+    gst_pad_add_probe(teePad,
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                      &TGstSideTap::Gate, tap.get(), nullptr);
+                      &TGstSideTap::Gate, tap.Get(), nullptr);
     gst_element_sync_state_with_parent(sink);
     gst_element_sync_state_with_parent(queue);
     return tap;
@@ -46,29 +71,36 @@ TGstSideTap::~TGstSideTap() {
 }
 
 void TGstSideTap::Close() {
+    GstElement *bin, *tee, *queue, *sink;
+    GstPad* teePad;
     {
+        // The elements leave the fields first; stopping them below waits for
+        // the streaming thread, which may be waiting for this lock.
         std::lock_guard lock(lock_);
         consumers_.clear();
         active_ = false;
+        bin = std::exchange(bin_, nullptr);
+        tee = std::exchange(tee_, nullptr);
+        queue = std::exchange(queue_, nullptr);
+        sink = std::exchange(sink_, nullptr);
+        teePad = std::exchange(teePad_, nullptr);
     }
-    if (!bin_) return;
-    if (teePad_) {
-        if (GstPad* peer = gst_pad_get_peer(teePad_)) {
-            gst_pad_unlink(teePad_, peer);
+    if (!bin) return;
+    if (teePad) {
+        if (GstPad* peer = gst_pad_get_peer(teePad)) {
+            gst_pad_unlink(teePad, peer);
             gst_object_unref(peer);
         }
-        gst_element_release_request_pad(tee_, teePad_);
-        gst_object_unref(teePad_);
-        teePad_ = nullptr;
+        gst_element_release_request_pad(tee, teePad);
+        gst_object_unref(teePad);
     }
-    for (GstElement* e : {queue_, sink_}) {
+    for (GstElement* e : {queue, sink}) {
         gst_element_set_state(e, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(bin_), e);
+        gst_bin_remove(GST_BIN(bin), e);
     }
-    gst_object_unref(sink_);
-    gst_object_unref(tee_);
-    gst_object_unref(bin_);
-    sink_ = queue_ = tee_ = bin_ = nullptr;
+    gst_object_unref(sink);
+    gst_object_unref(tee);
+    gst_object_unref(bin);
 }
 
 TGstSideTap::ConsumerId TGstSideTap::AddConsumer(Consumer consumer) {
@@ -86,16 +118,19 @@ void TGstSideTap::RemoveConsumer(ConsumerId id) {
 }
 
 TGstCapsRef TGstSideTap::CurrentCaps() {
+    std::lock_guard lock(lock_);
     if (!sink_) return nullptr;
     TGstRef<GstPad> pad(gst_element_get_static_pad(sink_, "sink"));
     return TGstCapsRef(gst_pad_get_current_caps(pad.get()));
 }
 
 TGstRef<GstClock> TGstSideTap::Clock() {
+    std::lock_guard lock(lock_);
     return TGstRef<GstClock>(sink_ ? gst_element_get_clock(sink_) : nullptr);
 }
 
 GstClockTime TGstSideTap::BaseTime() {
+    std::lock_guard lock(lock_);
     return sink_ ? gst_element_get_base_time(sink_) : 0;
 }
 

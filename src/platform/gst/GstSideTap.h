@@ -7,29 +7,32 @@
 // Several side pipelines may take the same samples (the browser stream, the
 // relay): each is a consumer of its own; with none the tee drops at once.
 //
+// Side outputs hold it as the capture filter's ISideTap; From() reads it
+// back from that interface.
+//
 // Threads: made and closed on the thread that drives the graph; consumers are
-// added and removed from any thread and run on the tap's streaming thread.
-// lock_ guards consumers_ (held while they run, so that a consumer removed is
-// never called again).
+// added and removed, and the capture's clock and caps read, from any thread;
+// consumers run on the tap's streaming thread. lock_ guards consumers_ (held
+// while they run, so that a consumer removed is never called again) and the
+// element fields (cleared by Close while side outputs may still ask).
+#include "platform/SideOutputInterfaces.h"
 #include "platform/gst/GstUtil.h"
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <vector>
 
-class TGstSideTap {
+class TGstSideTap : public TComObject<ISideTap> {
   public:
     using Consumer = std::function<void(GstSample* sample)>;
     using ConsumerId = uint64_t;
 
     // A tap on a free request pad of tee, its elements added to bin; null
     // when an element is missing.
-    static std::shared_ptr<TGstSideTap> Open(GstElement* bin, GstElement* tee);
-    ~TGstSideTap();
-    TGstSideTap(const TGstSideTap&) = delete;
-    TGstSideTap& operator=(const TGstSideTap&) = delete;
+    static ComPtr<TGstSideTap> Open(GstElement* bin, GstElement* tee);
+    // The tap behind an ISideTap of this platform (null for any other).
+    static ComPtr<TGstSideTap> From(IUnknown* tap);
 
     // Takes the tap's elements out of the capture; later calls find nothing.
     void Close();
@@ -43,18 +46,22 @@ class TGstSideTap {
     TGstRef<GstClock> Clock();
     GstClockTime BaseTime();
 
+  protected:
+    ~TGstSideTap() override;
+    HRESULT QueryOtherInterface(REFIID iid, void** out) override;
+
   private:
     TGstSideTap() = default;
     static GstPadProbeReturn Gate(GstPad*, GstPadProbeInfo*, gpointer self);
     static GstFlowReturn NewSample(GstElement* sink, gpointer self);
 
+    std::mutex lock_;
     GstElement* bin_ = nullptr; // one reference held until Close
     GstElement* tee_ = nullptr; // one reference held until Close
     GstPad* teePad_ = nullptr;  // requested pad, one reference
     GstElement* queue_ = nullptr;
     GstElement* sink_ = nullptr;      // one reference held until Close
     std::atomic<bool> active_{false}; // any consumer; read by the gate without the lock
-    std::mutex lock_;
     std::vector<std::pair<ConsumerId, Consumer>> consumers_;
     ConsumerId nextId_ = 1;
 };

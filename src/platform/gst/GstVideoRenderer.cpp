@@ -124,6 +124,10 @@ uint64_t TGstVideoRenderer::FramesReceived() const {
     return context_->Frames;
 }
 
+TGstVideoRenderer* TGstVideoRenderer::From(IBaseFilter* filter) {
+    return dynamic_cast<TGstVideoRenderer*>(filter);
+}
+
 void TGstVideoRenderer::ApplyTopLevelFlags() {
     if (!widget_ || owner_) return;
     Qt::WindowFlags flags = Qt::Window;

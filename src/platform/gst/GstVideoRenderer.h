@@ -53,6 +53,8 @@ class TGstVideoRenderer : public TGstFilter, public IVideoWindow {
 
     // Frames shown so far (any thread).
     uint64_t FramesReceived() const;
+    // The renderer behind a filter of this class (null for any other).
+    static TGstVideoRenderer* From(IBaseFilter* filter);
 
   protected:
     ~TGstVideoRenderer() override;

@@ -5,8 +5,11 @@
 #include "media/ASFWriter.h"
 #include "media/Filter.h"
 #include "media/FilterGraph.h"
+#include "media/SideOutputs.h"
 #include "platform/gst/GstAsfWriter.h"
+#include "platform/gst/GstRelay.h"
 #include "platform/gst/GstVideoRenderer.h"
+#include "platform/gst/GstWebmStream.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 
 #include <arpa/inet.h>
@@ -22,6 +25,8 @@ namespace bcasttest {
 inline void RegisterBroadcastClasses() {
     RegisterAsfWriter();
     RegisterVideoRenderer();
+    RegisterWebmStream();
+    RegisterRelay();
 }
 
 struct TBroadcastRig {
@@ -29,6 +34,7 @@ struct TBroadcastRig {
     TFilter Video{"VideoSourceFilter"};
     TFilter Audio{"AudioSourceFilter"};
     TASFWriter Writer{"brimASF"};
+    TSideOutputs Outputs; // the browser stream and the relay, as a broadcast has them
 
     TBroadcastRig(TWMPofiles8 profile, bool withAudio, const std::string& fileName,
                   uint32_t maxUsers = 3, uint32_t port = 0) {
@@ -55,9 +61,11 @@ struct TBroadcastRig {
         if (withAudio)
             AudioResult = Builder->RenderStream(
                 nullptr, &MEDIATYPE_Audio, Audio.Query<IBaseFilter>().Get(), nullptr, Sink.Get());
+        Outputs.Start(Video, withAudio ? &Audio : nullptr, Writer.NetworkSink().Get());
     }
     ~TBroadcastRig() { Stop(); }
     void Stop() {
+        Outputs.Stop();
         if (Graph.Active()) {
             Graph.Stop();
             Graph.SetActive(false);

@@ -80,14 +80,14 @@ struct TRelayRig {
         s.Width = width;
         s.Height = height;
         s.VideoKbps = 600;
-        Rig.Writer.SetRelay(s);
+        Rig.Outputs.SetRelay(s);
     }
-    TRelayStatus Status() { return Rig.Writer.RelayStatus(); }
+    TRelayStatus Status() { return Rig.Outputs.RelayStatus(); }
     bool WaitFor(TRelayState state, int ms) {
         return PumpUntil([&] { return Status().State == state; }, ms);
     }
     uint64_t PreviewFrames() {
-        auto* renderer = dynamic_cast<TGstVideoRenderer*>(Window.Query<IBaseFilter>().Get());
+        auto* renderer = TGstVideoRenderer::From(Window.Query<IBaseFilter>().Get());
         return renderer ? renderer->FramesReceived() : 0;
     }
     // Preview frames a second over the next ms.
