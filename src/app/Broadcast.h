@@ -35,7 +35,7 @@ class TBroadcast {
     // Once the graph runs: the landing site serves on httpPort, its player
     // pointed at the port the stream is served on; returns both.
     TBroadcastPorts Serve(int httpPort);
-    // After the graph stopped (or a start failed): the site stops serving.
+    // After the graph stopped: the site stops serving.
     void EndServing() { site_.Deactivate(); }
 
     // The relay starts over with these settings (none: it stops).

@@ -12,8 +12,11 @@
 #include "app/DeviceChoices.h"
 #include "app/LandingSite.h"
 
+#include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 // What the user is told after a mode stopped.
@@ -29,6 +32,8 @@ struct TStopReport {
 class TCaptureController {
   public:
     explicit TCaptureController(TVideoWindow* videoWindow);
+    TCaptureController(const TCaptureController&) = delete;
+    TCaptureController& operator=(const TCaptureController&) = delete;
 
     // The devices and the choices made from them (see TDeviceChoices).
     void OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio) {

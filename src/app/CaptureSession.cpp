@@ -75,9 +75,10 @@ TBroadcastPorts TCaptureSession::StartBroadcast(const TBroadcastSettings& settin
         served = broadcast_.Serve(settings.HttpPort);
     } catch (...) {
         // Half a broadcast (a stream served and previewed while the window
-        // shows idle) is worse than none: the graph and its port go too.
-        DiscardGraph(graph_);
-        broadcast_.EndServing();
+        // shows idle) is worse than none: the graph and its ports go too, and
+        // the start's own failure is the one the user hears of.
+        TFirstError ignored;
+        ignored.Step([this] { StopCapture(); });
         throw;
     }
     mode_ = TBroadcastMode{served};

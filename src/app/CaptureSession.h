@@ -30,7 +30,8 @@ class TCaptureSession {
     void StartPreview();
     TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings);
     void StartRecord(const std::string& fileName);
-    // Back to idle: every step runs even when one fails, and the first
+    // Back to idle, the one teardown of every mode (and of a broadcast that
+    // failed to start): every step runs even when one fails, and the first
     // failure is raised afterwards. False when a writer did not confirm the
     // end of its file in time (the file may be incomplete).
     bool StopCapture();
