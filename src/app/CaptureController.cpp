@@ -50,7 +50,7 @@ std::optional<TBroadcastPorts> TCaptureController::ServedPorts() const {
     return std::nullopt;
 }
 
-std::vector<TStreamViewer> TCaptureController::Viewers() {
+std::vector<TStreamViewer> TCaptureController::Viewers() const {
     if (!Broadcasting()) return {};
     return session_.Broadcast().Viewers();
 }

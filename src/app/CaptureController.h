@@ -80,9 +80,9 @@ class TCaptureController {
     // without a relay); nothing, false or empty otherwise.
     std::optional<TBroadcastPorts> ServedPorts() const;
     bool LandingSiteServing() const { return site_.Serving(); }
-    std::vector<TStreamViewer> Viewers();
+    std::vector<TStreamViewer> Viewers() const;
     bool DisconnectViewer(uint64_t id);
-    int MaxViewers() { return session_.Broadcast().MaxViewers(); }
+    int MaxViewers() const { return session_.Broadcast().MaxViewers(); }
     std::string RelayStatusText();
     // The relay of a running broadcast starts over with these settings (none:
     // it stops); the next StartBroadcast takes its own.

@@ -47,6 +47,7 @@ class TCaptureSession {
     // The broadcast's outputs; their viewers and relay are only live while
     // Broadcasting().
     TBroadcast& Broadcast() { return broadcast_; }
+    const TBroadcast& Broadcast() const { return broadcast_; }
 
     // A running mode failing after its start, on the thread that drives the
     // graph. The mode still runs; the handler stops it.
