@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -101,7 +102,7 @@ class TMainForm : public QWidget {
     void StartRecord();
     void StopCapture();
 
-    // The capture modes, the device choices and their components.
+    // The capture modes and the device choices.
     TCaptureController& Capture() { return *capture_; }
     TTimer& Timer() { return timer_; }
     TSkinMainMenu& MainMenu1() { return mainMenu_; }
@@ -138,9 +139,11 @@ class TMainForm : public QWidget {
     // A running mode ended by the platform (a lost device, a full disk):
     // back to idle with the files finished, and the cause in the status line
     // and in one error box.
-    void CaptureFailed(const std::string& cause, const std::string& nextStep);
+    void CaptureFailed(const TCaptureFailure& failure);
     // "http://" + the address box + ":" + port, as the label and the link show it.
     std::string SiteAddress(int port) const;
+    // While the landing site serves: the port it listens on.
+    std::optional<int> ServingSitePort() const;
 
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
