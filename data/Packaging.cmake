@@ -24,7 +24,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "kavaroXP captures a camera and a microphone and previews, broadcasts or\n"
     "records them. A broadcast serves a live ASF stream to desktop players and\n"
     "a WebM copy with a watch page to browsers, and can publish a copy to an\n"
-    "RTMP or Icecast server; a recording is an AVI file. It runs in a window or\n"
+    "RTMP or Icecast server. A recording is an AVI file. It runs in a window or\n"
     "without one, from a script or as a systemd user service.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_HOMEPAGE_URL "${KX_HOMEPAGE}")
