@@ -3,6 +3,7 @@
 #include "app/AddressList.h"
 #include "app/CaptureController.h"
 #include "app/MenuTexts.h"
+#include "app/QrCode.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusClock.h"
 #include "app/ViewerTexts.h"
@@ -31,6 +32,12 @@ class TConsole {
         } else {
             std::fprintf(stdout, "%s %s\n", TimeOfDay().c_str(), text.c_str());
         }
+        std::fflush(stdout);
+    }
+    // Lines for a person at a terminal only (a QR code), above the status.
+    void Picture(const std::string& lines) {
+        if (!terminal_) return;
+        std::fprintf(stdout, "\r\033[K%s%s", lines.c_str(), status_.c_str());
         std::fflush(stdout);
     }
     void Status(const std::string& text) {
@@ -259,6 +266,9 @@ void THeadlessRun::Start() {
     console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
                    Url("http", served_.HttpPort, "/watch") + ", stream " +
                    Url("mms", served_.StreamPort) + ", archive \"" + kBroadcastArchive + "\"");
+    // A phone's camera reaches the watch page from this.
+    if (const auto code = TQrCode::Encode(Url("http", served_.HttpPort, "/watch")))
+        console_.Picture(code->TerminalText());
 }
 
 void THeadlessRun::Poll() {
