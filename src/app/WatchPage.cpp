@@ -236,14 +236,17 @@ std::string BuildWatchPage(const TLandingPageTexts& texts) {
     return p;
 }
 
-void SendWatchPage(TNetHTTPResponseInfo& response, const TLandingPageTexts& texts) {
-    const std::string page = BuildWatchPage(texts);
+void SendPage(TNetHTTPResponseInfo& response, const std::string& page, const char* type) {
     auto stream = std::make_unique<TMemoryStream>();
     stream->WriteBuffer(page.data(), static_cast<int64_t>(page.size()));
     stream->SetPosition(0);
     response.ContentLength = stream->Size();
     response.SetContentSource(std::move(stream));
-    response.ContentType = "text/html; charset=utf-8";
+    response.ContentType = type;
     response.SendHeader();
     response.SendContent();
+}
+
+void SendWatchPage(TNetHTTPResponseInfo& response, const TLandingPageTexts& texts) {
+    SendPage(response, BuildWatchPage(texts), "text/html; charset=utf-8");
 }
