@@ -1,4 +1,5 @@
 #include "platform/stream/AsfStreamServer.h"
+#include "platform/AsfPacketizer.h"
 #include "support/AsfTestStream.h"
 
 #include <gtest/gtest.h>
@@ -165,10 +166,14 @@ TEST_F(Server, ViewerBeforeTheStreamIsServedOnceItStarts) {
     int fd = Connect(port);
     Send(fd, kPlain);
     std::this_thread::sleep_for(100ms);
+    // As the writer feeds it: its packetizer's header and packets.
+    AsfPacketizer writer;
+    writer.OnHeader = [&](Bytes header, uint32_t) { server.SetHeader(std::move(header)); };
+    writer.OnPacket = [&](Bytes packet) { server.PushPacket(std::move(packet)); };
     Bytes h = MakeHeader(16);
-    server.Feed(h.data(), h.size());
+    ASSERT_TRUE(writer.Feed(h.data(), h.size()));
     Bytes p = MakePacket(16, 7);
-    server.Feed(p.data(), p.size());
+    ASSERT_TRUE(writer.Feed(p.data(), p.size()));
     HeadersOf(fd);
     std::string got = ReadFor(fd, h.size() + 16);
     EXPECT_EQ(got.size(), h.size() + 16); // the packet fed after registration arrives
