@@ -337,10 +337,13 @@ void AsfStreamServer::Serve(StreamViewer& v, const std::string& request) {
     }
     {
         std::lock_guard<std::mutex> g(lock_);
-        SetStatus(v, StreamViewerStatus::Done);
+        SetStatus(v, StreamViewerStatus::Closed); // no longer counted
     }
     if (admitted && v.kind == StreamViewerKind::Webm) UpdateWebmDemand();
-    v.socket.Shutdown(); // the reaper closes it
+    v.socket.Shutdown(); // whoever joins this thread closes it
+    // Last: once done, the listener may join this thread and free the record.
+    std::lock_guard<std::mutex> g(lock_);
+    SetStatus(v, StreamViewerStatus::Done);
 }
 
 bool AsfStreamServer::Admit(StreamViewer& v) {

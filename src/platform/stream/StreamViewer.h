@@ -25,7 +25,7 @@ enum class StreamViewerStatus {
     Waiting,   // admitted; waits for its stream to start
     Joining,   // has its stream's header; skips to a point it can begin at (WebM)
     Streaming, // takes every piece of its stream
-    Closed,    // dropped; its thread is leaving
+    Closed,    // dropped, or leaving; its thread is finishing
     Done,      // its thread has finished; waits to be joined
 };
 
