@@ -272,7 +272,11 @@ TEST_F(Server, NonHttpGreetingIsClosedAtOnce) {
 }
 
 TEST_F(Server, HugeAndSilentRequestsNeverDisturbTheStream) {
+    // The time-out applies from the next Open.
+    server.Close();
     server.SetRequestTimeout(300ms);
+    port = 0;
+    ASSERT_TRUE(server.Open(port));
     server.SetHeader(MakeHeader(16));
     int silent = Connect(port);
     int huge = Connect(port);
