@@ -132,6 +132,7 @@ class AsfStreamServer {
     void WebmHeader(Bytes header, std::string codecs);
     void WebmPiece(Bytes piece, bool clusterStart, bool joinable);
 
+    // Lock order: demandLock_, lock_, a viewer's m; webmFeedLock_ before lock_.
     // lock_ guards every field from here to the atomics, and (with v.m) each viewer's status.
     mutable std::mutex lock_;
     std::string bindAddress_;
@@ -161,7 +162,7 @@ class AsfStreamServer {
     std::mutex webmFeedLock_;
     WebmSplitter webmSplitter_;
     // demandLock_ guards the demand handler and serialises its calls, so that
-    // the last call tells the latest state; taken before lock_.
+    // the last call tells the latest state.
     std::mutex demandLock_;
     std::function<void(bool)> webmDemand_;
 
