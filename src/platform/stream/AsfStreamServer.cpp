@@ -85,6 +85,16 @@ void AsfStreamServer::SetBindAddress(std::string address) {
     bindAddress_ = std::move(address);
 }
 
+void AsfStreamServer::SetAccessCheck(TViewerAccessCheck check) {
+    std::lock_guard<std::mutex> g(lock_);
+    accessCheck_ = std::move(check);
+}
+
+void AsfStreamServer::SetOriginCheck(TOriginCheck check) {
+    std::lock_guard<std::mutex> g(lock_);
+    originCheck_ = std::move(check);
+}
+
 void AsfStreamServer::SetMaximumClients(uint32_t count) {
     std::lock_guard<std::mutex> g(lock_);
     maxClients_ = count;
@@ -321,14 +331,15 @@ void AsfStreamServer::ReapFinished() {
 
 void AsfStreamServer::Serve(StreamViewer& v, const std::string& request) {
     bool admitted = false;
+    std::string allowOrigin;
     if (!IsGetRequest(request)) {
         v.SendText(MethodNotAllowedAnswer());
-    } else if ((admitted = Admit(v))) {
+    } else if (Allowed(v, request, allowOrigin) && (admitted = Admit(v, allowOrigin))) {
         if (v.kind == StreamViewerKind::Webm) UpdateWebmDemand();
         std::string codecs;
-        if (const StreamPacket header = AwaitStart(v, codecs)) {
+        if (const StreamPacket header = AwaitStart(v, codecs, allowOrigin)) {
             const bool sent = v.kind == StreamViewerKind::Webm
-                                  ? v.SendText(WebmStreamHead(codecs))
+                                  ? v.SendText(WebmStreamHead(codecs, allowOrigin))
                                   : v.SendText(AsfStreamHead(
                                         AsfContentType(v.kind),
                                         uint32_t(reinterpret_cast<uintptr_t>(&v) & 0x7FFFFFFF)));
@@ -346,13 +357,38 @@ void AsfStreamServer::Serve(StreamViewer& v, const std::string& request) {
     SetStatus(v, StreamViewerStatus::Done);
 }
 
-bool AsfStreamServer::Admit(StreamViewer& v) {
+bool AsfStreamServer::Allowed(StreamViewer& v, const std::string& request,
+                              std::string& allowOrigin) {
+    TViewerAccessCheck check;
+    TOriginCheck origins;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        check = accessCheck_;
+        origins = originCheck_;
+    }
+    // A page of another origin may read the browser stream only when it is
+    // one the program named (its own landing page); players send no origin.
+    const std::string origin = RequestHeader(request, "Origin");
+    allowOrigin = !origins ? std::string("*") : origins(origin) ? origin : std::string();
+    if (!check) return true;
+    const TViewerAccess access =
+        check({v.address, RequestTarget(request), RequestHeader(request, "Authorization")});
+    if (access == TViewerAccess::Allow) return true;
+    const StreamStatus status = access == TViewerAccess::Unauthorized ? StreamStatus::Unauthorized
+                                : access == TViewerAccess::TooManyTries
+                                    ? StreamStatus::TooManyRequests
+                                    : StreamStatus::Forbidden;
+    v.SendText(AccessRefusedAnswer(status, v.kind == StreamViewerKind::Webm ? allowOrigin : ""));
+    return false;
+}
+
+bool AsfStreamServer::Admit(StreamViewer& v, const std::string& allowOrigin) {
     std::unique_lock<std::mutex> g(lock_);
     // One dropped before it got here stays dropped.
     if (!open_ || v.status == StreamViewerStatus::Closed) return false;
     if (CountViewers(false) >= maxClients_) {
         g.unlock();
-        v.SendText(v.kind == StreamViewerKind::Webm ? WebmRefusedAnswer("full")
+        v.SendText(v.kind == StreamViewerKind::Webm ? WebmRefusedAnswer("full", allowOrigin)
                                                     : AsfRefusedAnswer());
         return false;
     }
@@ -360,7 +396,8 @@ bool AsfStreamServer::Admit(StreamViewer& v) {
     return true;
 }
 
-StreamPacket AsfStreamServer::AwaitStart(StreamViewer& v, std::string& codecs) {
+StreamPacket AsfStreamServer::AwaitStart(StreamViewer& v, std::string& codecs,
+                                         const std::string& allowOrigin) {
     std::unique_lock<std::mutex> g(lock_);
     auto closed = [&] { return !open_ || v.status == StreamViewerStatus::Closed; };
     if (v.kind == StreamViewerKind::Webm) {
@@ -369,7 +406,7 @@ StreamPacket AsfStreamServer::AwaitStart(StreamViewer& v, std::string& codecs) {
         if (closed()) return nullptr;
         if (!webmHeader_) {
             g.unlock();
-            v.SendText(WebmRefusedAnswer("not running"));
+            v.SendText(WebmRefusedAnswer("not running", allowOrigin));
             return nullptr;
         }
         StreamPacket header = webmHeader_;

@@ -11,6 +11,7 @@
 // SetHeader/PushPacket/EndOfStream (and FeedWebm/ResetWebm for the browser
 // stream), which never block on a viewer: each viewer has a bounded queue and
 // is dropped when it overflows.
+#include "platform/StreamAccessInterfaces.h"
 #include "platform/StreamViewerInterfaces.h"
 #include "platform/stream/OwnedFd.h"
 #include "platform/stream/StreamViewer.h"
@@ -56,6 +57,11 @@ class AsfStreamServer {
     // listener; past this many, a new one closes the oldest. Both settings
     // take effect at the next Open.
     void SetMaxPendingConnections(size_t count);
+    // Who may watch: asked for each request before the viewer is admitted
+    // (none: everyone), and which pages may read the browser stream from
+    // another origin (none: any). Any time; later requests follow.
+    void SetAccessCheck(TViewerAccessCheck check);
+    void SetOriginCheck(TOriginCheck check);
 
     // Starts listening. Port 0 picks a free port, written back. On failure
     // the result carries the system's error number and reason.
@@ -117,8 +123,10 @@ class AsfStreamServer {
     void ReapFinished();
     // A viewer's thread: answers, admits, waits for the stream's start, sends.
     void Serve(StreamViewer& v, const std::string& request);
-    bool Admit(StreamViewer& v);
-    StreamPacket AwaitStart(StreamViewer& v, std::string& codecs);
+    // Refused (and told why) when the access check turns the request away.
+    bool Allowed(StreamViewer& v, const std::string& request, std::string& allowOrigin);
+    bool Admit(StreamViewer& v, const std::string& allowOrigin);
+    StreamPacket AwaitStart(StreamViewer& v, std::string& codecs, const std::string& allowOrigin);
     void SendStream(StreamViewer& v, StreamFraming& framing, const StreamPacket& header);
     // With lock_ held.
     size_t CountViewers(bool webmOnly) const;
@@ -141,6 +149,8 @@ class AsfStreamServer {
     size_t sendBufferBytes_ = 0;
     std::chrono::milliseconds requestTimeout_{10000};
     size_t maxPending_ = 64;
+    TViewerAccessCheck accessCheck_;
+    TOriginCheck originCheck_;
     std::condition_variable headerReady_; // a stream's header came, or a waiter must leave
     // Closed in Close only after the listener has been joined.
     OwnedFd listenFd_;

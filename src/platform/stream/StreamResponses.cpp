@@ -6,8 +6,14 @@ std::string_view StatusLine(StreamStatus status) {
     switch (status) {
     case StreamStatus::Ok:
         return "HTTP/1.0 200 OK\r\n";
+    case StreamStatus::Unauthorized:
+        return "HTTP/1.0 401 Unauthorized\r\n";
+    case StreamStatus::Forbidden:
+        return "HTTP/1.0 403 Forbidden\r\n";
     case StreamStatus::MethodNotAllowed:
         return "HTTP/1.0 405 Method Not Allowed\r\n";
+    case StreamStatus::TooManyRequests:
+        return "HTTP/1.0 429 Too Many Requests\r\n";
     case StreamStatus::ServiceUnavailable:
         break;
     }
@@ -39,13 +45,47 @@ std::string AsfRefusedAnswer() {
                               {{"Content-Type", "text/plain"}, {"Content-Length", "0"}});
 }
 
-std::string WebmRefusedAnswer(std::string_view why) {
+namespace {
+
+// The head with the origin header first when there is one to name.
+std::string HeadFor(StreamStatus status, std::string_view allowOrigin,
+                    std::initializer_list<StreamResponseHeader> headers) {
+    std::string head = StreamResponseHead(status, headers);
+    if (allowOrigin.empty()) return head;
+    const size_t line = head.find("\r\n") + 2;
+    std::string origin = "Access-Control-Allow-Origin: " + std::string(allowOrigin) + "\r\n";
+    if (allowOrigin != "*") origin += "Vary: Origin\r\n";
+    return head.insert(line, origin);
+}
+
+} // namespace
+
+std::string WebmRefusedAnswer(std::string_view why, std::string_view allowOrigin) {
     const std::string length = std::to_string(why.size());
-    return StreamResponseHead(StreamStatus::ServiceUnavailable,
-                              {{"Access-Control-Allow-Origin", "*"},
-                               {"Content-Type", "text/plain"},
-                               {"Content-Length", length}}) +
+    return HeadFor(StreamStatus::ServiceUnavailable, allowOrigin,
+                   {{"Content-Type", "text/plain"}, {"Content-Length", length}}) +
            std::string(why);
+}
+
+std::string AccessRefusedAnswer(StreamStatus status, std::string_view allowOrigin) {
+    const std::string_view why = status == StreamStatus::Unauthorized ? "password needed"
+                                 : status == StreamStatus::TooManyRequests
+                                     ? "too many wrong passwords: try again in a minute"
+                                     : "not allowed";
+    const std::string length = std::to_string(why.size());
+    std::string head = status == StreamStatus::Unauthorized
+                           ? HeadFor(status, allowOrigin,
+                                     {{"WWW-Authenticate", "Basic realm=\"kavaroXP\""},
+                                      {"Content-Type", "text/plain"},
+                                      {"Content-Length", length}})
+                       : status == StreamStatus::TooManyRequests
+                           ? HeadFor(status, allowOrigin,
+                                     {{"Retry-After", "60"},
+                                      {"Content-Type", "text/plain"},
+                                      {"Content-Length", length}})
+                           : HeadFor(status, allowOrigin,
+                                     {{"Content-Type", "text/plain"}, {"Content-Length", length}});
+    return head + std::string(why);
 }
 
 std::string AsfStreamHead(std::string_view contentType, uint32_t clientId) {
@@ -58,12 +98,17 @@ std::string AsfStreamHead(std::string_view contentType, uint32_t clientId) {
                                                  {"Pragma", "features=\"broadcast\""}});
 }
 
-std::string WebmStreamHead(std::string_view codecs) {
+std::string WebmStreamHead(std::string_view codecs, std::string_view allowOrigin) {
     std::string type = "video/webm";
     if (!codecs.empty()) type += "; codecs=\"" + std::string(codecs) + "\"";
-    return StreamResponseHead(StreamStatus::Ok, {{"Content-Type", type},
-                                                 {"Access-Control-Allow-Origin", "*"},
-                                                 {"Server", "kavaroXP"},
-                                                 {"Cache-Control", "no-cache"},
-                                                 {"Pragma", "no-cache"}});
+    std::string head = StreamResponseHead(StreamStatus::Ok, {{"Content-Type", type},
+                                                             {"Server", "kavaroXP"},
+                                                             {"Cache-Control", "no-cache"},
+                                                             {"Pragma", "no-cache"}});
+    if (allowOrigin.empty()) return head;
+    // After the type, where it always stood.
+    const size_t at = head.find("\r\n", head.find("Content-Type")) + 2;
+    std::string origin = "Access-Control-Allow-Origin: " + std::string(allowOrigin) + "\r\n";
+    if (allowOrigin != "*") origin += "Vary: Origin\r\n";
+    return head.insert(at, origin);
 }

@@ -6,7 +6,14 @@
 #include <string>
 #include <string_view>
 
-enum class StreamStatus { Ok = 200, MethodNotAllowed = 405, ServiceUnavailable = 503 };
+enum class StreamStatus {
+    Ok = 200,
+    Unauthorized = 401,
+    Forbidden = 403,
+    MethodNotAllowed = 405,
+    TooManyRequests = 429,
+    ServiceUnavailable = 503,
+};
 
 struct StreamResponseHeader {
     std::string_view name;
@@ -24,11 +31,15 @@ std::string MethodNotAllowedAnswer();
 std::string AsfRefusedAnswer();
 // A browser viewer refused, with the reason as the body ("full", "not
 // running"). A page on another port reads the stream with fetch(): every
-// browser answer, refusals included, may be read cross-origin.
-std::string WebmRefusedAnswer(std::string_view why);
+// browser answer, refusals included, names the origin that may read it
+// (allowOrigin: "*", the page's own origin, or empty for none).
+std::string WebmRefusedAnswer(std::string_view why, std::string_view allowOrigin = "*");
+// A viewer turned away by the access check (401 with a Basic challenge, 403,
+// 429), with a one-line reason as the body.
+std::string AccessRefusedAnswer(StreamStatus status, std::string_view allowOrigin);
 // The head before an ASF stream of the given content type; clientId goes to
 // the player's "Pragma: client-id".
 std::string AsfStreamHead(std::string_view contentType, uint32_t clientId);
 // The head before the browser stream; codecs as the splitter names them
 // (empty: unknown).
-std::string WebmStreamHead(std::string_view codecs);
+std::string WebmStreamHead(std::string_view codecs, std::string_view allowOrigin = "*");

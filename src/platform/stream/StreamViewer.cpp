@@ -70,6 +70,28 @@ StreamViewerKind StreamViewerKindOf(const std::string& request) {
                                                           : StreamViewerKind::Describe;
 }
 
+std::string RequestTarget(const std::string& request) {
+    const size_t sp1 = request.find(' ');
+    if (sp1 == std::string::npos) return {};
+    const size_t end = request.find_first_of(" \r\n", sp1 + 1);
+    return request.substr(sp1 + 1, end == std::string::npos ? end : end - sp1 - 1);
+}
+
+std::string RequestHeader(const std::string& request, const std::string& name) {
+    const std::string lower = LowerAscii(request);
+    const std::string key = "\n" + LowerAscii(name) + ":";
+    const size_t at = lower.find(key);
+    if (at == std::string::npos) return {};
+    size_t begin = at + key.size();
+    size_t end = request.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = request.size();
+    while (begin < end && (request[begin] == ' ' || request[begin] == '\t'))
+        ++begin;
+    while (end > begin && (request[end - 1] == ' ' || request[end - 1] == '\t'))
+        --end;
+    return request.substr(begin, end - begin);
+}
+
 bool IsGetRequest(const std::string& request) {
     return request.compare(0, request.find(' '), "GET") == 0;
 }

@@ -32,6 +32,10 @@ enum class StreamViewerStatus {
 // What the request asks for; a query after the path is ignored.
 StreamViewerKind StreamViewerKindOf(const std::string& request);
 bool IsGetRequest(const std::string& request);
+// The request line's target, query included ("" when there is none).
+std::string RequestTarget(const std::string& request);
+// The value of the first header field of that name (any case), trimmed.
+std::string RequestHeader(const std::string& request, const std::string& name);
 
 // One piece of a stream, shared by every viewer's queue.
 using StreamPacket = std::shared_ptr<const std::vector<uint8_t>>;
