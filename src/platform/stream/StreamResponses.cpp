@@ -47,15 +47,21 @@ std::string AsfRefusedAnswer() {
 
 namespace {
 
-// The head with the origin header first when there is one to name.
+// The origin header (and Vary for a named origin) inserted after the line at
+// which ends; empty allowOrigin: none.
+std::string WithOrigin(std::string head, size_t at, std::string_view allowOrigin) {
+    if (allowOrigin.empty()) return head;
+    std::string origin = "Access-Control-Allow-Origin: " + std::string(allowOrigin) + "\r\n";
+    if (allowOrigin != "*") origin += "Vary: Origin\r\n";
+    return head.insert(at, origin);
+}
+
+// The head with the origin header first after the status line.
 std::string HeadFor(StreamStatus status, std::string_view allowOrigin,
                     std::initializer_list<StreamResponseHeader> headers) {
     std::string head = StreamResponseHead(status, headers);
-    if (allowOrigin.empty()) return head;
     const size_t line = head.find("\r\n") + 2;
-    std::string origin = "Access-Control-Allow-Origin: " + std::string(allowOrigin) + "\r\n";
-    if (allowOrigin != "*") origin += "Vary: Origin\r\n";
-    return head.insert(line, origin);
+    return WithOrigin(std::move(head), line, allowOrigin);
 }
 
 } // namespace
@@ -105,10 +111,7 @@ std::string WebmStreamHead(std::string_view codecs, std::string_view allowOrigin
                                                              {"Server", "kavaroXP"},
                                                              {"Cache-Control", "no-cache"},
                                                              {"Pragma", "no-cache"}});
-    if (allowOrigin.empty()) return head;
     // After the type, where it always stood.
     const size_t at = head.find("\r\n", head.find("Content-Type")) + 2;
-    std::string origin = "Access-Control-Allow-Origin: " + std::string(allowOrigin) + "\r\n";
-    if (allowOrigin != "*") origin += "Vary: Origin\r\n";
-    return head.insert(at, origin);
+    return WithOrigin(std::move(head), at, allowOrigin);
 }
