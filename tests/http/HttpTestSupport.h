@@ -2,6 +2,7 @@
 // Loopback helpers of the HTTP tests: a raw socket client that sends exact
 // bytes and reads until the server closes, and a server on a free port.
 #include "http/NetHTTPServer.h"
+#include "support/TestPorts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -153,20 +154,6 @@ template <class Pred> bool WaitFor(Pred pred, int timeoutMs = 5000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return pred();
-}
-
-// A port nobody listens on right now (bound and released).
-inline int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const int port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
 }
 
 // The header block (up to the blank line) and the body of a raw reply.
