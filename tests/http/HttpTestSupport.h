@@ -3,6 +3,7 @@
 // bytes and reads until the server closes, and a server on a free port.
 #include "http/NetHTTPServer.h"
 #include "support/TestPorts.h"
+#include "support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -139,21 +140,7 @@ inline long ResidentKiB() {
 
 // Waits (bounded) until the process is back at `threads` threads.
 inline bool WaitForThreadCount(int threads, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (ThreadCountNow() <= threads) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ThreadCountNow() <= threads;
-}
-
-template <class Pred> bool WaitFor(Pred pred, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
+    return WaitFor([&] { return ThreadCountNow() <= threads; }, timeoutMs);
 }
 
 // The header block (up to the blank line) and the body of a raw reply.
