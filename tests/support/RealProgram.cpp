@@ -103,9 +103,13 @@ TRealProgram::TRealProgram(const std::filesystem::path& dir, const std::vector<s
     if (logFd >= 0) close(logFd);
     close(toChild[0]);
     close(fromChild[1]);
+    if (pid_ < 0) {
+        close(toChild[1]);
+        close(fromChild[0]);
+        throw std::runtime_error("fork failed");
+    }
     in_ = toChild[1];
     out_ = fromChild[0];
-    if (pid_ < 0) throw std::runtime_error("fork failed");
 }
 
 TRealProgram::~TRealProgram() {
