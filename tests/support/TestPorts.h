@@ -17,6 +17,7 @@
 
 namespace testports {
 
+// 127.0.0.1:port (0: any free port when binding).
 inline sockaddr_in Loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
