@@ -36,6 +36,12 @@ class TNetBodyReservation {
 
 namespace {
 constexpr int64_t kBodyChunk = 1024 * 1024; // a claimed length is honoured only as bytes arrive
+// After a refused body, what the client still sends is read and dropped for
+// this long (or this much, until a pause), so that the close does not reset
+// the connection before the refusal is read.
+constexpr int32_t kRefusalDrainTime = 1000; // ms
+constexpr int32_t kRefusalDrainPause = 100; // ms
+constexpr int64_t kRefusalDrainBytes = 1024 * 1024;
 
 // Forwards to another stream and refuses to grow it past a limit, or past
 // what the body budget has left: a body of unknown length takes its memory
@@ -318,6 +324,22 @@ void TNetCustomHTTPServer::RefuseBody(TNetTCPServerConnection& conn, TNetHTTPReq
     response.ContentString =
         "<HTML><BODY><B>" + IntToStr(code) + " " + response.StatusText() + "</B></BODY></HTML>";
     response.SendContent();
+    // What the client still sends is dropped for a while; meanwhile the
+    // connection counts as waiting and gives way at the connection limit.
+    conn.WaitingForRequest = true;
+    conn.SetReadDeadline(kRefusalDrainTime);
+    try {
+        for (int64_t dropped = 0; dropped < kRefusalDrainBytes;) {
+            conn.InputBuffer().Clear();
+            if (conn.FillInputBuffer(false, kRefusalDrainPause, false) <= 0)
+                break; // closed, or a pause
+            dropped += conn.InputBuffer().Size();
+        }
+    } catch (const ENetException&) {
+        // gone: nothing left to protect
+    }
+    conn.InputBuffer().Clear();
+    conn.SetReadDeadline(0);
 }
 
 void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn,
