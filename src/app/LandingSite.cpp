@@ -47,6 +47,9 @@ TLandingSite::TLandingSite() {
                                   TNetHTTPResponseInfo& response) {
         CommandGet(request, response);
     };
+    // No page takes a request body: one is turned away unread, so idle
+    // uploads cannot fill memory.
+    server_.OnBodyLimit = [](const TNetHTTPRequestInfo&) -> int64_t { return 0; };
 }
 
 TLandingSite::~TLandingSite() = default;
