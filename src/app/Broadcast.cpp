@@ -1,9 +1,12 @@
 #include "app/Broadcast.h"
 
+#include "app/AccessSettings.h"
 #include "app/CaptureMode.h"
 #include "app/CaptureSteps.h"
 #include "common/Text.h"
 #include "platform/RelayTarget.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -22,9 +25,20 @@ TBroadcast::TBroadcast(TFilterGraph& graph, TLandingSite& site) : graph_(graph),
     writer_.SetFileName(kBroadcastArchive);
     writer_.SetPort(kDefaultStreamPort);
     writer_.SetMaxUsers(kMaxViewers);
+    // Both servers ask the site's gate; only the site's own pages may read
+    // the browser stream from another origin.
+    TViewerGate& gate = site_.Gate();
+    writer_.SetViewerAccess([&gate](const TViewerRequest& r) { return gate.Check(r); },
+                            [&site](const std::string& origin) { return site.OwnOrigin(origin); });
 }
 
 void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
+    CheckListenAddress(settings.ListenAddress);
+    // Blocks and failed tries last for one broadcast.
+    site_.Gate().Rules().ClearBlocks();
+    site_.Gate().ClearFailedTries();
+    listenAddress_ = settings.ListenAddress;
+    writer_.SetListenAddress(settings.ListenAddress);
     writer_.SetPort(static_cast<uint32_t>(settings.StreamPort));
     SetRelay(settings.Relay);
     Join();
@@ -47,7 +61,7 @@ TBroadcastPorts TBroadcast::Serve(int httpPort) {
     // and wrote it back; the page advertises that one.
     const int streamPort = static_cast<int>(writer_.Port());
     site_.Texts().SetStreamPort(streamPort);
-    return {streamPort, site_.Serve(httpPort)};
+    return {streamPort, site_.Serve(httpPort, listenAddress_)};
 }
 
 void TBroadcast::StartOutputs(TFilter& video, TFilter* audio) {
@@ -76,4 +90,21 @@ std::vector<TStreamViewer> TBroadcast::Viewers() const {
 bool TBroadcast::DisconnectViewer(uint64_t id) {
     ComPtr<IStreamViewers> list = ViewerList();
     return list && list->DisconnectViewer(id) == S_OK;
+}
+
+bool TBroadcast::BlockViewer(uint64_t id) {
+    const std::vector<TStreamViewer> viewers = Viewers();
+    const auto it = std::find_if(viewers.begin(), viewers.end(),
+                                 [id](const TStreamViewer& v) { return v.Id == id; });
+    if (it == viewers.end()) return false;
+    site_.Gate().Rules().Block(it->Address);
+    // Every connection of that address goes, not only the one chosen.
+    const auto peer = ParsePeerAddress(it->Address);
+    for (const TStreamViewer& v : viewers)
+        if (ParsePeerAddress(v.Address) == peer) DisconnectViewer(v.Id);
+    return true;
+}
+
+void TBroadcast::DisconnectAll() {
+    if (ComPtr<IWMWriterNetworkSink> sink = writer_.NetworkSink()) sink->Disconnect();
 }

@@ -53,6 +53,11 @@ class TBroadcast {
     // Who watches, and closing one viewer's connection (false: not there).
     std::vector<TStreamViewer> Viewers() const;
     bool DisconnectViewer(uint64_t id);
+    // Disconnects every viewer from that viewer's address and keeps the
+    // address out until the next broadcast (false: not there).
+    bool BlockViewer(uint64_t id);
+    // Every viewer goes (a new password ends the sessions of the old).
+    void DisconnectAll();
     int MaxViewers() const { return static_cast<int>(writer_.MaxUsers()); }
 
   private:
@@ -61,5 +66,6 @@ class TBroadcast {
     TFilterGraph& graph_;
     TLandingSite& site_;
     TASFWriter writer_{"brimASF"};
+    std::string listenAddress_; // of the broadcast being prepared or served
     TSideOutputs outputs_;
 };

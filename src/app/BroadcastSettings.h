@@ -14,11 +14,13 @@ inline constexpr const char* kBroadcastArchive = "brim.asf"; // relative to the 
 inline constexpr int kDefaultPlayerWidth = 320;
 inline constexpr int kDefaultPlayerHeight = 300;
 
-// What a broadcast is asked to serve on. Port 0 asks for a free port. With
-// Relay set, the broadcast is also published to that streaming server.
+// What a broadcast is asked to serve on. Port 0 asks for a free port; both
+// servers listen at ListenAddress (empty: every interface). With Relay set,
+// the broadcast is also published to that streaming server.
 struct TBroadcastSettings {
     int StreamPort = kDefaultStreamPort;
     int HttpPort = kDefaultHttpPort;
+    std::string ListenAddress = {};
     std::optional<TRelaySettings> Relay = std::nullopt;
 };
 

@@ -59,6 +59,12 @@ bool TCaptureController::DisconnectViewer(uint64_t id) {
     return Broadcasting() && session_.Broadcast().DisconnectViewer(id);
 }
 
+void TCaptureController::SetViewerPasswordHash(const std::string& hash) {
+    if (hash == site_.Gate().PasswordHash()) return;
+    site_.Gate().SetPasswordHash(hash);
+    if (Broadcasting()) session_.Broadcast().DisconnectAll();
+}
+
 std::string TCaptureController::RelayStatusText() {
     if (!Broadcasting()) return {};
     return session_.Broadcast().RelayStatusText();

@@ -82,6 +82,8 @@ class TCaptureController {
     bool LandingSiteServing() const { return site_.Serving(); }
     std::vector<TStreamViewer> Viewers() const;
     bool DisconnectViewer(uint64_t id);
+    // Also keeps the viewer's address out for the rest of the broadcast.
+    bool BlockViewer(uint64_t id) { return Broadcasting() && session_.Broadcast().BlockViewer(id); }
     int MaxViewers() const { return session_.Broadcast().MaxViewers(); }
     std::string RelayStatusText();
     // The relay of a running broadcast starts over with these settings (none:
@@ -92,6 +94,12 @@ class TCaptureController {
     // The player size and address the landing pages show; the caller keeps
     // them current (the stream port is the broadcast's).
     TLandingPageSource& LandingTexts() { return site_.Texts(); }
+    // Who may watch (the password, the address rules), for both servers.
+    TViewerGate& Gate() { return site_.Gate(); }
+    // A new viewer password (empty: none): old links stop working, and the
+    // viewers of a running broadcast are disconnected, to come back with
+    // the new one.
+    void SetViewerPasswordHash(const std::string& hash);
 
   private:
     TStopReport Stop(const TCaptureFailure* failure);

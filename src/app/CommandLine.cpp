@@ -1,8 +1,12 @@
 #include "app/CommandLine.h"
 
+#include "app/AccessSettings.h"
+#include "common/AccessRules.h"
 #include "platform/RelayTarget.h"
 
 #include <QCommandLineParser>
+
+#include <arpa/inet.h>
 
 #include <cstring>
 #include <vector>
@@ -28,6 +32,10 @@ const TOptionRule kRules[] = {
     {"width", {TCommand::Broadcast}},
     {"height", {TCommand::Broadcast}},
     {"relay", {TCommand::Broadcast}},
+    {"listen", {TCommand::Broadcast}},
+    {"viewer-password-file", {TCommand::Broadcast}},
+    {"allow", {TCommand::Broadcast}},
+    {"deny", {TCommand::Broadcast}},
     {"seconds", {TCommand::Broadcast, TCommand::Record}},
 };
 
@@ -98,18 +106,29 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         {"audio-input", "The audio input line, by its listed number (default: as set now).", "N"},
         {"asf-port", "Where viewers get the stream (default: " + port80 + ").", "PORT", port80},
         {"http-port", "Where the landing page is (default: " + port81 + ").", "PORT", port81},
-        {"address", "The address the pages announce (default: the first local address).", "ADDR"},
+        {"address",
+         "The address the pages announce (default: the --listen address, else the first local "
+         "address).",
+         "ADDR"},
         {"width",
-         "The player width on the landing page (default: " + QString::number(kDefaultPlayerWidth) +
-             ").",
-         "N", QString::number(kDefaultPlayerWidth)},
+         "Player width on the page (default: " + QString::number(kDefaultPlayerWidth) + ").", "N",
+         QString::number(kDefaultPlayerWidth)},
         {"height",
-         "The player height on the landing page (default: " +
-             QString::number(kDefaultPlayerHeight) + ").",
-         "N", QString::number(kDefaultPlayerHeight)},
+         "Player height on the page (default: " + QString::number(kDefaultPlayerHeight) + ").", "N",
+         QString::number(kDefaultPlayerHeight)},
         {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
          "URL"},
         {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
+        {"listen",
+         "Where both servers listen: all (every network), local (this computer only) or one "
+         "of this computer's IPv4 addresses (default: all).",
+         "WHERE", "all"},
+        {"viewer-password-file",
+         "Viewers need the password in FILE (its first line; the file must not be readable by "
+         "others): browsers through the link printed at the start, players as user \"viewer\".",
+         "FILE"},
+        {"allow", "Only viewers from ADDRESS[/BITS] may watch (repeatable).", "RANGE"},
+        {"deny", "Viewers from ADDRESS[/BITS] may not watch (repeatable).", "RANGE"},
     });
     line.Help = parser.helpText().toStdString();
     // The usage line names the command as typed, not the binary's path.
@@ -177,6 +196,33 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         std::string why;
         if (!ParseRelayUrl(line.Relay, why)) refuse("--relay: " + why);
     }
+    const std::string listen = parser.value("listen").toStdString();
+    if (listen == "local") {
+        line.ListenAddress = kLocalAddress;
+    } else if (listen != "all") {
+        in_addr parsed{};
+        if (inet_pton(AF_INET, listen.c_str(), &parsed) != 1)
+            refuse("--listen: \"" + listen + "\" is not all, local or an IPv4 address");
+        line.ListenAddress = listen;
+    }
+    // The pages must announce an address the servers listen on.
+    if (!line.ListenAddress.empty()) {
+        if (line.Address.empty()) line.Address = line.ListenAddress;
+        const bool localName = line.Address == "localhost" && line.ListenAddress == kLocalAddress;
+        if (line.Address != line.ListenAddress && !localName)
+            refuse("--address " + line.Address + " is not where the servers listen (--listen " +
+                   listen + ")");
+    }
+    line.PasswordFile = parser.value("viewer-password-file").toStdString();
+    if (parser.isSet("viewer-password-file") && line.PasswordFile.empty())
+        refuse("--viewer-password-file: the file name is empty");
+    for (auto [name, into] : {std::pair{"allow", &line.Allow}, std::pair{"deny", &line.Deny}})
+        for (const QString& value : parser.values(name)) {
+            if (!TAddressRange::Parse(value.toStdString()))
+                refuse(std::string("--") + name + ": \"" + value.toStdString() +
+                       "\" is not an address or ADDRESS/BITS");
+            into->push_back(value.toStdString());
+        }
     line.RecordFile = parser.value("record").toStdString();
     if (parser.isSet("seconds")) {
         bool ok = false;

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <string>
+#include <vector>
 
 enum class TCommand { Window, Help, Version, ListDevices, Broadcast, Record };
 
@@ -23,6 +24,11 @@ struct TCommandLine {
     std::string RecordFile;
     double Seconds = 0; // stop after this long; 0: run until a signal
     std::string Relay;  // a streaming server to publish to as well; empty: none
+    // Where both servers listen: empty for every interface (--listen all),
+    // 127.0.0.1 for --listen local, or the address given.
+    std::string ListenAddress;
+    std::string PasswordFile;             // the viewer password's file; empty: no password
+    std::vector<std::string> Allow, Deny; // address ranges ("10.0.0.0/8"), as given
 
     std::string Error; // why the command line cannot be run; empty when it can
     std::string Help;  // every option with its default

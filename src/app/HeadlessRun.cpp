@@ -6,6 +6,7 @@
 #include "app/QrCode.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusClock.h"
+#include "app/ViewerPassword.h"
 #include "app/ViewerTexts.h"
 
 #include <QCoreApplication>
@@ -112,6 +113,8 @@ class THeadlessRun {
     void CheckIndex(int index, const std::vector<std::string>& list, const char* what,
                     const std::string& device);
     void Start();
+    // The password, the address rules and where to listen, from the options.
+    void ApplyAccess(TBroadcastSettings& settings);
     void Poll();
     // The end of the run: the mode stopped, the report told, the loop left
     // with status (failed when there was anything to tell).
@@ -262,13 +265,29 @@ void THeadlessRun::Start() {
         relay.Url = line_.Relay;
         settings.Relay = relay;
     }
+    ApplyAccess(settings);
     served_ = capture_.StartBroadcast(settings);
-    console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
-                   Url("http", served_.HttpPort, "/watch") + ", stream " +
-                   Url("mms", served_.StreamPort) + ", archive \"" + kBroadcastArchive + "\"");
+    // With a password, the links carry its token: they are what viewers get.
+    const std::string query = capture_.Gate().LinkQuery();
+    const std::string watch = Url("http", served_.HttpPort, "/watch") + query;
+    console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + query +
+                   ", watch page " + watch + ", stream " + Url("mms", served_.StreamPort) + query +
+                   ", archive \"" + kBroadcastArchive + "\"" +
+                   (query.empty() ? "" : ", players log in as user \"viewer\""));
     // A phone's camera reaches the watch page from this.
-    if (const auto code = TQrCode::Encode(Url("http", served_.HttpPort, "/watch")))
-        console_.Picture(code->TerminalText());
+    if (const auto code = TQrCode::Encode(watch)) console_.Picture(code->TerminalText());
+}
+
+void THeadlessRun::ApplyAccess(TBroadcastSettings& settings) {
+    settings.ListenAddress = line_.ListenAddress;
+    TViewerGate& gate = capture_.Gate();
+    for (const std::string& range : line_.Allow)
+        gate.Rules().Allow(*TAddressRange::Parse(range));
+    for (const std::string& range : line_.Deny)
+        gate.Rules().Deny(*TAddressRange::Parse(range));
+    if (!line_.PasswordFile.empty())
+        capture_.SetViewerPasswordHash(
+            HashViewerPassword(ReadViewerPasswordFile(line_.PasswordFile)));
 }
 
 void THeadlessRun::Poll() {

@@ -40,7 +40,8 @@ std::string BuildLandingPage(const TLandingPageTexts& texts) {
     line(" CLASSID=\"CLSID:22D6F312-B0F6-11D0-94AB-0080C74C7E95\"");
     line(" STANDBY=\"Loading Windows Media Player components...\"");
     line(" TYPE=\"application/x-oleobject\">");
-    line(" <PARAM NAME=\"FileName\" VALUE=\"mms://" + texts.Address + ":" + port + "/\">");
+    line(" <PARAM NAME=\"FileName\" VALUE=\"mms://" + texts.Address + ":" + port + "/" +
+         texts.LinkQuery + "\">");
     line(" <PARAM NAME=\"ShowControls\" VALUE=\"1\">");
     line(" <PARAM NAME=\"ShowStatusBar\" VALUE=\"1\">");
     line(" <PARAM NAME=\"ShowDisplay\" VALUE=\"0\">");

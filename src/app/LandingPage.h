@@ -13,6 +13,8 @@ struct TLandingPageTexts {
     std::string Height;                  // ed_height
     int StreamPort = kDefaultStreamPort; // bound by the stream server
     std::string Address;                 // cb_ip
+    // "?k=TOKEN" on the stream links of a private broadcast; empty: none.
+    std::string LinkQuery = {};
 };
 
 // The page, byte for byte: lines end in a carriage return alone. Width and

@@ -1,8 +1,12 @@
 #include "app/LandingSite.h"
 
+#include "app/AccessSettings.h"
+#include "app/AddressList.h"
 #include "app/BroadcastSettings.h"
 #include "app/WatchPage.h"
 #include "common/DateTime.h"
+
+#include <algorithm>
 
 #include <map>
 #include <memory>
@@ -54,18 +58,74 @@ TLandingSite::TLandingSite() {
 
 TLandingSite::~TLandingSite() = default;
 
-int TLandingSite::Serve(int port) {
-    server_.SetActive(false);
+int TLandingSite::Serve(int port, const std::string& address) {
+    Deactivate();
     server_.SetDefaultPort(port);
     server_.Bindings().Clear();
-    server_.Bindings().Add();
+    server_.Bindings().Add().SetIP(address);
     server_.SetActive(true);
     // After the bind the binding holds the port listened on (port 0: a free one).
-    return server_.Bindings()[0].Port();
+    const int served = server_.Bindings()[0].Port();
+    std::vector<std::string> hosts;
+    if (address.empty()) {
+        const TStringList& local = LocalAddressList();
+        for (int i = 0; i < local.Count(); ++i)
+            hosts.push_back(local[i]);
+        hosts.push_back(kLocalAddress);
+    } else {
+        hosts.push_back(address);
+    }
+    if (address.empty() || address == kLocalAddress) hosts.push_back("localhost");
+    std::lock_guard lock(originLock_);
+    originHosts_ = std::move(hosts);
+    servedPort_ = served;
+    return served;
 }
 
 void TLandingSite::Deactivate() {
+    {
+        std::lock_guard lock(originLock_);
+        servedPort_ = 0;
+    }
     server_.SetActive(false);
+}
+
+bool TLandingSite::OwnOrigin(const std::string& origin) const {
+    const std::string announced = texts_.Snapshot().Address;
+    std::lock_guard lock(originLock_);
+    if (servedPort_ == 0) return false;
+    const std::string port = ":" + std::to_string(servedPort_);
+    auto is = [&](const std::string& host) { return origin == "http://" + host + port; };
+    return is(announced) || std::any_of(originHosts_.begin(), originHosts_.end(), is);
+}
+
+bool TLandingSite::IsViewerPath(const std::string& path) {
+    return path == "/" || path == "/watch" || path == "/whep" || path.rfind("/whep/", 0) == 0;
+}
+
+bool TLandingSite::AdmitViewer(const TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response) {
+    const std::string target =
+        request.QueryText.empty() ? request.Target : request.Target + "?" + request.QueryText;
+    const TViewerAccess access = gate_.Check(request.PeerAddress, target, request.HasCredentials,
+                                             request.CredentialUser, request.CredentialPassword);
+    switch (access) {
+    case TViewerAccess::Allow:
+        return true;
+    case TViewerAccess::Unauthorized:
+        response.Realm = "kavaroXP"; // the server answers 401 with a Basic challenge
+        break;
+    case TViewerAccess::Forbidden:
+        response.SetStatusCode(403);
+        response.ContentString = "not allowed";
+        break;
+    case TViewerAccess::TooManyTries:
+        response.SetStatusCode(429);
+        response.CustomHeaders.SetFieldValue("Retry-After", "60");
+        response.ContentString = "too many wrong passwords: try again in a minute";
+        break;
+    }
+    if (!response.ContentString.empty()) response.ContentType = "text/plain";
+    return false;
 }
 
 void TLandingSite::CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response) {
@@ -74,7 +134,10 @@ void TLandingSite::CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo
     const TDateTime now = Now();
     response.Expires = now - EncodeTime(0, 23, 0, 0);
     response.Date = now;
+    if (IsViewerPath(request.Target) && !AdmitViewer(request, response)) return;
     const auto route = Routes().find(request.Target);
     if (route == Routes().end()) return; // the server sends the header alone
-    route->second(response, texts_.Snapshot());
+    TLandingPageTexts texts = texts_.Snapshot();
+    texts.LinkQuery = gate_.LinkQuery(); // the links on the page work for a viewer let in
+    route->second(response, texts);
 }

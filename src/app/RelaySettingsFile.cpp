@@ -20,23 +20,31 @@ int Bounded(const QVariant& value, int low, int high, int def) {
     return ok && n >= low && n <= high ? n : def;
 }
 
-[[noreturn]] void CannotWrite(const std::string& path, const std::string& why) {
-    throw Exception("Could not save the relay settings to \"" + path + "\": " + why + ".");
-}
+} // namespace
 
-// The file exists, mode 0600, before a secret goes into it.
-void MakePrivate(const std::string& path) {
+void WritePrivateSettings(const std::string& path, const std::string& what,
+                          const std::function<void(QSettings& file)>& write) {
+    auto cannotWrite = [&](const std::string& why) {
+        throw Exception("Could not save the " + what + " to \"" + path + "\": " + why + ".");
+    };
+    // The file exists, mode 0600, before a secret goes into it.
     const QString dir = QFileInfo(QString::fromStdString(path)).absolutePath();
-    if (!QDir().mkpath(dir)) CannotWrite(path, "its folder cannot be made");
+    if (!QDir().mkpath(dir)) cannotWrite("its folder cannot be made");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) CannotWrite(path, std::strerror(errno));
+    if (fd < 0) cannotWrite(std::strerror(errno));
     const bool ok = ::fchmod(fd, 0600) == 0;
     const int error = errno;
     ::close(fd);
-    if (!ok) CannotWrite(path, std::strerror(error));
+    if (!ok) cannotWrite(std::strerror(error));
+    {
+        QSettings file(QString::fromStdString(path), QSettings::IniFormat);
+        write(file);
+        file.sync();
+        if (file.status() != QSettings::NoError) cannotWrite("the file could not be written");
+    }
+    // QSettings replaces the file as a whole: make sure the new one is private too.
+    if (::chmod(path.c_str(), 0600) != 0) cannotWrite(std::strerror(errno));
 }
-
-} // namespace
 
 std::string SettingsFilePath() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -57,19 +65,13 @@ TRelayChoice LoadRelayChoice(const std::string& path) {
 }
 
 void SaveRelayChoice(const TRelayChoice& choice, const std::string& path) {
-    MakePrivate(path);
-    {
-        QSettings file(QString::fromStdString(path), QSettings::IniFormat);
+    WritePrivateSettings(path, "relay settings", [&choice](QSettings& file) {
         file.setValue("relay/url", QString::fromStdString(choice.Settings.Url));
         file.setValue("relay/enabled", choice.Enabled);
         file.setValue("relay/videoBitrate", choice.Settings.VideoKbps);
         file.setValue("relay/width", choice.Settings.Width);
         file.setValue("relay/height", choice.Settings.Height);
-        file.sync();
-        if (file.status() != QSettings::NoError) CannotWrite(path, "the file could not be written");
-    }
-    // QSettings replaces the file as a whole: make sure the new one is private too.
-    if (::chmod(path.c_str(), 0600) != 0) CannotWrite(path, std::strerror(errno));
+    });
 }
 
 std::optional<TRelaySettings> RelayForBroadcast(const TRelayChoice& choice) {

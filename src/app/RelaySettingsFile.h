@@ -5,8 +5,11 @@
 // its owner alone before anything is written to it.
 #include "platform/RelayInterfaces.h"
 
+#include <functional>
 #include <optional>
 #include <string>
+
+class QSettings;
 
 struct TRelayChoice {
     bool Enabled = false;
@@ -14,6 +17,11 @@ struct TRelayChoice {
 };
 
 std::string SettingsFilePath();
+// Writes keys into the settings file, which is made readable by its owner
+// alone (0600) first; raises Exception naming what and the file when it
+// cannot be written.
+void WritePrivateSettings(const std::string& path, const std::string& what,
+                          const std::function<void(QSettings& file)>& write);
 // Missing keys read as the defaults; values out of range too.
 TRelayChoice LoadRelayChoice(const std::string& path = SettingsFilePath());
 // Raises Exception naming the file when it cannot be written.

@@ -1,6 +1,7 @@
 #include "app/ViewerPassword.h"
 
 #include "common/AccessRules.h"
+#include "common/Exception.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -8,6 +9,12 @@
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
 #include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,4 +78,28 @@ std::string ViewerAccessToken(const std::string& hash) {
 bool ViewerTokenMatches(const std::string& token, const std::string& hash) {
     const std::string expected = ViewerAccessToken(hash);
     return !expected.empty() && SameSecret(token, expected);
+}
+
+std::string ReadViewerPasswordFile(const std::string& path) {
+    auto refuse = [&path](const std::string& why) {
+        throw Exception("The viewer password file \"" + path + "\" " + why + ".");
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) refuse(std::string("cannot be read: ") + std::strerror(errno));
+    struct stat info {};
+    std::string text;
+    const bool statted = ::fstat(fd, &info) == 0;
+    if (statted && S_ISREG(info.st_mode) && (info.st_mode & 077) == 0) {
+        char buffer[4096];
+        ssize_t n;
+        while (text.size() < 65536 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    if (!statted || !S_ISREG(info.st_mode)) refuse("is not a file");
+    if (info.st_mode & 077) refuse("may be read by others: chmod 600 it first");
+    text = text.substr(0, text.find('\n'));
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty()) refuse("holds no password on its first line");
+    return text;
 }

@@ -14,3 +14,8 @@ bool ViewerPasswordMatches(const std::string& password, const std::string& hash)
 std::string ViewerAccessToken(const std::string& hash);
 // Whether a token is the one of hash, in constant time.
 bool ViewerTokenMatches(const std::string& token, const std::string& hash);
+// The password in a file (its first line), for a run without the window.
+// Raises Exception naming the file when it cannot be read, is empty, or may
+// be read by anyone but its owner (group or other permissions, as ssh
+// refuses a private key).
+std::string ReadViewerPasswordFile(const std::string& path);

@@ -212,7 +212,8 @@ std::string BuildWatchPage(const TLandingPageTexts& texts) {
     const std::string height = IntToStr(StrToIntDef(texts.Height, 300));
     const std::string port = IntToStr(texts.StreamPort);
     const std::string address = EscapeHtml(texts.Address);
-    const std::string mms = "mms://" + address + ":" + port + "/";
+    const std::string query = EscapeHtml(texts.LinkQuery);
+    const std::string mms = "mms://" + address + ":" + port + "/" + query;
     std::string p;
     p += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -226,7 +227,7 @@ std::string BuildWatchPage(const TLandingPageTexts& texts) {
          "</style>\n</head>\n<body>\n<h1>[kavaroXP media streamer]</h1>\n";
     p += "<video id=\"video\" width=\"" + width + "\" height=\"" + height +
          "\" muted autoplay playsinline data-stream=\"http://" + address + ":" + port +
-         "/live.webm\" data-whep=\"/whep\"></video>\n";
+         "/live.webm" + query + "\" data-whep=\"/whep" + query + "\"></video>\n";
     p += "<div><button id=\"unmute\" type=\"button\">unmute</button></div>\n"
          "<p id=\"status\" role=\"status\"></p>\n";
     p += "<p>desktop players: <a href=\"" + mms + "\">" + mms + "</a></p>\n";

@@ -61,6 +61,8 @@ std::string HTTPStatusText(int code) {
         return "Request-URI Too Long. 256 Chars max";
     case 415:
         return "Unsupported Media Type";
+    case 429:
+        return "Too Many Requests";
     case 500:
         return "Internal Server Error";
     case 501:

@@ -370,9 +370,14 @@ bool AsfStreamServer::Allowed(StreamViewer& v, const std::string& request,
     // one the program named (its own landing page); players send no origin.
     const std::string origin = RequestHeader(request, "Origin");
     allowOrigin = !origins ? std::string("*") : origins(origin) ? origin : std::string();
-    if (!check) return true;
+    // A page of any other origin could not read the stream anyway: it must
+    // not hold one of the few places either.
+    const bool foreign = origins && !origin.empty() && allowOrigin.empty();
+    if (!check && !foreign) return true;
     const TViewerAccess access =
-        check({v.address, RequestTarget(request), RequestHeader(request, "Authorization")});
+        foreign
+            ? TViewerAccess::Forbidden
+            : check({v.address, RequestTarget(request), RequestHeader(request, "Authorization")});
     if (access == TViewerAccess::Allow) return true;
     const StreamStatus status = access == TViewerAccess::Unauthorized ? StreamStatus::Unauthorized
                                 : access == TViewerAccess::TooManyTries
