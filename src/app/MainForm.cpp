@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/AboutForm.h"
+#include "app/AccessDialog.h"
 #include "app/AddressList.h"
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
@@ -111,8 +112,8 @@ void TMainForm::WireEvents() {
     };
     copy(ed_width, &TLandingPageSource::SetWidth);
     copy(ed_height, &TLandingPageSource::SetHeight);
-    page.SetAddress(cb_ip->currentText().toStdString());
-    auto address = [&page](const QString& text) { page.SetAddress(text.toStdString()); };
+    page.SetAddress(AnnouncedAddress());
+    auto address = [this, &page](const QString&) { page.SetAddress(AnnouncedAddress()); };
     connect(cb_ip, &QComboBox::currentTextChanged, this, address);
     connect(cb_ip, &QComboBox::editTextChanged, this, address);
 
@@ -228,6 +229,8 @@ void TMainForm::ShowIdle() {
     filephone1->SetEnabled(false);
     fileviewers1->SetEnabled(false);
     if (phoneDialog_) phoneDialog_->hide();
+    listen_ = TListenChoice::All;
+    if (capture_) capture_->LandingTexts().SetAddress(AnnouncedAddress());
     StatusBar->SetPanelText(1, "");
     StatusBar->SetPanelText(kRelayPanel, {});
     ShowLink("offline");
@@ -253,8 +256,18 @@ void TMainForm::CaptureFailed(const TCaptureFailure& failure) {
     ShowErrorBox(report->Message);
 }
 
+std::string TMainForm::AnnouncedAddress() const {
+    return listen_ == TListenChoice::Local ? std::string(kLocalAddress)
+                                           : cb_ip->currentText().toStdString();
+}
+
 std::string TMainForm::SiteAddress(int port) const {
-    return "http://" + cb_ip->currentText().toStdString() + ":" + IntToStr(port);
+    return "http://" + AnnouncedAddress() + ":" + IntToStr(port);
+}
+
+std::string TMainForm::ViewerLink(int port, const std::string& path) const {
+    const std::string query = capture_->Gate().LinkQuery();
+    return SiteAddress(port) + (path.empty() && !query.empty() ? "/" : path) + query;
 }
 
 void TMainForm::StartPreview() {
@@ -265,7 +278,19 @@ void TMainForm::StartPreview() {
 void TMainForm::StartBroadcast() {
     TBroadcastSettings asked = BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
     asked.Relay = RelayForBroadcast(LoadRelayChoice());
-    const TBroadcastPorts served = capture_->StartBroadcast(asked);
+    const TAccessChoice access = LoadAccessChoice();
+    asked.ListenAddress = ListenAddressOf(access.Listen, cb_ip->currentText().toStdString());
+    capture_->SetViewerPasswordHash(access.PasswordHash);
+    listen_ = access.Listen;
+    capture_->LandingTexts().SetAddress(AnnouncedAddress());
+    TBroadcastPorts served;
+    try {
+        served = capture_->StartBroadcast(asked);
+    } catch (...) {
+        listen_ = TListenChoice::All;
+        capture_->LandingTexts().SetAddress(AnnouncedAddress());
+        throw;
+    }
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
     filewatch1->SetEnabled(true);
@@ -309,17 +334,17 @@ std::optional<int> TMainForm::ServingSitePort() const {
 }
 
 void TMainForm::lb_quillonClick(QObject*) {
-    if (const std::optional<int> port = ServingSitePort()) OpenUrl(SiteAddress(*port));
+    if (const std::optional<int> port = ServingSitePort()) OpenUrl(ViewerLink(*port, ""));
 }
 
 void TMainForm::filewatch1Click(QObject*) {
-    if (const std::optional<int> port = ServingSitePort()) OpenUrl(SiteAddress(*port) + "/watch");
+    if (const std::optional<int> port = ServingSitePort()) OpenUrl(ViewerLink(*port, "/watch"));
 }
 
 void TMainForm::filephone1Click(QObject*) {
     const std::optional<int> port = ServingSitePort();
     if (!port) return;
-    const std::string address = SiteAddress(*port) + "/watch";
+    const std::string address = ViewerLink(*port, "/watch");
     if (!phoneDialog_)
         phoneDialog_ = new TPhoneDialog(address, this);
     else
@@ -341,6 +366,16 @@ void TMainForm::filerelay1Click(QObject*) {
     SaveRelayChoice(choice);
     // A running broadcast follows at once.
     if (capture_->Broadcasting()) capture_->SetRelay(RelayForBroadcast(choice));
+}
+
+void TMainForm::fileaccess1Click(QObject*) {
+    TAccessDialog dialog(LoadAccessChoice(), cb_ip->currentText(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const TAccessChoice choice = dialog.Choice();
+    SaveAccessChoice(choice);
+    // The password applies at once; where to listen, from the next broadcast on.
+    capture_->SetViewerPasswordHash(choice.PasswordHash);
+    if (phoneDialog_ && phoneDialog_->isVisible()) filephone1Click(filephone1);
 }
 
 void TMainForm::aboutabout1Click(QObject*) {

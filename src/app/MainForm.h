@@ -3,6 +3,7 @@
 // Every user action arrives here as an event handler on the UI thread; the
 // handlers drive the capture controller and show what it did: the menus, the
 // indicator frames, the buttons, the status clock and the site link.
+#include "app/AccessSettings.h"
 #include "app/CaptureController.h"
 #include "app/SkinMenu.h"
 #include "app/Timer.h"
@@ -69,6 +70,7 @@ class TMainForm : public QWidget {
     TSkinMenuItem* filephone1 = nullptr;   // its address as a QR code; likewise
     TSkinMenuItem* fileviewers1 = nullptr; // the viewer list; enabled while broadcasting
     TSkinMenuItem* filerelay1 = nullptr;   // the relay's settings
+    TSkinMenuItem* fileaccess1 = nullptr;  // who may watch: listen address, viewer password
     TSkinMenuItem* video1 = nullptr;
     TSkinMenuItem* videoconnect1 = nullptr;
     TSkinMenuItem* videoformats1 = nullptr;
@@ -98,6 +100,7 @@ class TMainForm : public QWidget {
     void filephone1Click(QObject* Sender);
     void fileviewers1Click(QObject* Sender);
     void filerelay1Click(QObject* Sender);
+    void fileaccess1Click(QObject* Sender);
 
     // A mode started from the window's boxes and shown; back to idle.
     void StartPreview();
@@ -144,8 +147,14 @@ class TMainForm : public QWidget {
     // back to idle with the files finished, and the cause in the status line
     // and in one error box.
     void CaptureFailed(const TCaptureFailure& failure);
-    // "http://" + the address box + ":" + port, as the label and the link show it.
+    // "http://" + the announced address + ":" + port, as the label and the link show it.
     std::string SiteAddress(int port) const;
+    // What the pages announce: the address box, or 127.0.0.1 when the
+    // broadcast listens on this computer only.
+    std::string AnnouncedAddress() const;
+    // A link for viewers: SiteAddress + path, with the access token when a
+    // password is set.
+    std::string ViewerLink(int port, const std::string& path) const;
     // While the landing site serves: the port it listens on.
     std::optional<int> ServingSitePort() const;
 
@@ -161,4 +170,5 @@ class TMainForm : public QWidget {
     const TStringList* localAddresses_ = nullptr; // not owned
     TAboutForm* AboutForm = nullptr;
     bool destroyed_ = false;
+    TListenChoice listen_ = TListenChoice::All; // of the running broadcast
 };

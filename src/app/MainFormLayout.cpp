@@ -73,6 +73,8 @@ std::span<const TMenuLayout> MainFormMenu() {
          "lists who watches the broadcast and disconnects a viewer", false, false},
         {"filerelay1", "file1", "&relay…", "relay the broadcast to an RTMP or Icecast server", true,
          false},
+        {"fileaccess1", "file1", "&access…",
+         "chooses who may watch: where the broadcast listens and its viewer password", true, false},
         {"fileexit1", "file1", "e&xit", "exits the software", true, false},
         {"video1", nullptr, "&video", "video source options", true, true},
         {"videoconnect1", "video1", "&connect", "select the video source", true, true},

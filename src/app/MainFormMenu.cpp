@@ -49,6 +49,7 @@ void TMainForm::BuildMenu() {
     filephone1 = FindItem(mainMenu_, "filephone1");
     fileviewers1 = FindItem(mainMenu_, "fileviewers1");
     filerelay1 = FindItem(mainMenu_, "filerelay1");
+    fileaccess1 = FindItem(mainMenu_, "fileaccess1");
     video1 = FindItem(mainMenu_, "video1");
     videoconnect1 = FindItem(mainMenu_, "videoconnect1");
     videoformats1 = FindItem(mainMenu_, "videoformats1");
@@ -63,6 +64,7 @@ void TMainForm::BuildMenu() {
     Wire(filephone1, &TMainForm::filephone1Click);
     Wire(fileviewers1, &TMainForm::fileviewers1Click);
     Wire(filerelay1, &TMainForm::filerelay1Click);
+    Wire(fileaccess1, &TMainForm::fileaccess1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);
 
     mainMenu_.StatusBar = StatusBar;

@@ -3,6 +3,7 @@
 #include "app/CaptureController.h"
 #include "app/ViewerTexts.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -13,7 +14,8 @@
 
 TViewersDialog::TViewersDialog(TCaptureController& capture, QWidget* parent)
     : QDialog(parent), capture_(capture), table_(new QTableWidget(0, 4, this)),
-      disconnect_(new QPushButton("disconnect", this)) {
+      disconnect_(new QPushButton("disconnect", this)),
+      block_(new QCheckBox("and block this address", this)) {
     setWindowTitle("viewers");
     table_->setObjectName("viewerList");
     table_->setHorizontalHeaderLabels({"address", "kind", "connected since", "bytes sent"});
@@ -28,7 +30,10 @@ TViewersDialog::TViewersDialog(TCaptureController& capture, QWidget* parent)
     disconnect_->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
+    block_->setObjectName("blockViewer");
+    block_->setToolTip("keeps the address out until the broadcast ends");
     buttons->addWidget(disconnect_);
+    buttons->addWidget(block_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addLayout(buttons);
@@ -78,7 +83,12 @@ void TViewersDialog::DisconnectSelected() {
     const int row = table_->currentRow();
     if (row < 0 || row >= static_cast<int>(ids_.size()) || table_->selectedItems().isEmpty())
         return;
-    capture_.DisconnectViewer(ids_[static_cast<size_t>(row)]);
+    const uint64_t id = ids_[static_cast<size_t>(row)];
+    if (block_->isChecked())
+        capture_.BlockViewer(id);
+    else
+        capture_.DisconnectViewer(id);
+    block_->setChecked(false); // each block is asked for anew
     Refresh();
 }
 
