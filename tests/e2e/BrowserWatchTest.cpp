@@ -10,9 +10,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -102,7 +104,102 @@ struct TViewerLog {
     }
 };
 
+// A page of another origin (another port on 127.0.0.1), served on a thread.
+class TForeignSite {
+  public:
+    TForeignSite() : port_(FreePort()) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        const sockaddr_in a = testports::Loopback(port_);
+        if (bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 8) != 0)
+            return;
+        server_ = std::thread([this] {
+            const char* page = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
+                               "<!DOCTYPE html><title>elsewhere</title>";
+            while (!stop_) {
+                pollfd p{fd_, POLLIN, 0};
+                if (poll(&p, 1, 100) <= 0) continue;
+                const int c = accept(fd_, nullptr, nullptr);
+                if (c < 0) continue;
+                char buf[4096];
+                (void)!recv(c, buf, sizeof buf, 0);
+                send(c, page, strlen(page), MSG_NOSIGNAL);
+                close(c);
+            }
+        });
+    }
+    ~TForeignSite() {
+        stop_ = true;
+        if (server_.joinable()) server_.join();
+        close(fd_);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+  private:
+    int port_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+};
+
+// What a fetch() started in the page ended with: "ok STATUS" or "failed".
+std::string FetchFromPage(TChromiumSession& browser, const std::string& url) {
+    browser.Evaluate("window.__got='';fetch('" + url +
+                     "').then(function(r){window.__got='ok '+r.status;"
+                     "if(r.body)r.body.cancel();},function(){window.__got='failed';});'started'");
+    std::string got;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 10s &&
+           (got = browser.Evaluate("window.__got")).empty())
+        std::this_thread::sleep_for(100ms);
+    return got;
+}
+
 } // namespace
+
+TEST(BrowserWatch, APrivateBroadcastPlaysOnlyFromItsLinkAndOnlyToItsOwnPages) {
+    TWorkDir dir;
+    const std::string password = (dir.Path() / "password").string();
+    std::ofstream(password) << "letmein\n";
+    chmod(password.c_str(), 0600);
+    const int httpPort = FreePort(), asfPort = FreePort();
+    TRealProgram program(dir.Path(),
+                         {"--broadcast", "--listen", "local", "--asf-port", std::to_string(asfPort),
+                          "--http-port", std::to_string(httpPort), "--viewer-password-file",
+                          password, "--video", "Test Pattern", "--audio", "none"});
+    const std::string started = program.WaitOutput("broadcasting");
+    const size_t at = started.find("/watch?k=");
+    ASSERT_NE(at, std::string::npos) << started;
+    const std::string token = started.substr(at + 9, 43);
+    const std::string watch = "http://127.0.0.1:" + std::to_string(httpPort) + "/watch";
+
+    TChromiumSession browser;
+    ASSERT_TRUE(browser.Ok()) << browser.Error();
+    // Without the token the page itself is refused: nothing to play.
+    ASSERT_TRUE(browser.Navigate(watch));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Read(browser).status, "");
+    EXPECT_EQ(browser.Evaluate("document.getElementById('video')?'video':'none'"), "none");
+
+    ASSERT_TRUE(browser.Navigate(watch + "?k=" + token));
+    TPageState state;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 20s && (state = Read(browser)).time <= 0)
+        std::this_thread::sleep_for(200ms);
+    EXPECT_GT(state.time, 0) << "never started; status: " << state.status;
+
+    // Another site's page, even with the link, cannot read the stream.
+    const std::string stream =
+        "http://127.0.0.1:" + std::to_string(asfPort) + "/live.webm?k=" + token;
+    EXPECT_EQ(FetchFromPage(browser, stream), "ok 200"); // the site's own page can
+    TForeignSite elsewhere;
+    ASSERT_TRUE(browser.Navigate(elsewhere.Url()));
+    EXPECT_EQ(FetchFromPage(browser, stream), "failed");
+
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(), 0) << program.Log();
+}
 
 TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
     TWorkDir dir; // the archive brim.asf goes there
