@@ -30,22 +30,6 @@ std::string StatusOf(const std::string& url, const std::string& extra = {}) {
         .Output;
 }
 
-// The local addresses `ss -ltn` shows listening on port.
-std::vector<std::string> ListeningOn(int port) {
-    std::vector<std::string> found;
-    std::istringstream lines(RunTool("ss -ltnH").Output);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string state, recv, send, local;
-        fields >> state >> recv >> send >> local;
-        if (local.size() > Port(port).size() &&
-            local.compare(local.size() - Port(port).size() - 1, std::string::npos,
-                          ":" + Port(port)) == 0)
-            found.push_back(local);
-    }
-    return found;
-}
-
 std::string WritePassword(const std::filesystem::path& dir, const char* name, int mode) {
     const std::string path = (dir / name).string();
     std::ofstream(path) << "c0rrect horse\n";
@@ -61,8 +45,9 @@ TEST(PrivateBroadcast, ListensOnlyWhereAskedAndRefusesAnAddressItLacks) {
                         "--http-port", Port(httpPort), "--audio", "none", "--seconds", "20"});
     const std::string started = local.WaitOutput("broadcasting");
     EXPECT_NE(std::string::npos, started.find("http://127.0.0.1:" + Port(httpPort) + "/watch"));
-    EXPECT_EQ(ListeningOn(asfPort), std::vector<std::string>{"127.0.0.1:" + Port(asfPort)});
-    EXPECT_EQ(ListeningOn(httpPort), std::vector<std::string>{"127.0.0.1:" + Port(httpPort)});
+    EXPECT_EQ(ListeningAddresses(asfPort), std::vector<std::string>{"127.0.0.1:" + Port(asfPort)});
+    EXPECT_EQ(ListeningAddresses(httpPort),
+              std::vector<std::string>{"127.0.0.1:" + Port(httpPort)});
     local.Signal(SIGTERM);
     EXPECT_EQ(0, local.WaitExit());
 

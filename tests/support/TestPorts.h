@@ -9,11 +9,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace testports {
 
@@ -70,4 +75,28 @@ inline bool WaitForPort(int port, std::chrono::milliseconds limit,
         if (std::chrono::steady_clock::now() >= deadline || (giveUp && giveUp())) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// The IPv4 addresses listening on TCP port, as "a.b.c.d:port", from the
+// kernel's table (what `ss -ltn` shows, without needing ss).
+inline std::vector<std::string> ListeningAddresses(int port) {
+    std::vector<std::string> found;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        unsigned address = 0, localPort = 0;
+        if (state != "0A" || std::sscanf(local.c_str(), "%8X:%4X", &address, &localPort) != 2 ||
+            int(localPort) != port)
+            continue;
+        in_addr a{};
+        a.s_addr = address; // the table prints the address word as this host reads it
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &a, text, sizeof text);
+        found.push_back(std::string(text) + ":" + std::to_string(port));
+    }
+    return found;
 }
