@@ -184,3 +184,40 @@ TEST_F(WebmServer, NoStreamInTimeMeansNotRunningAndAStuckBrowserIsDropped) {
     EXPECT_TRUE(goodSawEverything);
     WaitWebmViewers(1);
 }
+
+TEST_F(WebmServer, TheProgramsChecksDecideWhoWatchesAndWhichPagesMayRead) {
+    server.SetOriginCheck([](const std::string& origin) { return origin == "http://x:8081"; });
+    std::atomic<int> checked{0};
+    server.SetAccessCheck([&](const TViewerRequest& r) {
+        ++checked;
+        return r.Target.find("k=good") != std::string::npos || r.Authorization == "Basic dg=="
+                   ? TViewerAccess::Allow
+                   : TViewerAccess::Unauthorized;
+    });
+    Feed(Cat({Header(false), ClusterStart(0), Block(1, true)}));
+    server.SetHeader(asftest::MakeHeader(64));
+
+    // Another site's page is turned away before the password is even asked.
+    TClient foreign(port, "GET /live.webm?k=good HTTP/1.1\r\nOrigin: http://evil:80\r\n\r\n");
+    const std::string refused = foreign.Read(400);
+    EXPECT_EQ(0u, refused.find("HTTP/1.0 403 Forbidden\r\n")) << refused;
+    EXPECT_EQ(std::string::npos, refused.find("Access-Control-Allow-Origin"));
+    EXPECT_EQ(0, checked.load());
+    // The site's own page without the token learns why, and may read that.
+    TClient bare(port, kWebm);
+    const std::string asked = bare.Read(400);
+    EXPECT_EQ(0u, asked.find("HTTP/1.0 401 Unauthorized\r\n")) << asked;
+    EXPECT_NE(std::string::npos, asked.find("Access-Control-Allow-Origin: http://x:8081\r\n"));
+    EXPECT_NE(std::string::npos, asked.find("WWW-Authenticate: Basic realm="));
+    // With the token: its own origin named, never "*".
+    TClient page(port, "GET /live.webm?k=good HTTP/1.1\r\nOrigin: http://x:8081\r\n\r\n");
+    const std::string head = page.Head();
+    EXPECT_EQ(0u, head.find("HTTP/1.0 200 OK\r\n")) << head;
+    EXPECT_NE(std::string::npos, head.find("Access-Control-Allow-Origin: http://x:8081\r\n"));
+    EXPECT_NE(std::string::npos, head.find("Vary: Origin\r\n"));
+    // A player sends no origin; its credentials reach the check as sent.
+    TClient player(port, "GET / HTTP/1.0\r\nAuthorization: Basic dg==\r\n\r\n");
+    EXPECT_EQ(0u, player.Head().find("HTTP/1.0 200 OK\r\n"));
+    EXPECT_EQ(3, checked.load());
+    EXPECT_EQ(2u, server.ViewerCount()); // the two let in, nobody else
+}
