@@ -51,6 +51,7 @@ void TSideOutputs::Start(TFilter& video, TFilter* audio, IWMWriterNetworkSink* s
     }
     relay_ = QueryAs<IRelayOutput>(Add(CLSID_RelayOutput, videoTap.Get(), audioTap.Get()).Get());
     if (relay_) relay_->SetRelay(relaySettings_ ? &*relaySettings_ : nullptr);
+    whep_ = QueryAs<IWhepEndpoint>(Add(CLSID_WebRtcOutput, videoTap.Get(), audioTap.Get()).Get());
 
     for (const auto& output : outputs_)
         output->Start();
@@ -66,6 +67,7 @@ void TSideOutputs::Stop() {
     if (webmSource_) webmSource_->SetWebmSink(nullptr);
     outputs_.clear();
     relay_.Reset();
+    whep_.Reset();
     webmSource_.Reset();
     webmSink_.Reset();
 }

@@ -11,6 +11,7 @@
 #include "platform/AsfInterfaces.h"
 #include "platform/RelayInterfaces.h"
 #include "platform/WebmStreamInterfaces.h"
+#include "platform/WhepInterfaces.h"
 
 #include <optional>
 #include <vector>
@@ -37,6 +38,8 @@ class TSideOutputs {
     // Before the capture stops: nothing is fed or served any more.
     void Stop();
     bool Running() const noexcept { return !outputs_.empty(); }
+    // The WebRTC viewers' endpoint while running (null otherwise).
+    IWhepEndpoint* Whep() const noexcept { return whep_.Get(); }
 
   private:
     // Made, fed and started; null when the class is not there.
@@ -45,6 +48,7 @@ class TSideOutputs {
     std::optional<TRelaySettings> relaySettings_;
     std::vector<ComPtr<ISideOutput>> outputs_; // all of them, for starting and stopping
     ComPtr<IRelayOutput> relay_;
+    ComPtr<IWhepEndpoint> whep_;
     ComPtr<IWebmStreamSource> webmSource_;
     ComPtr<IWebmStreamSink> webmSink_;
 };

@@ -13,6 +13,7 @@ enum class TStreamViewerKind {
     Player,  // a media player over Windows Media HTTP streaming
     Plain,   // the plain ASF stream over HTTP
     Browser, // the browser stream
+    WebRtc,  // a WebRTC viewer of the WHEP endpoint
 };
 
 struct TStreamViewer {
