@@ -4,8 +4,8 @@
 // of HTTP; WhepHandle (WhepHandle.h) turns a request into its answer.
 //
 // Each viewer's session lives until it is deleted, disconnected, its peer
-// connection fails, or its ICE and DTLS do not complete within
-// kConnectTimeout; then its place is freed (the release hook is called once
+// connection fails, or its ICE and DTLS do not complete in time
+// (TWhepNetwork::ConnectTimeout); then its place is freed (the release hook is called once
 // for every admitted viewer).
 #include "platform/StreamViewerInterfaces.h"
 
@@ -19,6 +19,8 @@ struct TWhepNetwork {
     std::string Address;
     int MinPort = 50000;
     int MaxPort = 50100;
+    // A viewer whose ICE and DTLS are not up by then is dropped.
+    std::chrono::milliseconds ConnectTimeout{10000};
 };
 
 struct TWhepOfferResult {
@@ -32,8 +34,6 @@ struct IWhepEndpoint : IUnknown {
     static constexpr GUID Iid{
         0x3F1D7C27, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x17}};
     using Base = IUnknown;
-    static constexpr std::chrono::seconds kConnectTimeout{10};
-
     // A viewer's offer (SDP text); peer: "host:port" of whoever sent it, for
     // the viewer list. Blocks while the answer is made (a few seconds at
     // most). Any thread.

@@ -271,6 +271,7 @@ TWhepOfferResult TGstWebRtcOutput::Offer(const std::string& sdp, const std::stri
     v.Since = std::chrono::system_clock::now();
     v.Started = std::chrono::steady_clock::now();
     v.Mids = SdpMids(sdp);
+    v.ConnectTimeout = network.ConnectTimeout;
     v.Generation = generation;
     v.Branch = std::make_shared<TGstWebRtcViewer>(
         run_.Pipeline, run_.VideoTee, run_.AudioTee,
@@ -431,7 +432,7 @@ void TGstWebRtcOutput::ReaperLoop() {
     while (!quit_) {
         const auto now = std::chrono::steady_clock::now();
         for (const TViewer& v : viewers_)
-            if (v.Ready && !v.Connected && now - v.Started > kConnectTimeout &&
+            if (v.Ready && !v.Connected && now - v.Started > v.ConnectTimeout &&
                 std::find(drops_.begin(), drops_.end(), v.Id) == drops_.end())
                 drops_.push_back(v.Id);
         if (drops_.empty()) {

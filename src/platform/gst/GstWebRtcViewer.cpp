@@ -27,18 +27,32 @@ class TPromiseWait {
     }
     ~TPromiseWait() { gst_promise_unref(promise_); }
     GstPromise* Get() { return promise_; }
-    // The reply (owned by the promise), or null when none came in time.
-    const GstStructure* Wait(int ms) {
+    // Whether a reply came in time; reply: its structure (owned by the
+    // promise; null for a plain success).
+    bool Wait(int ms, const GstStructure*& reply) {
+        reply = nullptr;
         std::unique_lock lock(state_->Lock);
         if (!state_->Changed.wait_for(lock, std::chrono::milliseconds(ms),
                                       [&] { return state_->Done; })) {
             lock.unlock();
             gst_promise_interrupt(promise_);
-            return nullptr;
+            return false;
         }
-        return gst_promise_wait(promise_) == GST_PROMISE_RESULT_REPLIED
-                   ? gst_promise_get_reply(promise_)
-                   : nullptr;
+        if (gst_promise_wait(promise_) != GST_PROMISE_RESULT_REPLIED) return false;
+        reply = gst_promise_get_reply(promise_);
+        return true;
+    }
+    // Empty when the operation succeeded in time; else what went wrong.
+    std::string Error(int ms, const char* what) {
+        const GstStructure* reply = nullptr;
+        if (!Wait(ms, reply)) return std::string(what) + " timed out";
+        GError* error = nullptr;
+        if (reply && gst_structure_has_field(reply, "error"))
+            gst_structure_get(reply, "error", G_TYPE_ERROR, &error, nullptr);
+        if (!error) return {};
+        std::string text = std::string(what) + ": " + (error->message ? error->message : "failed");
+        g_error_free(error);
+        return text;
     }
 
   private:
@@ -51,18 +65,6 @@ class TPromiseWait {
     GstPromise* promise_;
 };
 
-// The promise's reply carries an error when the operation failed.
-std::string ReplyError(const GstStructure* reply, const char* what) {
-    if (!reply) return std::string(what) + " timed out";
-    GError* error = nullptr;
-    if (gst_structure_has_field(reply, "error"))
-        gst_structure_get(reply, "error", G_TYPE_ERROR, &error, nullptr);
-    if (!error) return {};
-    std::string text = std::string(what) + ": " + (error->message ? error->message : "failed");
-    g_error_free(error);
-    return text;
-}
-
 std::string SdpText(const GstSDPMessage* sdp) {
     gchar* text = gst_sdp_message_as_text(sdp);
     std::string out = text ? text : "";
@@ -74,6 +76,29 @@ GstWebRTCSessionDescription* LocalDescription(GstElement* webrtc) {
     GstWebRTCSessionDescription* desc = nullptr;
     g_object_get(webrtc, "local-description", &desc, nullptr);
     return desc;
+}
+
+// The sink pad that feeds the transceiver of media section mline: one
+// webrtcbin made for it, else a new one by that number.
+GstPad* SinkPadFor(GstElement* webrtc, unsigned mline) {
+    GstPad* found = nullptr;
+    GstIterator* it = gst_element_iterate_sink_pads(webrtc);
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* pad = GST_PAD(g_value_get_object(&item));
+        GstWebRTCRTPTransceiver* trans = nullptr;
+        g_object_get(pad, "transceiver", &trans, nullptr);
+        guint index = G_MAXUINT;
+        if (trans) g_object_get(trans, "mlineindex", &index, nullptr);
+        if (index == mline && !gst_pad_is_linked(pad)) found = GST_PAD(gst_object_ref(pad));
+        if (trans) gst_object_unref(trans);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    if (found) return found;
+    const std::string name = "sink_" + std::to_string(mline);
+    return gst_element_request_pad_simple(webrtc, name.c_str());
 }
 
 } // namespace
@@ -172,17 +197,18 @@ bool TGstWebRtcViewer::Negotiate(GstWebRTCSessionDescription* offer, std::string
     {
         TPromiseWait wait;
         g_signal_emit_by_name(webrtc_, "set-remote-description", offer, wait.Get());
-        reason = ReplyError(wait.Wait(kNegotiateWaitMs), "the offer was not taken");
+        reason = wait.Error(kNegotiateWaitMs, "the offer was not taken");
         if (!reason.empty()) return false;
     }
     GstWebRTCSessionDescription* answer = nullptr;
     {
         TPromiseWait wait;
         g_signal_emit_by_name(webrtc_, "create-answer", nullptr, wait.Get());
-        const GstStructure* reply = wait.Wait(kNegotiateWaitMs);
-        reason = ReplyError(reply, "no answer was made");
+        reason = wait.Error(kNegotiateWaitMs, "no answer was made");
+        const GstStructure* reply = nullptr;
         if (!reason.empty()) return false;
-        if (!gst_structure_get(reply, "answer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &answer,
+        if (!wait.Wait(0, reply) || !reply ||
+            !gst_structure_get(reply, "answer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &answer,
                                nullptr) ||
             !answer) {
             reason = "no answer was made";
@@ -208,7 +234,7 @@ bool TGstWebRtcViewer::Negotiate(GstWebRTCSessionDescription* offer, std::string
     TPromiseWait wait;
     g_signal_emit_by_name(webrtc_, "set-local-description", answer, wait.Get());
     gst_webrtc_session_description_free(answer);
-    reason = ReplyError(wait.Wait(kNegotiateWaitMs), "the answer was not taken");
+    reason = wait.Error(kNegotiateWaitMs, "the answer was not taken");
     return reason.empty();
 }
 
@@ -224,8 +250,7 @@ bool TGstWebRtcViewer::LinkBranch(TBranch& branch) {
     g_object_set(branch.Queue, "leaky", 2 /* downstream */, "max-size-buffers", 0u,
                  "max-size-bytes", 0u, "max-size-time", guint64(GST_SECOND / 2), nullptr);
     gst_bin_add(GST_BIN(pipeline_), branch.Queue);
-    const std::string pad = "sink_" + std::to_string(branch.MLine);
-    TGstRef<GstPad> sink(gst_element_request_pad_simple(webrtc_, pad.c_str()));
+    TGstRef<GstPad> sink(SinkPadFor(webrtc_, branch.MLine));
     TGstRef<GstPad> queueSrc(gst_element_get_static_pad(branch.Queue, "src"));
     if (!sink || gst_pad_link(queueSrc.get(), sink.get()) != GST_PAD_LINK_OK) return false;
     gst_pad_add_probe(queueSrc.get(),

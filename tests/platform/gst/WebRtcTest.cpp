@@ -1,0 +1,192 @@
+// The WebRTC output of a broadcast, through its WHEP endpoint, with a
+// webrtcbin of the test's own as the browser: negotiation, what arrives and
+// when, several viewers on one encode, and the ends of a session.
+#include "BroadcastTestSupport.h"
+#include "WebRtcTestPeer.h"
+#include "platform/WhepHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+using namespace gsttest;
+using namespace bcasttest;
+using namespace webrtctest;
+
+namespace {
+
+long Ms(Clock::duration d) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    for (int waited = 0; !done() && waited < ms; waited += 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+size_t ViewerCount(IWhepEndpoint& whep) {
+    std::vector<TStreamViewer> viewers;
+    whep.GetViewers(viewers);
+    return viewers.size();
+}
+
+struct TWebRtcRig {
+    TScratchDir Dir;
+    TBroadcastRig Rig{wmp_V80_56Video, true, Dir.File("brim.asf")};
+    IWhepEndpoint* Whep = nullptr;
+    std::atomic<int> Released{0};
+
+    TWebRtcRig() {
+        EXPECT_TRUE(Rig.Graph.Run());
+        Whep = Rig.Outputs.Whep();
+        if (!Whep) return;
+        TWhepNetwork network;
+        network.Address = "127.0.0.1";
+        network.MinPort = 51000;
+        network.MaxPort = 51099;
+        network.ConnectTimeout = std::chrono::milliseconds(1500);
+        Whep->SetNetwork(network);
+        Whep->SetAdmission({}, [this] { ++Released; });
+    }
+    TWhepAnswer Post(const std::string& offer) {
+        return WhepHandle(*Whep, "POST", "/whep", "application/sdp", offer, "127.0.0.1:4242");
+    }
+    // A viewer that plays: answered, then decoding.
+    TWhepAnswer Join(TBrowserPeer& peer) {
+        TWhepAnswer a = Post(peer.Offer());
+        if (a.Status == 201) peer.Answer(a.Body);
+        return a;
+    }
+};
+
+} // namespace
+
+TEST(WebRtcOutput, PlaysH264AndOpusToAViewerAndEndsOnDelete) {
+    TWebRtcRig rig;
+    ASSERT_TRUE(rig.Whep);
+    TBrowserPeer peer;
+    std::string offer = peer.Offer();
+    // A browser hiding its address offers an mDNS name; it must not spoil the session.
+    const size_t mid = offer.find("a=mid:");
+    ASSERT_NE(std::string::npos, mid);
+    offer.insert(offer.find("\r\n", mid) + 2,
+                 "a=candidate:9 1 UDP 2122260223 4f1c2b3a-0000-4d4d-9e9e-123456789abc.local "
+                 "50999 typ host\r\n");
+
+    const auto posted = Clock::now();
+    TWhepAnswer a = rig.Post(offer);
+    const auto answered = Clock::now();
+    ASSERT_EQ(201, a.Status) << a.Body;
+    EXPECT_EQ("application/sdp", a.ContentType);
+    EXPECT_EQ(0u, a.Location.find("/whep/"));
+    EXPECT_NE(std::string::npos, a.Body.find("a=candidate:")) << a.Body;
+    EXPECT_NE(std::string::npos, a.Body.find("127.0.0.1")) << a.Body;
+    EXPECT_EQ(std::string::npos, a.Body.find(".local")) << a.Body;
+    EXPECT_NE(std::string::npos, a.Body.find("H264/90000")) << a.Body;
+    EXPECT_NE(std::string::npos, a.Body.find("a=sendonly")) << a.Body;
+    ASSERT_TRUE(peer.Answer(a.Body));
+
+    EXPECT_TRUE(WaitFor([&] { return peer.Frames >= 10 && peer.AudioBuffers >= 10; }, 8000))
+        << peer.Frames << " frames, " << peer.AudioBuffers << " audio buffers";
+    ASSERT_NE(Clock::time_point{}, peer.FirstKeyframeAt());
+    const long keyframeWait = Ms(peer.FirstKeyframeAt() - peer.FirstPacketAt());
+    EXPECT_LE(keyframeWait, 300);
+    std::printf("[ measured ] offer to answer %ld ms, answer to first decoded frame %ld ms, "
+                "first packet to keyframe %ld ms\n",
+                Ms(answered - posted), Ms(peer.FirstFrameAt() - answered), keyframeWait);
+
+    std::vector<TStreamViewer> viewers;
+    rig.Whep->GetViewers(viewers);
+    ASSERT_EQ(1u, viewers.size());
+    EXPECT_EQ(TStreamViewerKind::WebRtc, viewers[0].Kind);
+    EXPECT_EQ("127.0.0.1:4242", viewers[0].Address);
+    EXPECT_GT(viewers[0].BytesSent, 10000u);
+
+    EXPECT_EQ(200, WhepHandle(*rig.Whep, "DELETE", a.Location, "", "").Status);
+    EXPECT_EQ(0u, ViewerCount(*rig.Whep));
+    EXPECT_EQ(1, rig.Released.load());
+    EXPECT_EQ(404, WhepHandle(*rig.Whep, "DELETE", a.Location, "", "").Status);
+    // The last viewer gone, nothing is encoded.
+    TSideOutputStatus status;
+    auto output = QueryAs<ISideOutput>(rig.Whep);
+    EXPECT_TRUE(WaitFor(
+        [&] { return output->GetStatus(&status) == S_OK && status.State == TSideOutputState::Off; },
+        2000));
+}
+
+TEST(WebRtcOutput, ViewersJoinAndLeaveWithoutStoppingTheOthers) {
+    TWebRtcRig rig;
+    ASSERT_TRUE(rig.Whep);
+    TBrowserPeer first;
+    ASSERT_EQ(201, rig.Join(first).Status);
+    ASSERT_TRUE(WaitFor([&] { return first.Frames >= 10; }, 8000));
+    {
+        TBrowserPeer second(false); // video only
+        const int before = first.Frames;
+        ASSERT_EQ(201, rig.Join(second).Status);
+        EXPECT_TRUE(WaitFor([&] { return second.Frames >= 10; }, 8000));
+        // The first one's pictures went on while the second joined (15 fps).
+        EXPECT_GE(first.Frames - before, 10);
+        EXPECT_EQ(2u, ViewerCount(*rig.Whep));
+        std::vector<TStreamViewer> viewers;
+        rig.Whep->GetViewers(viewers);
+        EXPECT_EQ(S_OK, rig.Whep->DisconnectViewer(viewers[0].Id));
+        EXPECT_EQ(S_FALSE, rig.Whep->DisconnectViewer(viewers[0].Id));
+        const int left = second.Frames;
+        EXPECT_TRUE(WaitFor([&] { return second.Frames >= left + 10; }, 4000));
+    }
+    // The second peer went away without a word: its connection is dropped
+    // (failed or timed out) and its place freed.
+    EXPECT_TRUE(WaitFor([&] { return ViewerCount(*rig.Whep) == 0; }, 40000));
+    EXPECT_EQ(2, rig.Released.load());
+}
+
+TEST(WebRtcOutput, ThrottlesKeyframeRequests) {
+    TWebRtcRig rig;
+    ASSERT_TRUE(rig.Whep);
+    TBrowserPeer peer(false);
+    ASSERT_EQ(201, rig.Join(peer).Status);
+    ASSERT_TRUE(WaitFor([&] { return peer.Frames >= 10; }, 8000));
+    auto* output = dynamic_cast<TGstWebRtcOutput*>(rig.Whep);
+    ASSERT_TRUE(output);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const uint64_t before = output->KeyframesForced();
+    for (int i = 0; i < 20; ++i) {
+        peer.RequestKeyframe();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const uint64_t forced = output->KeyframesForced() - before;
+    EXPECT_GE(forced, 1u); // the requests reach the encoder
+    EXPECT_LE(forced, 3u); // at most one every 500 ms of the 1.2 s
+}
+
+TEST(WebRtcOutput, RefusesWhatItCannotServeAndFreesPlacesNeverConnected) {
+    TWebRtcRig rig;
+    ASSERT_TRUE(rig.Whep);
+    TBrowserPeer peer;
+    const std::string offer = peer.Offer();
+
+    bool admit = false;
+    int asked = 0;
+    rig.Whep->SetAdmission(
+        [&] {
+            ++asked;
+            return admit;
+        },
+        [&] { ++rig.Released; });
+    TWhepAnswer full = rig.Post(offer);
+    EXPECT_EQ(503, full.Status);
+    EXPECT_EQ(1, asked);
+    EXPECT_EQ(400, rig.Post("hello").Status);
+    EXPECT_EQ(1, asked); // a bad offer takes no place
+
+    // Answered, but the viewer never takes the answer: no ICE, dropped in time.
+    admit = true;
+    ASSERT_EQ(201, rig.Post(offer).Status);
+    EXPECT_EQ(1u, ViewerCount(*rig.Whep));
+    EXPECT_TRUE(WaitFor([&] { return ViewerCount(*rig.Whep) == 0; }, 5000));
+    EXPECT_EQ(1, rig.Released.load());
+}
