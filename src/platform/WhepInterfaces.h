@@ -21,6 +21,9 @@ struct TWhepNetwork {
     int MaxPort = 50100;
     // A viewer whose ICE and DTLS are not up by then is dropped.
     std::chrono::milliseconds ConnectTimeout{10000};
+    // A connected viewer that sends no receiver report for this long has
+    // gone (closed its tab, lost its network) and is dropped.
+    std::chrono::milliseconds SilenceTimeout{15000};
 };
 
 struct TWhepOfferResult {

@@ -272,6 +272,7 @@ TWhepOfferResult TGstWebRtcOutput::Offer(const std::string& sdp, const std::stri
     v.Started = std::chrono::steady_clock::now();
     v.Mids = SdpMids(sdp);
     v.ConnectTimeout = network.ConnectTimeout;
+    v.SilenceTimeout = network.SilenceTimeout;
     v.Generation = generation;
     v.Branch = std::make_shared<TGstWebRtcViewer>(
         run_.Pipeline, run_.VideoTee, run_.AudioTee,
@@ -431,10 +432,12 @@ void TGstWebRtcOutput::ReaperLoop() {
     std::unique_lock lock(lock_);
     while (!quit_) {
         const auto now = std::chrono::steady_clock::now();
-        for (const TViewer& v : viewers_)
-            if (v.Ready && !v.Connected && now - v.Started > v.ConnectTimeout &&
-                std::find(drops_.begin(), drops_.end(), v.Id) == drops_.end())
+        for (const TViewer& v : viewers_) {
+            if (!v.Ready || std::find(drops_.begin(), drops_.end(), v.Id) != drops_.end()) continue;
+            const auto heard = std::max(v.Started, v.Branch->HeardAt());
+            if (v.Connected ? now - heard > v.SilenceTimeout : now - v.Started > v.ConnectTimeout)
                 drops_.push_back(v.Id);
+        }
         if (drops_.empty()) {
             changed_.wait_for(lock, std::chrono::milliseconds(250));
             continue;

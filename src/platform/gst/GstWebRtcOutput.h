@@ -67,7 +67,7 @@ class TGstWebRtcOutput : public TGstSideOutput<IWhepEndpoint> {
         std::chrono::system_clock::time_point Since;
         std::chrono::steady_clock::time_point Started;
         std::vector<std::string> Mids;
-        std::chrono::milliseconds ConnectTimeout{};
+        std::chrono::milliseconds ConnectTimeout{}, SilenceTimeout{};
         bool Connected = false;
         bool Ready = false; // answered (or failed to): others may drop it
         std::shared_ptr<TGstWebRtcViewer> Branch;

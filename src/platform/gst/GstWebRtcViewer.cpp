@@ -78,6 +78,17 @@ GstWebRTCSessionDescription* LocalDescription(GstElement* webrtc) {
     return desc;
 }
 
+// No UPnP port mapping (it would search the network for a router): host
+// candidates on the configured address are all we offer.
+void QuietAgent(GstWebRTCICE* ice) {
+    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(ice), "agent")) return;
+    GObject* agent = nullptr;
+    g_object_get(ice, "agent", &agent, nullptr);
+    if (agent && g_object_class_find_property(G_OBJECT_GET_CLASS(agent), "upnp"))
+        g_object_set(agent, "upnp", FALSE, nullptr);
+    if (agent) g_object_unref(agent);
+}
+
 // The sink pad that feeds the transceiver of media section mline: one
 // webrtcbin made for it, else a new one by that number.
 GstPad* SinkPadFor(GstElement* webrtc, unsigned mline) {
@@ -117,6 +128,7 @@ TGstWebRtcViewer::~TGstWebRtcViewer() {
         if (b->TeePad) gst_object_unref(b->TeePad);
         if (b->Queue) gst_object_unref(b->Queue);
     }
+    if (rtpbin_) gst_object_unref(rtpbin_);
     if (webrtc_) gst_object_unref(webrtc_);
     gst_object_unref(pipeline_);
 }
@@ -138,11 +150,12 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
     }
     gst_object_ref_sink(webrtc_);
     gst_util_set_object_arg(G_OBJECT(webrtc_), "bundle-policy", "max-bundle");
-    if (g_object_class_find_property(G_OBJECT_GET_CLASS(webrtc_), "ice-tcp"))
-        g_object_set(webrtc_, "ice-tcp", FALSE, nullptr);
     GstWebRTCICE* ice = nullptr;
     g_object_get(webrtc_, "ice-agent", &ice, nullptr);
     if (ice) {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(ice), "ice-tcp"))
+            g_object_set(ice, "ice-tcp", FALSE, nullptr);
+        QuietAgent(ice);
         g_object_set(ice, "min-rtp-port", guint(network.MinPort), "max-rtp-port",
                      guint(network.MaxPort), nullptr);
         // Candidates for that address only (otherwise every interface's).
@@ -154,6 +167,12 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
     g_signal_connect(webrtc_, "notify::ice-gathering-state", G_CALLBACK(&OnGathering), this);
     g_signal_connect(webrtc_, "notify::connection-state", G_CALLBACK(&OnConnection), this);
     g_signal_connect(webrtc_, "notify::ice-connection-state", G_CALLBACK(&OnConnection), this);
+    // The viewer's receiver reports say it is still there; its BYE that it left.
+    rtpbin_ = gst_bin_get_by_name(GST_BIN(webrtc_), "rtpbin");
+    if (rtpbin_) {
+        g_signal_connect(rtpbin_, "on-ssrc-active", G_CALLBACK(&OnReport), this);
+        g_signal_connect(rtpbin_, "on-bye-ssrc", G_CALLBACK(&OnBye), this);
+    }
     signals_ = true;
     gst_bin_add(GST_BIN(pipeline_), webrtc_);
     gst_element_sync_state_with_parent(webrtc_);
@@ -314,27 +333,23 @@ void TGstWebRtcViewer::AddCandidate(unsigned mline, const std::string& candidate
     if (webrtc_) g_signal_emit_by_name(webrtc_, "add-ice-candidate", mline, candidate.c_str());
 }
 
-void TGstWebRtcViewer::UnlinkBranch(TBranch& branch) {
-    if (branch.TeePad) {
-        // The tee stops pushing to the pad before it goes; the others go on.
-        gst_element_release_request_pad(branch.Tee, branch.TeePad);
-        gst_object_unref(std::exchange(branch.TeePad, nullptr));
-    }
-    if (branch.Queue) {
-        gst_element_set_state(branch.Queue, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(pipeline_), branch.Queue);
-    }
-}
-
 void TGstWebRtcViewer::Remove() {
-    UnlinkBranch(video_);
-    UnlinkBranch(audio_);
-    if (webrtc_ && GST_OBJECT_PARENT(webrtc_)) {
-        gst_element_set_state(webrtc_, GST_STATE_NULL);
-        Disconnect();
-        gst_bin_remove(GST_BIN(pipeline_), webrtc_);
-    }
+    // The tees stop pushing to this viewer first; the others go on.
+    for (TBranch* b : {&video_, &audio_})
+        if (b->TeePad) {
+            gst_element_release_request_pad(b->Tee, b->TeePad);
+            gst_object_unref(std::exchange(b->TeePad, nullptr));
+        }
+    // Then webrtcbin, which may hold a queue's push (no peer yet to send
+    // to); stopped, it lets the queues' threads go.
+    if (webrtc_ && GST_OBJECT_PARENT(webrtc_)) gst_element_set_state(webrtc_, GST_STATE_NULL);
     Disconnect();
+    for (TBranch* b : {&video_, &audio_})
+        if (b->Queue && GST_OBJECT_PARENT(b->Queue)) {
+            gst_element_set_state(b->Queue, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(pipeline_), b->Queue);
+        }
+    if (webrtc_ && GST_OBJECT_PARENT(webrtc_)) gst_bin_remove(GST_BIN(pipeline_), webrtc_);
 }
 
 void TGstWebRtcViewer::Forget() {
@@ -343,6 +358,7 @@ void TGstWebRtcViewer::Forget() {
 
 void TGstWebRtcViewer::Disconnect() {
     if (signals_ && webrtc_) g_signal_handlers_disconnect_by_data(webrtc_, this);
+    if (signals_ && rtpbin_) g_signal_handlers_disconnect_by_data(rtpbin_, this);
     signals_ = false;
 }
 
@@ -353,6 +369,16 @@ void TGstWebRtcViewer::OnGathering(GstElement* webrtc, GParamSpec*, gpointer sel
     std::lock_guard lock(viewer->lock_);
     viewer->gatherDone_ = state == GST_WEBRTC_ICE_GATHERING_STATE_COMPLETE;
     viewer->gathered_.notify_all();
+}
+
+void TGstWebRtcViewer::OnReport(GstElement*, guint, guint, gpointer self) {
+    static_cast<TGstWebRtcViewer*>(self)->heardAt_ =
+        std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+void TGstWebRtcViewer::OnBye(GstElement*, guint, guint, gpointer self) {
+    auto* viewer = static_cast<TGstWebRtcViewer*>(self);
+    if (viewer->hook_) viewer->hook_(false, true);
 }
 
 void TGstWebRtcViewer::OnConnection(GstElement* webrtc, GParamSpec*, gpointer self) {

@@ -16,6 +16,7 @@
 #include "platform/gst/GstUtil.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -52,6 +53,11 @@ class TGstWebRtcViewer {
 
     GstElement* Element() const { return webrtc_; }
     uint64_t BytesSent() const { return bytes_.load(); }
+    // When the viewer's last receiver report came (the epoch: none yet).
+    std::chrono::steady_clock::time_point HeardAt() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(heardAt_.load()));
+    }
 
     static constexpr int kGatherWaitMs = 2000;
     static constexpr int kNegotiateWaitMs = 3000;
@@ -67,17 +73,20 @@ class TGstWebRtcViewer {
     };
     bool Negotiate(GstWebRTCSessionDescription* offer, std::string& reason);
     bool LinkBranch(TBranch& branch);
-    void UnlinkBranch(TBranch& branch);
     void Disconnect();
     static void OnGathering(GstElement*, GParamSpec*, gpointer self);
     static void OnConnection(GstElement*, GParamSpec*, gpointer self);
+    static void OnReport(GstElement*, guint session, guint ssrc, gpointer self);
+    static void OnBye(GstElement*, guint session, guint ssrc, gpointer self);
     static GstPadProbeReturn Stamp(GstPad*, GstPadProbeInfo* info, gpointer branch);
 
     GstElement* pipeline_;         // one reference
     GstElement* webrtc_ = nullptr; // one reference; in pipeline_ once Answer ran
+    GstElement* rtpbin_ = nullptr; // webrtc_'s, one reference
     TBranch video_, audio_;
     StateHook hook_;
     std::atomic<uint64_t> bytes_{0}; // counted at the queues' output
+    std::atomic<std::chrono::steady_clock::rep> heardAt_{0};
     std::mutex lock_;
     std::condition_variable gathered_;
     bool gatherDone_ = false;

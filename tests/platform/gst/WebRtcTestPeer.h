@@ -30,6 +30,10 @@ class TBrowserPeer {
         g_object_get(webrtc_, "ice-agent", &ice, nullptr);
         gboolean added = FALSE;
         g_signal_emit_by_name(ice, "add-local-ip-address", "127.0.0.1", &added);
+        GObject* agent = nullptr;
+        g_object_get(ice, "agent", &agent, nullptr);
+        g_object_set(agent, "upnp", FALSE, nullptr);
+        g_object_unref(agent);
         gst_object_unref(ice);
         // The formats a browser offers first, with its keyframe requests.
         AddReceiver("application/x-rtp,media=video,encoding-name=H264,payload=102,"
