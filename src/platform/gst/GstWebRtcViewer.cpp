@@ -1,5 +1,7 @@
 #include "platform/gst/GstWebRtcViewer.h"
 
+#include "platform/WhepSdp.h"
+
 #define GST_USE_UNSTABLE_API // webrtc's headers ask for it
 #include <gst/rtp/gstrtpbuffer.h>
 #include <gst/sdp/sdp.h>
@@ -176,7 +178,7 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
     signals_ = true;
     gst_bin_add(GST_BIN(pipeline_), webrtc_);
     gst_element_sync_state_with_parent(webrtc_);
-    const bool ok = Negotiate(offer, reason);
+    const bool ok = Negotiate(offer, WhepVideoFormat(offerText).Pt, reason);
     gst_webrtc_session_description_free(offer);
     if (!ok) return false;
 
@@ -195,14 +197,19 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
     return true;
 }
 
-bool TGstWebRtcViewer::Negotiate(GstWebRTCSessionDescription* offer, std::string& reason) {
-    // What we send; the payload type is the viewer's, read from the answer.
+bool TGstWebRtcViewer::Negotiate(GstWebRTCSessionDescription* offer, int videoPt,
+                                 std::string& reason) {
+    // What we send. The video is the offer's constrained baseline format
+    // (by its number: a browser offers High and Main profiles too); the
+    // audio's number is read from the answer.
+    const std::string video = "application/x-rtp,media=video,encoding-name=H264,clock-rate=90000,"
+                              "payload=" +
+                              std::to_string(videoPt);
     struct {
         TBranch* Branch;
         const char* Caps;
     } kinds[] = {
-        {&video_, "application/x-rtp,media=video,encoding-name=H264,clock-rate=90000,"
-                  "packetization-mode=(string)1"},
+        {&video_, video.c_str()},
         {&audio_, "application/x-rtp,media=audio,encoding-name=OPUS,clock-rate=48000"},
     };
     for (auto& kind : kinds) {

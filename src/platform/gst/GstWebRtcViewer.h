@@ -71,7 +71,7 @@ class TGstWebRtcViewer {
         int Pt = -1;              // what the viewer chose; -1: not answered
         unsigned MLine = 0;
     };
-    bool Negotiate(GstWebRTCSessionDescription* offer, std::string& reason);
+    bool Negotiate(GstWebRTCSessionDescription* offer, int videoPt, std::string& reason);
     bool LinkBranch(TBranch& branch);
     void Disconnect();
     static void OnGathering(GstElement*, GParamSpec*, gpointer self);

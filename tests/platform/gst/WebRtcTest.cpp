@@ -85,7 +85,9 @@ TEST(WebRtcOutput, PlaysH264AndOpusToAViewerAndEndsOnDelete) {
     EXPECT_NE(std::string::npos, a.Body.find("a=candidate:")) << a.Body;
     EXPECT_NE(std::string::npos, a.Body.find("127.0.0.1")) << a.Body;
     EXPECT_EQ(std::string::npos, a.Body.find(".local")) << a.Body;
-    EXPECT_NE(std::string::npos, a.Body.find("H264/90000")) << a.Body;
+    // The constrained baseline format, not the High profile offered first.
+    EXPECT_NE(std::string::npos, a.Body.find("a=rtpmap:102 H264/90000")) << a.Body;
+    EXPECT_EQ(std::string::npos, a.Body.find("a=rtpmap:100 ")) << a.Body;
     EXPECT_NE(std::string::npos, a.Body.find("a=sendonly")) << a.Body;
     ASSERT_TRUE(peer.Answer(a.Body));
 
@@ -104,6 +106,13 @@ TEST(WebRtcOutput, PlaysH264AndOpusToAViewerAndEndsOnDelete) {
     EXPECT_EQ(TStreamViewerKind::WebRtc, viewers[0].Kind);
     EXPECT_EQ("127.0.0.1:4242", viewers[0].Address);
     EXPECT_GT(viewers[0].BytesSent, 10000u);
+
+    // A trickled candidate for a live session is taken; none for one unknown.
+    const std::string frag = "a=mid:video0\r\na=candidate:7 1 UDP 2122252543 127.0.0.1 50998 typ "
+                             "host\r\na=end-of-candidates\r\n";
+    const char* type = "application/trickle-ice-sdpfrag";
+    EXPECT_EQ(204, WhepHandle(*rig.Whep, "PATCH", a.Location, type, frag).Status);
+    EXPECT_EQ(404, WhepHandle(*rig.Whep, "PATCH", "/whep/nosuch", type, frag).Status);
 
     EXPECT_EQ(200, WhepHandle(*rig.Whep, "DELETE", a.Location, "", "").Status);
     EXPECT_EQ(0u, ViewerCount(*rig.Whep));

@@ -36,7 +36,10 @@ class TBrowserPeer {
         g_object_unref(agent);
         gst_object_unref(ice);
         // The formats a browser offers first, with its keyframe requests.
-        AddReceiver("application/x-rtp,media=video,encoding-name=H264,payload=102,"
+        AddReceiver("application/x-rtp,media=video,encoding-name=H264,payload=100,"
+                    "clock-rate=90000,packetization-mode=(string)1,"
+                    "profile-level-id=(string)640032,rtcp-fb-nack-pli=(boolean)true;"
+                    "application/x-rtp,media=video,encoding-name=H264,payload=102,"
                     "clock-rate=90000,packetization-mode=(string)1,"
                     "profile-level-id=(string)42e01f,rtcp-fb-nack-pli=(boolean)true,"
                     "rtcp-fb-ccm-fir=(boolean)true");
