@@ -198,7 +198,8 @@ void TGstWebRtcOutput::RunEnded() {
         UpdateWanted();
     }
     for (TViewer& v : gone) {
-        v.Branch->Forget();
+        // One still being answered is let go by its offer's thread.
+        if (v.Ready) v.Branch->Forget();
         if (released) released();
     }
 }
@@ -251,13 +252,20 @@ TWhepOfferResult TGstWebRtcOutput::Offer(const std::string& sdp, const std::stri
         result.Status = 503;
         return result;
     }
-    // The encode starts with the first viewer: wait for its first packet.
+    // The encode starts with the first viewer: wait for its first packet
+    // (not for an encode that cannot be made).
     std::unique_lock lock(lock_);
-    if (!changed_.wait_for(lock, kStartWait, [&] { return run_.Flowing || quit_; }) || quit_) {
+    const auto until = std::chrono::steady_clock::now() + kStartWait;
+    TSideOutputStatus status;
+    while (!run_.Flowing && !quit_ && std::chrono::steady_clock::now() < until &&
+           (status = runner_.Status()).State != TSideOutputState::Refused)
+        changed_.wait_for(lock, std::chrono::milliseconds(100));
+    if (!run_.Flowing || quit_) {
         lock.unlock();
         Unreserve();
         result.Status = 503;
-        result.Reason = "the stream is not running";
+        result.Reason =
+            status.State == TSideOutputState::Refused ? status.Reason : "the stream is not running";
         return result;
     }
     const TWhepNetwork network = network_;

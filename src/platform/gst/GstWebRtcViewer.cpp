@@ -122,6 +122,7 @@ TGstWebRtcViewer::TGstWebRtcViewer(GstElement* pipeline, GstElement* videoTee, G
     video_.Owner = audio_.Owner = this;
     video_.Tee = videoTee;
     audio_.Tee = audioTee;
+    if ((webrtc_ = MakeGstElement("webrtcbin"))) gst_object_ref_sink(webrtc_);
 }
 
 TGstWebRtcViewer::~TGstWebRtcViewer() {
@@ -144,13 +145,11 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
     }
     GstWebRTCSessionDescription* offer =
         gst_webrtc_session_description_new(GST_WEBRTC_SDP_TYPE_OFFER, sdp);
-    webrtc_ = MakeGstElement("webrtcbin");
     if (!webrtc_) {
         gst_webrtc_session_description_free(offer);
         reason = MissingElementText("webrtcbin");
         return false;
     }
-    gst_object_ref_sink(webrtc_);
     gst_util_set_object_arg(G_OBJECT(webrtc_), "bundle-policy", "max-bundle");
     GstWebRTCICE* ice = nullptr;
     g_object_get(webrtc_, "ice-agent", &ice, nullptr);

@@ -81,7 +81,7 @@ class TGstWebRtcViewer {
     static GstPadProbeReturn Stamp(GstPad*, GstPadProbeInfo* info, gpointer branch);
 
     GstElement* pipeline_;         // one reference
-    GstElement* webrtc_ = nullptr; // one reference; in pipeline_ once Answer ran
+    GstElement* webrtc_ = nullptr; // one reference, made first; in pipeline_ once Answer ran
     GstElement* rtpbin_ = nullptr; // webrtc_'s, one reference
     TBranch video_, audio_;
     StateHook hook_;
