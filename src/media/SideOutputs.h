@@ -1,8 +1,9 @@
 #pragma once
 // TSideOutputs: what a broadcast feeds beside its ASF stream, each one a
 // platform side output of its own: the browser stream (served by the
-// network sink at /live.webm while a browser watches) and the relay
-// (published to a streaming server while relay settings are set). They are
+// network sink at /live.webm while a browser watches), the relay
+// (published to a streaming server while relay settings are set) and WebRTC
+// (for viewers that come through its WHEP endpoint). They are
 // fed from the capture filters' side taps, so that none of them can hold the
 // capture up, and each is built again on its own when it fails.
 //
