@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr long kMaxSections = 8;
+
 std::vector<std::string_view> Lines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
@@ -117,6 +119,10 @@ std::string WhepOfferProblem(std::string_view sdp) {
     const bool video = std::any_of(lines.begin(), lines.end(),
                                    [](std::string_view l) { return StartsWith(l, "m=video "); });
     if (!video) return "the offer has no video";
+    // Each section costs a transceiver; a viewer needs two.
+    if (std::count_if(lines.begin(), lines.end(),
+                      [](std::string_view l) { return StartsWith(l, "m="); }) > kMaxSections)
+        return "the offer has too many media sections";
     if (WhepVideoFormat(sdp).Pt == 0)
         return "the offer's video has no H.264 constrained baseline (packetization mode 1)";
     return {};

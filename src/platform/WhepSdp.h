@@ -9,7 +9,8 @@
 #include <vector>
 
 // Empty when the offer can be answered; else a one-line reason: not SDP, no
-// video, or no H.264 constrained baseline in packetization mode 1.
+// video, too many media sections, or no H.264 constrained baseline in
+// packetization mode 1.
 std::string WhepOfferProblem(std::string_view sdp);
 
 // The offer's H.264 constrained baseline format we answer with (Pt 0 and

@@ -93,6 +93,11 @@ TEST(WhepHandle, TurnsAwayWhatIsNotAnOfferWithoutAskingTheEndpoint) {
                                 "a=rtpmap:96 VP8/90000\r\n");
     EXPECT_EQ(400, a.Status);
     EXPECT_NE(std::string::npos, a.Body.find("H.264 constrained baseline")) << a.Body;
+    std::string many = "v=0\r\n";
+    for (int i = 0; i < 9; ++i)
+        many += "m=video 9 UDP/TLS/RTP/SAVPF 102\r\na=rtpmap:102 H264/90000\r\n"
+                "a=fmtp:102 packetization-mode=1;profile-level-id=42e01f\r\n";
+    EXPECT_EQ(400, post("application/sdp", many).Status);
     EXPECT_EQ(0, e.Offers);
 }
 

@@ -34,11 +34,12 @@ size_t ViewerCount(IWhepEndpoint& whep) {
 
 struct TWebRtcRig {
     TScratchDir Dir;
-    TBroadcastRig Rig{wmp_V80_56Video, true, Dir.File("brim.asf")};
+    TBroadcastRig Rig;
     IWhepEndpoint* Whep = nullptr;
     std::atomic<int> Released{0};
 
-    TWebRtcRig() {
+    explicit TWebRtcRig(bool sound = true)
+        : Rig(sound ? wmp_V80_56Video : wmp_V80_56VideoOnly, sound, Dir.File("brim.asf")) {
         EXPECT_TRUE(Rig.Graph.Run());
         Whep = Rig.Outputs.Whep();
         if (!Whep) return;
@@ -199,4 +200,14 @@ TEST(WebRtcOutput, RefusesWhatItCannotServeAndFreesPlacesNeverConnected) {
     EXPECT_EQ(1u, ViewerCount(*rig.Whep));
     EXPECT_TRUE(WaitFor([&] { return rig.Released == 1; }, 5000));
     EXPECT_EQ(0u, ViewerCount(*rig.Whep));
+}
+
+TEST(WebRtcOutput, BroadcastWithoutSoundAnswersAnOfferForBoth) {
+    TWebRtcRig rig(false);
+    ASSERT_TRUE(rig.Whep);
+    TBrowserPeer peer;
+    TWhepAnswer a = rig.Join(peer);
+    ASSERT_EQ(201, a.Status) << a.Body;
+    EXPECT_TRUE(WaitFor([&] { return peer.Frames >= 10; }, 8000)) << peer.Frames;
+    EXPECT_EQ(0, peer.AudioBuffers.load());
 }
