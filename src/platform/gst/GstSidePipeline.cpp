@@ -100,6 +100,9 @@ GstElement* AddPictureChain(GstElement* pipeline, GstElement* source, int width,
                                           "framerate", GST_TYPE_FRACTION, fps, 1,
                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(caps, "caps", frame.get(), nullptr);
+    // A run that starts long after the capture begins at the first frame it
+    // gets, not with copies of it back to the capture's start.
+    g_object_set(rate, "skip-to-first", TRUE, nullptr);
     return LinkChain(pipeline, {rate, scale, convert, caps}) && gst_element_link(source, rate)
                ? caps
                : nullptr;
