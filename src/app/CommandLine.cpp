@@ -28,6 +28,7 @@ const TOptionRule kRules[] = {
     {"width", {TCommand::Broadcast}},
     {"height", {TCommand::Broadcast}},
     {"relay", {TCommand::Broadcast}},
+    {"webrtc-ports", {TCommand::Broadcast}},
     {"seconds", {TCommand::Broadcast, TCommand::Record}},
 };
 
@@ -56,6 +57,22 @@ int IntValue(const QCommandLineParser& parser, const char* name, int min, int ma
     return value;
 }
 
+// "MIN-MAX" into min and max (1024..65535, min <= max); sets error otherwise.
+void PortRange(const QString& text, int& min, int& max, std::string& error) {
+    const QStringList parts = text.split('-');
+    bool okMin = false, okMax = false;
+    const int a = parts.size() == 2 ? parts[0].trimmed().toInt(&okMin) : 0;
+    const int b = parts.size() == 2 ? parts[1].trimmed().toInt(&okMax) : 0;
+    if (!okMin || !okMax || a < 1024 || b > 65535 || a > b) {
+        if (error.empty())
+            error = "--webrtc-ports: \"" + text.toStdString() +
+                    "\" is not a UDP port range (A-B, 1024 to 65535)";
+        return;
+    }
+    min = a;
+    max = b;
+}
+
 } // namespace
 
 bool IsCommandLineRun(int argc, char** argv) {
@@ -80,6 +97,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version({"v", "version"}, "Shows the version and exits.");
     const QString port80 = QString::number(kDefaultStreamPort);
     const QString port81 = QString::number(kDefaultHttpPort);
+    const QString webRtcPorts =
+        QString::number(kDefaultWebRtcMinPort) + "-" + QString::number(kDefaultWebRtcMaxPort);
     parser.addOptions({
         help,
         version,
@@ -109,6 +128,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
          "N", QString::number(kDefaultPlayerHeight)},
         {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
          "URL"},
+        {"webrtc-ports", "UDP ports for WebRTC viewers (default: " + webRtcPorts + ").", "A-B",
+         webRtcPorts},
         {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
     });
     line.Help = parser.helpText().toStdString();
@@ -172,6 +193,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     line.Width = IntValue(parser, "width", 1, 9999, "a width", error);
     line.Height = IntValue(parser, "height", 1, 9999, "a height", error);
     line.Address = parser.value("address").toStdString();
+    PortRange(parser.value("webrtc-ports"), line.Ports.WebRtcMinPort, line.Ports.WebRtcMaxPort,
+              error);
     line.Relay = parser.value("relay").toStdString();
     if (parser.isSet("relay")) {
         std::string why;

@@ -1,15 +1,26 @@
 #pragma once
 // TLandingSite: the HTTP server a broadcast's visitors open, its settings
-// and its routes ("/" the landing page, "/watch" the watch page), built on
-// the server's peer threads from a copy of the window's texts. Every other
+// and its routes ("/" the landing page, "/watch" the watch page, "/whep"
+// and its sessions the running broadcast's WebRTC endpoint), built on the
+// server's peer threads from a copy of the window's texts. Every other
 // document is answered with the header alone.
 #include "app/LandingPage.h"
 #include "http/NetHTTPServer.h"
 #include "http/NetThreadMgrDefault.h"
+#include "platform/WhepInterfaces.h"
+
+#include <mutex>
+#include <string_view>
 
 // The server's settings for the landing page: the default port, the queue,
 // the limits and the replies it sends by itself.
 void ConfigureLandingServer(TNetHTTPServer& server);
+
+// Whether a request target is the WebRTC endpoint or one of its sessions.
+bool IsWhepPath(std::string_view target);
+// The body a request may send: offers and trickled candidates to the
+// WebRTC endpoint, nothing anywhere else.
+int64_t LandingBodyLimit(const TNetHTTPRequestInfo& request);
 
 class TLandingSite {
   public:
@@ -28,13 +39,23 @@ class TLandingSite {
     int Serve(int port);
     void Deactivate();
     bool Serving() const { return server_.Active(); }
+    // The running broadcast's WebRTC endpoint (null: none, and WebRTC
+    // requests get 503 with the reason). Set on the UI thread as the
+    // broadcast's outputs start and stop.
+    void SetWhep(IWhepEndpoint* whep, std::string unavailable = {});
 
   private:
     // The server's OnCommandGet; runs on the connection's peer thread.
-    void CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response);
+    void CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                    const std::string& peer);
+    void ServeWhep(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                   const std::string& peer);
 
-    // Declared before the server so that it outlives the server's peer threads.
+    // Declared before the server so that they outlive the server's peer threads.
     TLandingPageSource texts_;
+    std::mutex whepLock_; // guards whep_ and whepOff_
+    ComPtr<IWhepEndpoint> whep_;
+    std::string whepOff_; // why there is none
     TNetThreadMgrDefault threads_;
     TNetHTTPServer server_;
 };

@@ -39,14 +39,18 @@ class TSideOutputs {
     // Before the capture stops: nothing is fed or served any more.
     void Stop();
     bool Running() const noexcept { return !outputs_.empty(); }
-    // The WebRTC viewers' endpoint while running (null otherwise).
+    // The WebRTC viewers' endpoint while running (null otherwise). Its
+    // viewers take their places from the stream sink's client limit.
     IWhepEndpoint* Whep() const noexcept { return whep_.Get(); }
+    // Where WebRTC viewers' media goes out; for the next Start.
+    void SetWebRtcNetwork(const TWhepNetwork& network) { webRtcNetwork_ = network; }
 
   private:
     // Made, fed and started; null when the class is not there.
     ComPtr<ISideOutput> Add(const GUID& clsid, ISideTap* video, ISideTap* audio);
 
     std::optional<TRelaySettings> relaySettings_;
+    TWhepNetwork webRtcNetwork_;
     std::vector<ComPtr<ISideOutput>> outputs_; // all of them, for starting and stopping
     ComPtr<IRelayOutput> relay_;
     ComPtr<IWhepEndpoint> whep_;

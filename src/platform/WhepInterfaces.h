@@ -26,8 +26,14 @@ struct TWhepNetwork {
     std::chrono::milliseconds SilenceTimeout{15000};
 };
 
+// WebRTC viewers' ids count from here, clear of the stream server's own, so
+// that one viewer list holds both.
+inline constexpr uint64_t kFirstWhepViewerId = uint64_t(1) << 48;
+
 struct TWhepOfferResult {
-    int Status = 0;        // 201 answered; 400 bad offer; 503 full or not streaming; 500
+    // 201 answered; 400 bad offer; 503 full (Reason starts "full") or not
+    // streaming; 500
+    int Status = 0;
     std::string AnswerSdp; // 201: the answer, with all our candidates
     std::string SessionId; // 201: the session's name in its address (/whep/<id>)
     std::string Reason;    // otherwise: one line for the viewer

@@ -2,6 +2,7 @@
 // endpoint behind it.
 #include "platform/WhepHandle.h"
 #include "platform/WhepSdp.h"
+#include "support/FakeWhepEndpoint.h"
 
 #include <gtest/gtest.h>
 
@@ -29,30 +30,7 @@ const char* kBrowserOffer =
     "a=rtpmap:112 H264/90000\r\n"
     "a=fmtp:112 level-asymmetry-allowed=1;packetization-mode=1;profile-level-id=42E01F\r\n";
 
-struct TFakeEndpoint : TComObject<IWhepEndpoint> {
-    TWhepOfferResult Next{201, "v=0\r\nanswer\r\n", "abc123", {}};
-    std::string Offered, Peer, Patched, Deleted;
-    int Offers = 0;
-
-    TWhepOfferResult Offer(const std::string& sdp, const std::string& peer) override {
-        ++Offers;
-        Offered = sdp;
-        Peer = peer;
-        return Next;
-    }
-    int Patch(const std::string& id, const std::string& fragment) override {
-        Patched = fragment;
-        return id == "abc123" ? 204 : 404;
-    }
-    int Delete(const std::string& id) override {
-        Deleted = id;
-        return id == "abc123" ? 200 : 404;
-    }
-    HRESULT GetViewers(std::vector<TStreamViewer>&) override { return S_OK; }
-    HRESULT DisconnectViewer(uint64_t) override { return S_FALSE; }
-    HRESULT SetAdmission(std::function<bool()>, std::function<void()>) override { return S_OK; }
-    HRESULT SetNetwork(const TWhepNetwork&) override { return S_OK; }
-};
+using TFakeEndpoint = TFakeWhepEndpoint;
 
 } // namespace
 

@@ -221,7 +221,7 @@ bool TGstWebRtcOutput::Reserve(std::string& reason) {
         mayAdmit = mayAdmit_;
     }
     if (mayAdmit && !mayAdmit()) {
-        reason = "the stream has as many viewers as it takes";
+        reason = "full: the stream has as many viewers as it takes";
         return false;
     }
     std::lock_guard lock(lock_);

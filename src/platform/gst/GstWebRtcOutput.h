@@ -100,7 +100,7 @@ class TGstWebRtcOutput : public TGstSideOutput<IWhepEndpoint> {
     uint64_t generations_ = 0;
     std::vector<TViewer> viewers_;
     int pending_ = 0; // admitted, being answered
-    uint64_t nextId_ = 1;
+    uint64_t nextId_ = kFirstWhepViewerId;
     std::function<bool()> mayAdmit_;
     std::function<void()> released_;
     TWhepNetwork network_;

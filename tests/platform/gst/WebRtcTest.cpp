@@ -4,6 +4,7 @@
 #include "BroadcastTestSupport.h"
 #include "WebRtcTestPeer.h"
 #include "platform/WhepHandle.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +19,6 @@ namespace {
 
 long Ms(Clock::duration d) {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    for (int waited = 0; !done() && waited < ms; waited += 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return done();
 }
 
 size_t ViewerCount(IWhepEndpoint& whep) {
