@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 using namespace gsttest;
@@ -81,6 +82,21 @@ TEST(WebRtcOutput, PlaysH264AndOpusToAViewerAndEndsOnDelete) {
     EXPECT_NE(std::string::npos, a.Body.find("a=candidate:")) << a.Body;
     EXPECT_NE(std::string::npos, a.Body.find("127.0.0.1")) << a.Body;
     EXPECT_EQ(std::string::npos, a.Body.find(".local")) << a.Body;
+    // Host candidates only, on the given address and from the given ports.
+    for (size_t at = a.Body.find("a=candidate:"); at != std::string::npos;
+         at = a.Body.find("a=candidate:", at + 1)) {
+        std::istringstream fields(a.Body.substr(at, a.Body.find("\r\n", at) - at));
+        std::string foundation, component, transport, priority, address, type, typ;
+        int port = 0;
+        fields >> foundation >> component >> transport >> priority >> address >> port >> typ >>
+            type;
+        EXPECT_EQ("127.0.0.1", address);
+        EXPECT_EQ("host", type);
+        if (transport == "UDP" || transport == "udp") {
+            EXPECT_GE(port, 51000);
+            EXPECT_LE(port, 51099);
+        }
+    }
     // The constrained baseline format, not the High profile offered first.
     EXPECT_NE(std::string::npos, a.Body.find("a=rtpmap:102 H264/90000")) << a.Body;
     EXPECT_EQ(std::string::npos, a.Body.find("a=rtpmap:100 ")) << a.Body;
