@@ -7,7 +7,7 @@
 // stream by hand: point a player at mms://HOST:P/ while it runs.
 //
 //   broadcast --port P --seconds S [--profile 6|23] [--max-users N] [--viewers V]
-//             [--browser-viewers B] [--relay URL]
+//             [--browser-viewers B] [--webrtc-viewers W] [--relay URL]
 //
 // Last line: cpu_ratio (our CPU seconds per stream second over the plain
 // pipeline's), startup_ms (Run to the first data packet handed to the sink),
@@ -22,6 +22,14 @@
 // gives webm_first_frame_ms (request to the first keyframe cluster at the
 // viewer, median over the viewers), webm_latency_ms (median delay from a
 // block's capture time to its arrival) and cpu_ratio_browser.
+//
+// With --webrtc-viewers W the broadcast runs again with W WebRTC viewers
+// (taking places from the V), each a webrtcbin in a process of its own (so
+// that its decoding is not counted as ours) that offers through the WHEP
+// endpoint, against a plain pipeline that also makes the WebRTC encodes
+// (H.264 constrained baseline and Opus, packetised for RTP); a further line
+// gives webrtc_first_frame_ms (the offer posted to the viewer's first
+// decoded picture, median over the viewers) and cpu_ratio_webrtc.
 //
 // With --relay URL (rtmp://... or icecast://..., a server that is running)
 // the broadcast runs once more relaying to URL at the capture's size, with a
@@ -39,21 +47,28 @@
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/RelayTarget.h"
+#include "platform/WhepHandle.h"
 #include "platform/gst/GstAsfWriter.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/gst/GstUtil.h"
+#include "platform/gst/GstWebRtcOutput.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 #include "platform/stream/WebmSplitter.h"
 #include "support/EventPump.h"
 #include "support/GstSanitizerSuppressions.h"
+#include "support/WebRtcTestPeer.h"
 
 #include <QCoreApplication>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -305,6 +320,124 @@ struct TBrowserViewers : TViewers {
     }
 };
 
+// Text over a pipe: a length line, then that many bytes.
+bool WriteText(int fd, const std::string& text) {
+    const std::string all = std::to_string(text.size()) + "\n" + text;
+    return ::write(fd, all.data(), all.size()) == ssize_t(all.size());
+}
+
+bool ReadText(int fd, std::string& text, int timeoutMs) {
+    std::string line;
+    char c = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (c != '\n') {
+        if (::poll(&p, 1, timeoutMs) <= 0 || ::read(fd, &c, 1) != 1) return false;
+        if (c != '\n') line += c;
+    }
+    text.assign(std::strtoul(line.c_str(), nullptr, 10), '\0');
+    for (size_t got = 0; got < text.size();) {
+        if (::poll(&p, 1, timeoutMs) <= 0) return false;
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    return true;
+}
+
+// What a viewer's jitter buffer holds: about what a browser starts with on
+// loopback, not webrtcbin's 200 ms default, which would be counted as ours.
+constexpr unsigned kViewerLatencyMs = 50;
+
+// A WebRTC viewer in a process of its own (this program, run with
+// --webrtc-viewer): its offer out, the answer in, "frame" out at its first
+// decoded picture; it ends when its input closes.
+int RunWebRtcViewer() {
+    gst_init(nullptr, nullptr);
+    webrtctest::TBrowserPeer peer;
+    peer.SetLatency(kViewerLatencyMs);
+    std::string answer;
+    if (!WriteText(1, peer.Offer()) || !ReadText(0, answer, 20000) || !peer.Answer(answer))
+        return 1;
+    while (peer.Frames == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WriteText(1, "frame");
+    char c;
+    while (::read(0, &c, 1) > 0) {
+    }
+    return 0;
+}
+
+// WebRTC viewers of the broadcast's endpoint, each in a child process.
+struct TWebRtcViewers {
+    struct TChild {
+        pid_t Pid = -1;
+        int In = -1, Out = -1; // its standard input, its standard output
+    };
+    std::vector<TChild> children;
+    std::mutex lock; // guards firstFrames
+    std::vector<double> firstFrames;
+    std::vector<std::thread> threads;
+
+    void Start(IWhepEndpoint* whep, int count) {
+        for (int i = 0; i < count && whep; ++i) {
+            int in[2], out[2];
+            if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+            char self[] = "/proc/self/exe", mode[] = "--webrtc-viewer";
+            char* argv[] = {self, mode, nullptr};
+            TChild c;
+            if (posix_spawn(&c.Pid, self, &actions, nullptr, argv, environ) != 0) c.Pid = -1;
+            posix_spawn_file_actions_destroy(&actions);
+            ::close(in[0]);
+            ::close(out[1]);
+            c.In = in[1];
+            c.Out = out[0];
+            children.push_back(c);
+            threads.emplace_back([this, whep, c] { Join(*whep, c); });
+        }
+    }
+    void Join(IWhepEndpoint& whep, const TChild& c) {
+        std::string offer, frame;
+        if (!ReadText(c.Out, offer, 10000)) return;
+        const auto posted = Clock::now();
+        const TWhepAnswer a = WhepHandle(whep, "POST", "/whep", "application/sdp", offer,
+                                         "127.0.0.1:" + std::to_string(c.Pid));
+        if (a.Status != 201) {
+            std::fprintf(stderr, "webrtc viewer: %d %s", a.Status, a.Body.c_str());
+            return;
+        }
+        const auto answered = Clock::now();
+        if (!WriteText(c.In, a.Body) || !ReadText(c.Out, frame, 15000)) return;
+        auto ms = [](Clock::duration d) {
+            return std::chrono::duration<double, std::milli>(d).count();
+        };
+        std::fprintf(stderr, "webrtc viewer: answered in %.0f ms, first picture %.0f ms later\n",
+                     ms(answered - posted), ms(Clock::now() - answered));
+        std::lock_guard g(lock);
+        firstFrames.push_back(ms(Clock::now() - posted));
+    }
+    void Stop() {
+        for (auto& t : threads)
+            t.join();
+        threads.clear();
+        for (TChild& c : children) {
+            ::close(c.In);
+            ::close(c.Out);
+            int status = 0;
+            for (int i = 0; i < 50 && ::waitpid(c.Pid, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (::waitpid(c.Pid, &status, WNOHANG) == 0) {
+                ::kill(c.Pid, SIGKILL);
+                ::waitpid(c.Pid, &status, 0);
+            }
+        }
+        children.clear();
+    }
+};
+
 struct TOptions {
     uint32_t port = 8000;
     double seconds = 10;
@@ -312,12 +445,14 @@ struct TOptions {
     uint32_t maxUsers = 3;
     int viewers = -1; // default: as many as may watch
     int browserViewers = 0;
+    int webRtcViewers = 0;
     std::string relay;
 };
 
 struct TOurs {
     double cpuPerSecond = 0, startupMs = -1, latencyMs = -1, rssGrowthMb = 0;
     double webmFirstFrameMs = -1, webmLatencyMs = -1;
+    double webRtcFirstFrameMs = -1;
     double relayLatencyMs = -1;
     uint32_t port = 0;
 };
@@ -339,7 +474,8 @@ TRelaySettings BenchRelay(const std::string& url) {
     return s;
 }
 
-TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay) {
+TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay,
+                                 int webRtcViewers = 0) {
     TOurs r;
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
@@ -362,6 +498,11 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     writer.SetFilterGraph(&graph);
     writer.SetProfile(static_cast<TWMPofiles8>(o.profile));
     if (relay) outputs.SetRelay(BenchRelay(o.relay));
+    TWhepNetwork network;
+    network.Address = "127.0.0.1";
+    network.MinPort = 52000;
+    network.MaxPort = 52099;
+    outputs.SetWebRtcNetwork(network);
     graph.SetActive(true);
     auto builder = graph.Query<ICaptureGraphBuilder2>();
     auto sink = writer.Query<IBaseFilter>();
@@ -382,7 +523,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
 
     TViewers viewers;
     viewers.seeking = graph.Query<IMediaSeeking>();
-    const int players = (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers;
+    const int players =
+        (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers - webRtcViewers;
     viewers.Start(r.port, std::max(0, players));
     TBrowserViewers browsers;
     browsers.seeking = viewers.seeking;
@@ -397,6 +539,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         r.startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     // Browsers come once the broadcast runs, as visitors of the watch page do.
     browsers.Start(r.port, browserViewers);
+    TWebRtcViewers phones;
+    phones.Start(outputs.Whep(), webRtcViewers);
     const double warmUp = std::max(1.0, o.seconds / 10);
     RunEventLoopFor(
         int(1000 * (warmUp - std::chrono::duration<double>(Clock::now() - t0).count())));
@@ -440,6 +584,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         relayViewer.reset();
     }
 
+    phones.Stop();
+    r.webRtcFirstFrameMs = Median(phones.firstFrames);
     outputs.Stop();
     graph.Stop();
     viewers.Join();
@@ -461,7 +607,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
 // The same chain by hand, element for element up to the multiplexer: the
 // capture filter's source, caps and branch queue, the converters, the
 // writer's input queue and encoders; then a fake sink.
-double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay = false) {
+double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay = false,
+                              bool withWebRtc = false) {
     const auto& p = AsfProfiles()[size_t(o.profile)];
     char video[1024], audio[1024];
     std::snprintf(
@@ -509,6 +656,20 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay =
             description += " at. ! queue leaky=2 max-size-buffers=3 ! audioconvert ! audioresample "
                            "! vorbisenc quality=0.1 ! queue ! wmux.";
     }
+    if (withWebRtc) {
+        // The WebRTC output's shared encode from the same tees, up to RTP.
+        description +=
+            " vt. ! queue leaky=2 max-size-buffers=3 ! videorate ! videoscale ! videoconvert ! "
+            "video/x-raw,format=I420,width=320,height=240,framerate=30/1,pixel-aspect-ratio=1/1 ! "
+            "x264enc tune=zerolatency speed-preset=veryfast bitrate=900 key-int-max=60 bframes=0 ! "
+            "video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 ! "
+            "rtph264pay config-interval=-1 mtu=1200 aggregate-mode=zero-latency ! "
+            "fakesink sync=false";
+        if (p.HasAudio())
+            description += " at. ! queue leaky=2 max-size-buffers=3 ! audioconvert ! audioresample "
+                           "! audio/x-raw,rate=48000 ! opusenc bitrate=64000 ! rtpopuspay ! "
+                           "fakesink sync=false";
+    }
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (!pipeline) {
@@ -542,6 +703,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
             o.viewers = std::atoi(value);
         else if (key == "--browser-viewers")
             o.browserViewers = std::atoi(value);
+        else if (key == "--webrtc-viewers")
+            o.webRtcViewers = std::atoi(value);
         else if (key == "--relay")
             o.relay = value;
         else
@@ -549,20 +712,25 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
     }
     return argc % 2 == 1 && o.seconds > 0 &&
            (o.profile == wmp_V80_56Video || o.profile == wmp_V80_56VideoOnly) && o.port <= 65535 &&
-           o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers;
+           o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers &&
+           o.webRtcViewers >= 0 && uint32_t(o.webRtcViewers) <= o.maxUsers;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--webrtc-viewer") == 0) return RunWebRtcViewer();
     QCoreApplication app(argc, argv);
     TOptions o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: broadcast --port P --seconds S [--profile 6|23] [--max-users "
-                             "N] [--viewers V] [--browser-viewers B] [--relay URL]\n");
+                             "N] [--viewers V] [--browser-viewers B] [--webrtc-viewers W] "
+                             "[--relay URL]\n");
         return 2;
     }
     RegisterGstPlatform();
+    // Once a process, as a broadcast's start makes it: not a cost per stream second.
+    PrepareDtlsCertificate();
     RegisterWriterNetworkSink();
     RegisterAsfWriter();
     RegisterClassFactory(CLSID_WMWriterNetworkSink, [](REFIID iid, void** out) {
@@ -581,6 +749,14 @@ int main(int argc, char** argv) {
         std::printf("webm_first_frame_ms=%.0f webm_latency_ms=%.0f cpu_ratio_browser=%.3f\n",
                     browser.webmFirstFrameMs, browser.webmLatencyMs,
                     plainBoth > 0 ? browser.cpuPerSecond / plainBoth : 0.0);
+    }
+    if (o.webRtcViewers > 0) {
+        const TOurs webRtc = BroadcastThroughComponents(o, 0, false, o.webRtcViewers);
+        const double plainWebRtc = BroadcastPlainPipeline(o, false, false, true);
+        std::printf("ours_webrtc_cpu_per_s=%.4f plain_webrtc_cpu_per_s=%.4f\n", webRtc.cpuPerSecond,
+                    plainWebRtc);
+        std::printf("webrtc_first_frame_ms=%.0f cpu_ratio_webrtc=%.3f\n", webRtc.webRtcFirstFrameMs,
+                    plainWebRtc > 0 ? webRtc.cpuPerSecond / plainWebRtc : 0.0);
     }
     if (!o.relay.empty()) {
         const TOurs relay = BroadcastThroughComponents(o, 0, true);

@@ -40,8 +40,24 @@ int64_t NowNs() {
 
 } // namespace
 
+void PrepareDtlsCertificate() {
+    // The first DTLS element of a process makes the certificate every later
+    // one shares (an RSA key: half a second of a core here).
+    if (GstElement* dtls = MakeGstElement("dtlssrtpdec")) {
+        gst_object_ref_sink(dtls);
+        gchar* pem = nullptr;
+        g_object_get(dtls, "pem", &pem, nullptr);
+        g_free(pem);
+        gst_object_unref(dtls);
+    }
+}
+
 TGstWebRtcOutput::TGstWebRtcOutput() : TGstSideOutput("WebRTC") {
-    reaper_ = std::thread([this] { ReaperLoop(); });
+    reaper_ = std::thread([this] {
+        // Made now, so that the first viewer does not wait for it.
+        PrepareDtlsCertificate();
+        ReaperLoop();
+    });
 }
 
 TGstWebRtcOutput::~TGstWebRtcOutput() {

@@ -116,3 +116,6 @@ class TGstWebRtcOutput : public TGstSideOutput<IWhepEndpoint> {
 
 // Registers the WebRTC output's class (CLSID_WebRtcOutput).
 void RegisterWebRtcOutput();
+// Makes the process's DTLS certificate, which every viewer's connection
+// shares, unless it is made already. Blocks while it is made; any thread.
+void PrepareDtlsCertificate();

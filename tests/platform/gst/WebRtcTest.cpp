@@ -2,7 +2,7 @@
 // webrtcbin of the test's own as the browser: negotiation, what arrives and
 // when, several viewers on one encode, and the ends of a session.
 #include "BroadcastTestSupport.h"
-#include "WebRtcTestPeer.h"
+#include "support/WebRtcTestPeer.h"
 #include "platform/WhepHandle.h"
 #include "support/WaitFor.h"
 

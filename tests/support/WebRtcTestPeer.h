@@ -91,6 +91,9 @@ class TBrowserPeer {
         answeredAt_ = Clock::now();
         return true;
     }
+    // How long its jitter buffer holds packets (webrtcbin's default: 200 ms;
+    // a browser on a clean link starts far lower). Before the answer.
+    void SetLatency(unsigned ms) { g_object_set(webrtc_, "latency", ms, nullptr); }
     // Asks the sender for a keyframe, as a decoder that lost a packet does.
     void RequestKeyframe() {
         std::lock_guard lock(lock_);
