@@ -49,6 +49,7 @@
 #include "platform/RelayTarget.h"
 #include "platform/WhepHandle.h"
 #include "platform/gst/GstAsfWriter.h"
+#include "platform/gst/GstFilter.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/gst/GstUtil.h"
 #include "platform/gst/GstWebRtcOutput.h"
@@ -59,6 +60,8 @@
 #include "support/WebRtcTestPeer.h"
 
 #include <QCoreApplication>
+
+#include <gst/video/video.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -348,58 +351,222 @@ bool ReadText(int fd, std::string& text, int timeoutMs) {
 // loopback, not webrtcbin's 200 ms default, which would be counted as ours.
 constexpr unsigned kViewerLatencyMs = 50;
 
+int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Glass to glass: the Test Pattern's pictures carry the (monotonic, so
+// shared by every process) time they left the source as 32 blocks of
+// 10 x 16 pixels, black or white, across the top, and the same bits
+// inverted below them; a viewer reads them back from its decoded picture.
+constexpr int kStampBits = 32, kStampWidth = 10, kStampHeight = 16;
+
+GstPadProbeReturn StampPicture(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstVideoInfo video;
+    TGstCapsRef caps(gst_pad_get_current_caps(pad));
+    if (!caps || !gst_video_info_from_caps(&video, caps.get()) ||
+        GST_VIDEO_INFO_FORMAT(&video) != GST_VIDEO_FORMAT_YUY2 ||
+        GST_VIDEO_INFO_WIDTH(&video) < kStampBits * kStampWidth ||
+        GST_VIDEO_INFO_HEIGHT(&video) < 2 * kStampHeight)
+        return GST_PAD_PROBE_OK;
+    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) return GST_PAD_PROBE_OK;
+    const uint32_t now = uint32_t(MonotonicMs());
+    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&video, 0);
+    for (int y = 0; y < 2 * kStampHeight; ++y)
+        for (int x = 0; x < kStampBits * kStampWidth; ++x) {
+            const bool bit = (now >> (x / kStampWidth)) & 1;
+            uint8_t* px = map.data + y * stride + 2 * x;
+            px[0] = (bit != (y >= kStampHeight)) ? 235 : 16; // luma
+            px[1] = 128;                                     // chroma
+        }
+    gst_buffer_unmap(buffer, &map);
+    return GST_PAD_PROBE_OK;
+}
+
+// Stamps what the capture filter's Test Pattern source makes.
+void StampTestPattern(TFilter& video) {
+    auto filter = QueryAs<IGstFilter>(video.Query<IBaseFilter>().Get());
+    if (!filter) return;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(filter->Element()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && std::string(GST_OBJECT_NAME(factory)) == "videotestsrc") {
+            TGstRef<GstPad> src(gst_element_get_static_pad(element, "src"));
+            gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, &StampPicture, nullptr,
+                              nullptr);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+// How long ago a decoded I420 picture left the source; false without a stamp.
+bool StampAge(GstBuffer* picture, GstPad* pad, double& ms) {
+    GstVideoInfo video;
+    TGstCapsRef caps(gst_pad_get_current_caps(pad));
+    if (!caps || !gst_video_info_from_caps(&video, caps.get()) ||
+        GST_VIDEO_INFO_FORMAT(&video) != GST_VIDEO_FORMAT_I420 ||
+        GST_VIDEO_INFO_WIDTH(&video) < kStampBits * kStampWidth)
+        return false;
+    GstMapInfo map;
+    if (!gst_buffer_map(picture, &map, GST_MAP_READ)) return false;
+    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&video, 0);
+    uint32_t stamp = 0;
+    bool whole = true;
+    for (int bit = 0; bit < kStampBits; ++bit) {
+        const int x = bit * kStampWidth + kStampWidth / 2;
+        const bool top = map.data[(kStampHeight / 2) * stride + x] > 128;
+        const bool below = map.data[(kStampHeight + kStampHeight / 2) * stride + x] > 128;
+        whole = whole && top != below;
+        stamp |= uint32_t(top) << bit;
+    }
+    gst_buffer_unmap(picture, &map);
+    ms = double(uint32_t(MonotonicMs()) - stamp);
+    return whole && ms >= 0 && ms < 10000;
+}
+
+// A viewer process's glass-to-glass delays, and their median said on its
+// output once its input closes.
+struct TGlass {
+    std::mutex lock; // guards ages
+    std::vector<double> ages;
+    void Picture(GstBuffer* picture, GstPad* pad) {
+        double ms = 0;
+        if (!StampAge(picture, pad, ms)) return;
+        std::lock_guard g(lock);
+        ages.push_back(ms);
+    }
+    int UntilInputCloses() {
+        char c;
+        while (::read(0, &c, 1) > 0) {
+        }
+        std::lock_guard g(lock);
+        WriteText(1, std::to_string(Median(ages)));
+        return 0;
+    }
+};
+
 // A WebRTC viewer in a process of its own (this program, run with
 // --webrtc-viewer): its offer out, the answer in, "frame" out at its first
-// decoded picture; it ends when its input closes.
+// decoded picture, its glass-to-glass median when its input closes.
 int RunWebRtcViewer() {
     gst_init(nullptr, nullptr);
+    TGlass glass;
     webrtctest::TBrowserPeer peer;
     peer.SetLatency(kViewerLatencyMs);
+    peer.OnPicture = [&](GstBuffer* b, GstPad* pad) { glass.Picture(b, pad); };
     std::string answer;
     if (!WriteText(1, peer.Offer()) || !ReadText(0, answer, 20000) || !peer.Answer(answer))
         return 1;
     while (peer.Frames == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     WriteText(1, "frame");
-    char c;
-    while (::read(0, &c, 1) > 0) {
-    }
-    return 0;
+    return glass.UntilInputCloses();
 }
 
-// WebRTC viewers of the broadcast's endpoint, each in a child process.
-struct TWebRtcViewers {
+// A browser-stream viewer in a process of its own (--webm-viewer PORT): it
+// decodes /live.webm as it arrives and says its glass-to-glass median when
+// its input closes. No Media Source buffering: the WebM path at its best.
+int RunWebmViewer(int port) {
+    gst_init(nullptr, nullptr);
+    TGlass glass;
+    GstElement* pipeline = gst_parse_launch(
+        "appsrc name=in is-live=true ! matroskademux ! vp8dec ! videoconvert ! "
+        "video/x-raw,format=I420 ! fakesink name=out signal-handoffs=true sync=false",
+        nullptr);
+    if (!pipeline) return 1;
+    GstElement* in = gst_bin_get_by_name(GST_BIN(pipeline), "in");
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    g_signal_connect(out, "handoff",
+                     G_CALLBACK(+[](GstElement*, GstBuffer* b, GstPad* pad, gpointer g) {
+                         static_cast<TGlass*>(g)->Picture(b, pad);
+                     }),
+                     &glass);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    std::thread reader([&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char request[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0)
+            return;
+        std::string head;
+        uint8_t chunk[16384];
+        ssize_t n;
+        while ((n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+            size_t from = 0;
+            if (head.find("\r\n\r\n") == std::string::npos) {
+                head.append(reinterpret_cast<char*>(chunk), size_t(n));
+                const size_t end = head.find("\r\n\r\n");
+                if (end == std::string::npos) continue;
+                from = size_t(n) - (head.size() - end - 4);
+            }
+            if (size_t(n) == from) continue;
+            GstBuffer* b = gst_buffer_new_memdup(chunk + from, size_t(n) - from);
+            GstFlowReturn ret;
+            g_signal_emit_by_name(in, "push-buffer", b, &ret);
+            gst_buffer_unref(b);
+        }
+        ::close(fd);
+    });
+    const int status = glass.UntilInputCloses();
+    std::_Exit(status); // the reader may still wait on its socket
+}
+
+// Viewers in child processes (this program in a viewer's mode).
+struct TChildViewers {
     struct TChild {
         pid_t Pid = -1;
         int In = -1, Out = -1; // its standard input, its standard output
     };
     std::vector<TChild> children;
-    std::mutex lock; // guards firstFrames
-    std::vector<double> firstFrames;
+    std::mutex lock; // guards firstFrames and glass
+    std::vector<double> firstFrames, glass;
     std::vector<std::thread> threads;
 
-    void Start(IWhepEndpoint* whep, int count) {
+    TChild Spawn(std::vector<std::string> args) {
+        TChild c;
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return c;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        args.insert(args.begin(), "/proc/self/exe");
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&c.Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) c.Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        c.In = in[1];
+        c.Out = out[0];
+        children.push_back(c);
+        return c;
+    }
+    void StartWebRtc(IWhepEndpoint* whep, int count) {
         for (int i = 0; i < count && whep; ++i) {
-            int in[2], out[2];
-            if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-            char self[] = "/proc/self/exe", mode[] = "--webrtc-viewer";
-            char* argv[] = {self, mode, nullptr};
-            TChild c;
-            if (posix_spawn(&c.Pid, self, &actions, nullptr, argv, environ) != 0) c.Pid = -1;
-            posix_spawn_file_actions_destroy(&actions);
-            ::close(in[0]);
-            ::close(out[1]);
-            c.In = in[1];
-            c.Out = out[0];
-            children.push_back(c);
-            threads.emplace_back([this, whep, c] { Join(*whep, c); });
+            const TChild c = Spawn({"--webrtc-viewer"});
+            threads.emplace_back([this, whep, c] { Offer(*whep, c); });
         }
     }
-    void Join(IWhepEndpoint& whep, const TChild& c) {
+    void StartWebm(uint32_t port, int count) {
+        for (int i = 0; i < count; ++i)
+            Spawn({"--webm-viewer", std::to_string(port)});
+    }
+    void Offer(IWhepEndpoint& whep, const TChild& c) {
         std::string offer, frame;
         if (!ReadText(c.Out, offer, 10000)) return;
         const auto posted = Clock::now();
@@ -424,7 +591,12 @@ struct TWebRtcViewers {
             t.join();
         threads.clear();
         for (TChild& c : children) {
-            ::close(c.In);
+            ::close(c.In); // the child says its glass-to-glass median and ends
+            std::string median;
+            if (ReadText(c.Out, median, 5000) && std::atof(median.c_str()) > 0) {
+                std::lock_guard g(lock);
+                glass.push_back(std::atof(median.c_str()));
+            }
             ::close(c.Out);
             int status = 0;
             for (int i = 0; i < 50 && ::waitpid(c.Pid, &status, WNOHANG) == 0; ++i)
@@ -452,7 +624,7 @@ struct TOptions {
 struct TOurs {
     double cpuPerSecond = 0, startupMs = -1, latencyMs = -1, rssGrowthMb = 0;
     double webmFirstFrameMs = -1, webmLatencyMs = -1;
-    double webRtcFirstFrameMs = -1;
+    double webRtcFirstFrameMs = -1, webRtcGlassMs = -1, webmGlassMs = -1;
     double relayLatencyMs = -1;
     uint32_t port = 0;
 };
@@ -475,7 +647,7 @@ TRelaySettings BenchRelay(const std::string& url) {
 }
 
 TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay,
-                                 int webRtcViewers = 0) {
+                                 int webRtcViewers = 0, bool glass = false) {
     TOurs r;
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
@@ -511,6 +683,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     if (SUCCEEDED(hr) && withAudio)
         hr = builder->RenderStream(nullptr, &MEDIATYPE_Audio, audio.Query<IBaseFilter>().Get(),
                                    nullptr, sink.Get());
+    if (glass) StampTestPattern(video);
     if (FAILED(hr) || !g_sink) {
         std::fprintf(stderr, "broadcast: cannot build the graph (0x%08X%s)\n", unsigned(hr),
                      g_sink ? "" : ", no network sink: port taken?");
@@ -523,8 +696,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
 
     TViewers viewers;
     viewers.seeking = graph.Query<IMediaSeeking>();
-    const int players =
-        (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers - webRtcViewers;
+    const int players = (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers -
+                        webRtcViewers - (glass ? 1 : 0);
     viewers.Start(r.port, std::max(0, players));
     TBrowserViewers browsers;
     browsers.seeking = viewers.seeking;
@@ -539,8 +712,9 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         r.startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     // Browsers come once the broadcast runs, as visitors of the watch page do.
     browsers.Start(r.port, browserViewers);
-    TWebRtcViewers phones;
-    phones.Start(outputs.Whep(), webRtcViewers);
+    TChildViewers phones, webmGlass;
+    phones.StartWebRtc(outputs.Whep(), webRtcViewers);
+    if (glass) webmGlass.StartWebm(r.port, 1);
     const double warmUp = std::max(1.0, o.seconds / 10);
     RunEventLoopFor(
         int(1000 * (warmUp - std::chrono::duration<double>(Clock::now() - t0).count())));
@@ -585,7 +759,10 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     }
 
     phones.Stop();
+    webmGlass.Stop();
     r.webRtcFirstFrameMs = Median(phones.firstFrames);
+    r.webRtcGlassMs = Median(phones.glass);
+    r.webmGlassMs = Median(webmGlass.glass);
     outputs.Stop();
     graph.Stop();
     viewers.Join();
@@ -720,6 +897,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--webrtc-viewer") == 0) return RunWebRtcViewer();
+    if (argc == 3 && std::strcmp(argv[1], "--webm-viewer") == 0)
+        return RunWebmViewer(std::atoi(argv[2]));
     QCoreApplication app(argc, argv);
     TOptions o;
     if (!ParseArgs(argc, argv, o)) {
@@ -757,6 +936,10 @@ int main(int argc, char** argv) {
                     plainWebRtc);
         std::printf("webrtc_first_frame_ms=%.0f cpu_ratio_webrtc=%.3f\n", webRtc.webRtcFirstFrameMs,
                     plainWebRtc > 0 ? webRtc.cpuPerSecond / plainWebRtc : 0.0);
+        // Both paths at once from stamped pictures, each decoded as it comes.
+        const TOurs glass = BroadcastThroughComponents(o, 0, false, 1, true);
+        std::printf("webrtc_glass_ms=%.0f webm_glass_ms=%.0f\n", glass.webRtcGlassMs,
+                    glass.webmGlassMs);
     }
     if (!o.relay.empty()) {
         const TOurs relay = BroadcastThroughComponents(o, 0, true);

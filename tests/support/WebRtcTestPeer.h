@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -105,6 +106,9 @@ class TBrowserPeer {
     }
 
     std::atomic<int> Frames{0}, AudioBuffers{0};
+    // Called with each decoded picture (I420) on the decoder's thread; set
+    // before the answer.
+    std::function<void(GstBuffer* picture, GstPad* pad)> OnPicture;
     Clock::time_point AnsweredAt() const { return answeredAt_; }
     Clock::time_point FirstPacketAt() {
         std::lock_guard lock(lock_);
@@ -174,8 +178,9 @@ class TBrowserPeer {
         }
         return GST_PAD_PROBE_OK;
     }
-    static void OnFrame(GstElement*, GstBuffer*, GstPad*, gpointer self) {
+    static void OnFrame(GstElement*, GstBuffer* picture, GstPad* pad, gpointer self) {
         auto* peer = static_cast<TBrowserPeer*>(self);
+        if (peer->OnPicture) peer->OnPicture(picture, pad);
         if (peer->Frames++ == 0) {
             std::lock_guard lock(peer->lock_);
             peer->firstFrame_ = Clock::now();
