@@ -2,9 +2,9 @@
 // webrtcbin of the test's own as the browser: negotiation, what arrives and
 // when, several viewers on one encode, and the ends of a session.
 #include "BroadcastTestSupport.h"
-#include "support/WebRtcTestPeer.h"
 #include "platform/WhepHandle.h"
 #include "support/WaitFor.h"
+#include "support/WebRtcTestPeer.h"
 
 #include <gtest/gtest.h>
 
