@@ -29,7 +29,11 @@
 // endpoint, against a plain pipeline that also makes the WebRTC encodes
 // (H.264 constrained baseline and Opus, packetised for RTP); a further line
 // gives webrtc_first_frame_ms (the offer posted to the viewer's first
-// decoded picture, median over the viewers) and cpu_ratio_webrtc.
+// decoded picture, median over the viewers) and cpu_ratio_webrtc. A last
+// run with one WebRTC viewer and one WebM viewer, both decoding as pictures
+// come (no playout buffer), gives webrtc_glass_ms and webm_glass_ms: the
+// median delay from a picture leaving the Test Pattern (which stamps the
+// time into it) to its decoding.
 //
 // With --relay URL (rtmp://... or icecast://..., a server that is running)
 // the broadcast runs once more relaying to URL at the capture's size, with a
