@@ -7,7 +7,7 @@
 // stream by hand: point a player at mms://HOST:P/ while it runs.
 //
 //   broadcast --port P --seconds S [--profile 6|23] [--max-users N] [--viewers V]
-//             [--browser-viewers B] [--relay URL]
+//             [--browser-viewers B] [--webrtc-viewers W] [--relay URL]
 //
 // Last line: cpu_ratio (our CPU seconds per stream second over the plain
 // pipeline's), startup_ms (Run to the first data packet handed to the sink),
@@ -22,6 +22,18 @@
 // gives webm_first_frame_ms (request to the first keyframe cluster at the
 // viewer, median over the viewers), webm_latency_ms (median delay from a
 // block's capture time to its arrival) and cpu_ratio_browser.
+//
+// With --webrtc-viewers W the broadcast runs again with W WebRTC viewers
+// (taking places from the V), each a webrtcbin in a process of its own (so
+// that its decoding is not counted as ours) that offers through the WHEP
+// endpoint, against a plain pipeline that also makes the WebRTC encodes
+// (H.264 constrained baseline and Opus, packetised for RTP); a further line
+// gives webrtc_first_frame_ms (the offer posted to the viewer's first
+// decoded picture, median over the viewers) and cpu_ratio_webrtc. A last
+// run with one WebRTC viewer and one WebM viewer, both decoding as pictures
+// come (no playout buffer), gives webrtc_glass_ms and webm_glass_ms: the
+// median delay from a picture leaving the Test Pattern (which stamps the
+// time into it) to its decoding.
 //
 // With --relay URL (rtmp://... or icecast://..., a server that is running)
 // the broadcast runs once more relaying to URL at the capture's size, with a
@@ -39,21 +51,31 @@
 #include "media/SysDevEnum.h"
 #include "platform/ClassRegistry.h"
 #include "platform/RelayTarget.h"
+#include "platform/WhepHandle.h"
 #include "platform/gst/GstAsfWriter.h"
+#include "platform/gst/GstFilter.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/gst/GstUtil.h"
+#include "platform/gst/GstWebRtcOutput.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 #include "platform/stream/WebmSplitter.h"
 #include "support/EventPump.h"
 #include "support/GstSanitizerSuppressions.h"
+#include "support/WebRtcTestPeer.h"
 
 #include <QCoreApplication>
 
+#include <gst/video/video.h>
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -305,6 +327,293 @@ struct TBrowserViewers : TViewers {
     }
 };
 
+// Text over a pipe: a length line, then that many bytes.
+bool WriteText(int fd, const std::string& text) {
+    const std::string all = std::to_string(text.size()) + "\n" + text;
+    return ::write(fd, all.data(), all.size()) == ssize_t(all.size());
+}
+
+bool ReadText(int fd, std::string& text, int timeoutMs) {
+    std::string line;
+    char c = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (c != '\n') {
+        if (::poll(&p, 1, timeoutMs) <= 0 || ::read(fd, &c, 1) != 1) return false;
+        if (c != '\n') line += c;
+    }
+    text.assign(std::strtoul(line.c_str(), nullptr, 10), '\0');
+    for (size_t got = 0; got < text.size();) {
+        if (::poll(&p, 1, timeoutMs) <= 0) return false;
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    return true;
+}
+
+// What a viewer's jitter buffer holds: about what a browser starts with on
+// loopback, not webrtcbin's 200 ms default, which would be counted as ours.
+constexpr unsigned kViewerLatencyMs = 50;
+
+int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Glass to glass: the Test Pattern's pictures carry the (monotonic, so
+// shared by every process) time they left the source as 32 blocks of
+// 10 x 16 pixels, black or white, across the top, and the same bits
+// inverted below them; a viewer reads them back from its decoded picture.
+constexpr int kStampBits = 32, kStampWidth = 10, kStampHeight = 16;
+
+GstPadProbeReturn StampPicture(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstVideoInfo video;
+    TGstCapsRef caps(gst_pad_get_current_caps(pad));
+    if (!caps || !gst_video_info_from_caps(&video, caps.get()) ||
+        GST_VIDEO_INFO_FORMAT(&video) != GST_VIDEO_FORMAT_YUY2 ||
+        GST_VIDEO_INFO_WIDTH(&video) < kStampBits * kStampWidth ||
+        GST_VIDEO_INFO_HEIGHT(&video) < 2 * kStampHeight)
+        return GST_PAD_PROBE_OK;
+    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) return GST_PAD_PROBE_OK;
+    const uint32_t now = uint32_t(MonotonicMs());
+    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&video, 0);
+    for (int y = 0; y < 2 * kStampHeight; ++y)
+        for (int x = 0; x < kStampBits * kStampWidth; ++x) {
+            const bool bit = (now >> (x / kStampWidth)) & 1;
+            uint8_t* px = map.data + y * stride + 2 * x;
+            px[0] = (bit != (y >= kStampHeight)) ? 235 : 16; // luma
+            px[1] = 128;                                     // chroma
+        }
+    gst_buffer_unmap(buffer, &map);
+    return GST_PAD_PROBE_OK;
+}
+
+// Stamps what the capture filter's Test Pattern source makes.
+void StampTestPattern(TFilter& video) {
+    auto filter = QueryAs<IGstFilter>(video.Query<IBaseFilter>().Get());
+    if (!filter) return;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(filter->Element()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && std::string(GST_OBJECT_NAME(factory)) == "videotestsrc") {
+            TGstRef<GstPad> src(gst_element_get_static_pad(element, "src"));
+            gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, &StampPicture, nullptr,
+                              nullptr);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+// How long ago a decoded I420 picture left the source; false without a stamp.
+bool StampAge(GstBuffer* picture, GstPad* pad, double& ms) {
+    GstVideoInfo video;
+    TGstCapsRef caps(gst_pad_get_current_caps(pad));
+    if (!caps || !gst_video_info_from_caps(&video, caps.get()) ||
+        GST_VIDEO_INFO_FORMAT(&video) != GST_VIDEO_FORMAT_I420 ||
+        GST_VIDEO_INFO_WIDTH(&video) < kStampBits * kStampWidth)
+        return false;
+    GstMapInfo map;
+    if (!gst_buffer_map(picture, &map, GST_MAP_READ)) return false;
+    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&video, 0);
+    uint32_t stamp = 0;
+    bool whole = true;
+    for (int bit = 0; bit < kStampBits; ++bit) {
+        const int x = bit * kStampWidth + kStampWidth / 2;
+        const bool top = map.data[(kStampHeight / 2) * stride + x] > 128;
+        const bool below = map.data[(kStampHeight + kStampHeight / 2) * stride + x] > 128;
+        whole = whole && top != below;
+        stamp |= uint32_t(top) << bit;
+    }
+    gst_buffer_unmap(picture, &map);
+    ms = double(uint32_t(MonotonicMs()) - stamp);
+    return whole && ms >= 0 && ms < 10000;
+}
+
+// A viewer process's glass-to-glass delays, and their median said on its
+// output once its input closes.
+struct TGlass {
+    std::mutex lock; // guards ages
+    std::vector<double> ages;
+    void Picture(GstBuffer* picture, GstPad* pad) {
+        double ms = 0;
+        if (!StampAge(picture, pad, ms)) return;
+        std::lock_guard g(lock);
+        ages.push_back(ms);
+    }
+    int UntilInputCloses() {
+        char c;
+        while (::read(0, &c, 1) > 0) {
+        }
+        std::lock_guard g(lock);
+        WriteText(1, std::to_string(Median(ages)));
+        return 0;
+    }
+};
+
+// A WebRTC viewer in a process of its own (this program, run with
+// --webrtc-viewer): its offer out, the answer in, "frame" out at its first
+// decoded picture, its glass-to-glass median when its input closes.
+int RunWebRtcViewer() {
+    gst_init(nullptr, nullptr);
+    TGlass glass;
+    webrtctest::TBrowserPeer peer;
+    peer.SetLatency(kViewerLatencyMs);
+    peer.OnPicture = [&](GstBuffer* b, GstPad* pad) { glass.Picture(b, pad); };
+    std::string answer;
+    if (!WriteText(1, peer.Offer()) || !ReadText(0, answer, 20000) || !peer.Answer(answer))
+        return 1;
+    while (peer.Frames == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WriteText(1, "frame");
+    return glass.UntilInputCloses();
+}
+
+// A browser-stream viewer in a process of its own (--webm-viewer PORT): it
+// decodes /live.webm as it arrives and says its glass-to-glass median when
+// its input closes. No Media Source buffering: the WebM path at its best.
+int RunWebmViewer(int port) {
+    gst_init(nullptr, nullptr);
+    TGlass glass;
+    GstElement* pipeline = gst_parse_launch(
+        "appsrc name=in is-live=true ! matroskademux ! vp8dec ! videoconvert ! "
+        "video/x-raw,format=I420 ! fakesink name=out signal-handoffs=true sync=false",
+        nullptr);
+    if (!pipeline) return 1;
+    GstElement* in = gst_bin_get_by_name(GST_BIN(pipeline), "in");
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    g_signal_connect(out, "handoff",
+                     G_CALLBACK(+[](GstElement*, GstBuffer* b, GstPad* pad, gpointer g) {
+                         static_cast<TGlass*>(g)->Picture(b, pad);
+                     }),
+                     &glass);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    std::thread reader([&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char request[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0)
+            return;
+        std::string head;
+        uint8_t chunk[16384];
+        ssize_t n;
+        while ((n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+            size_t from = 0;
+            if (head.find("\r\n\r\n") == std::string::npos) {
+                head.append(reinterpret_cast<char*>(chunk), size_t(n));
+                const size_t end = head.find("\r\n\r\n");
+                if (end == std::string::npos) continue;
+                from = size_t(n) - (head.size() - end - 4);
+            }
+            if (size_t(n) == from) continue;
+            GstBuffer* b = gst_buffer_new_memdup(chunk + from, size_t(n) - from);
+            GstFlowReturn ret;
+            g_signal_emit_by_name(in, "push-buffer", b, &ret);
+            gst_buffer_unref(b);
+        }
+        ::close(fd);
+    });
+    const int status = glass.UntilInputCloses();
+    std::_Exit(status); // the reader may still wait on its socket
+}
+
+// Viewers in child processes (this program in a viewer's mode).
+struct TChildViewers {
+    struct TChild {
+        pid_t Pid = -1;
+        int In = -1, Out = -1; // its standard input, its standard output
+    };
+    std::vector<TChild> children;
+    std::mutex lock; // guards firstFrames and glass
+    std::vector<double> firstFrames, glass;
+    std::vector<std::thread> threads;
+
+    TChild Spawn(std::vector<std::string> args) {
+        TChild c;
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return c;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        args.insert(args.begin(), "/proc/self/exe");
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&c.Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) c.Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        c.In = in[1];
+        c.Out = out[0];
+        children.push_back(c);
+        return c;
+    }
+    void StartWebRtc(IWhepEndpoint* whep, int count) {
+        for (int i = 0; i < count && whep; ++i) {
+            const TChild c = Spawn({"--webrtc-viewer"});
+            threads.emplace_back([this, whep, c] { Offer(*whep, c); });
+        }
+    }
+    void StartWebm(uint32_t port, int count) {
+        for (int i = 0; i < count; ++i)
+            Spawn({"--webm-viewer", std::to_string(port)});
+    }
+    void Offer(IWhepEndpoint& whep, const TChild& c) {
+        std::string offer, frame;
+        if (!ReadText(c.Out, offer, 10000)) return;
+        const auto posted = Clock::now();
+        const TWhepAnswer a = WhepHandle(whep, "POST", "/whep", "application/sdp", offer,
+                                         "127.0.0.1:" + std::to_string(c.Pid));
+        if (a.Status != 201) {
+            std::fprintf(stderr, "webrtc viewer: %d %s", a.Status, a.Body.c_str());
+            return;
+        }
+        const auto answered = Clock::now();
+        if (!WriteText(c.In, a.Body) || !ReadText(c.Out, frame, 15000)) return;
+        auto ms = [](Clock::duration d) {
+            return std::chrono::duration<double, std::milli>(d).count();
+        };
+        std::fprintf(stderr, "webrtc viewer: answered in %.0f ms, first picture %.0f ms later\n",
+                     ms(answered - posted), ms(Clock::now() - answered));
+        std::lock_guard g(lock);
+        firstFrames.push_back(ms(Clock::now() - posted));
+    }
+    void Stop() {
+        for (auto& t : threads)
+            t.join();
+        threads.clear();
+        for (TChild& c : children) {
+            ::close(c.In); // the child says its glass-to-glass median and ends
+            std::string median;
+            if (ReadText(c.Out, median, 5000) && std::atof(median.c_str()) > 0) {
+                std::lock_guard g(lock);
+                glass.push_back(std::atof(median.c_str()));
+            }
+            ::close(c.Out);
+            int status = 0;
+            for (int i = 0; i < 50 && ::waitpid(c.Pid, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (::waitpid(c.Pid, &status, WNOHANG) == 0) {
+                ::kill(c.Pid, SIGKILL);
+                ::waitpid(c.Pid, &status, 0);
+            }
+        }
+        children.clear();
+    }
+};
+
 struct TOptions {
     uint32_t port = 8000;
     double seconds = 10;
@@ -312,12 +621,14 @@ struct TOptions {
     uint32_t maxUsers = 3;
     int viewers = -1; // default: as many as may watch
     int browserViewers = 0;
+    int webRtcViewers = 0;
     std::string relay;
 };
 
 struct TOurs {
     double cpuPerSecond = 0, startupMs = -1, latencyMs = -1, rssGrowthMb = 0;
     double webmFirstFrameMs = -1, webmLatencyMs = -1;
+    double webRtcFirstFrameMs = -1, webRtcGlassMs = -1, webmGlassMs = -1;
     double relayLatencyMs = -1;
     uint32_t port = 0;
 };
@@ -339,7 +650,8 @@ TRelaySettings BenchRelay(const std::string& url) {
     return s;
 }
 
-TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay) {
+TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool relay,
+                                 int webRtcViewers = 0, bool glass = false) {
     TOurs r;
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
@@ -362,6 +674,11 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     writer.SetFilterGraph(&graph);
     writer.SetProfile(static_cast<TWMPofiles8>(o.profile));
     if (relay) outputs.SetRelay(BenchRelay(o.relay));
+    TWhepNetwork network;
+    network.Address = "127.0.0.1";
+    network.MinPort = 52000;
+    network.MaxPort = 52099;
+    outputs.SetWebRtcNetwork(network);
     graph.SetActive(true);
     auto builder = graph.Query<ICaptureGraphBuilder2>();
     auto sink = writer.Query<IBaseFilter>();
@@ -370,6 +687,7 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     if (SUCCEEDED(hr) && withAudio)
         hr = builder->RenderStream(nullptr, &MEDIATYPE_Audio, audio.Query<IBaseFilter>().Get(),
                                    nullptr, sink.Get());
+    if (glass) StampTestPattern(video);
     if (FAILED(hr) || !g_sink) {
         std::fprintf(stderr, "broadcast: cannot build the graph (0x%08X%s)\n", unsigned(hr),
                      g_sink ? "" : ", no network sink: port taken?");
@@ -382,7 +700,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
 
     TViewers viewers;
     viewers.seeking = graph.Query<IMediaSeeking>();
-    const int players = (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers;
+    const int players = (o.viewers < 0 ? int(o.maxUsers) : o.viewers) - browserViewers -
+                        webRtcViewers - (glass ? 1 : 0);
     viewers.Start(r.port, std::max(0, players));
     TBrowserViewers browsers;
     browsers.seeking = viewers.seeking;
@@ -397,6 +716,9 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         r.startupMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     // Browsers come once the broadcast runs, as visitors of the watch page do.
     browsers.Start(r.port, browserViewers);
+    TChildViewers phones, webmGlass;
+    phones.StartWebRtc(outputs.Whep(), webRtcViewers);
+    if (glass) webmGlass.StartWebm(r.port, 1);
     const double warmUp = std::max(1.0, o.seconds / 10);
     RunEventLoopFor(
         int(1000 * (warmUp - std::chrono::duration<double>(Clock::now() - t0).count())));
@@ -440,6 +762,11 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         relayViewer.reset();
     }
 
+    phones.Stop();
+    webmGlass.Stop();
+    r.webRtcFirstFrameMs = Median(phones.firstFrames);
+    r.webRtcGlassMs = Median(phones.glass);
+    r.webmGlassMs = Median(webmGlass.glass);
     outputs.Stop();
     graph.Stop();
     viewers.Join();
@@ -461,7 +788,8 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
 // The same chain by hand, element for element up to the multiplexer: the
 // capture filter's source, caps and branch queue, the converters, the
 // writer's input queue and encoders; then a fake sink.
-double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay = false) {
+double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay = false,
+                              bool withWebRtc = false) {
     const auto& p = AsfProfiles()[size_t(o.profile)];
     char video[1024], audio[1024];
     std::snprintf(
@@ -509,6 +837,20 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay =
             description += " at. ! queue leaky=2 max-size-buffers=3 ! audioconvert ! audioresample "
                            "! vorbisenc quality=0.1 ! queue ! wmux.";
     }
+    if (withWebRtc) {
+        // The WebRTC output's shared encode from the same tees, up to RTP.
+        description +=
+            " vt. ! queue leaky=2 max-size-buffers=3 ! videorate ! videoscale ! videoconvert ! "
+            "video/x-raw,format=I420,width=320,height=240,framerate=30/1,pixel-aspect-ratio=1/1 ! "
+            "x264enc tune=zerolatency speed-preset=veryfast bitrate=900 key-int-max=60 bframes=0 ! "
+            "video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 ! "
+            "rtph264pay config-interval=-1 mtu=1200 aggregate-mode=zero-latency ! "
+            "fakesink sync=false";
+        if (p.HasAudio())
+            description += " at. ! queue leaky=2 max-size-buffers=3 ! audioconvert ! audioresample "
+                           "! audio/x-raw,rate=48000 ! opusenc bitrate=64000 ! rtpopuspay ! "
+                           "fakesink sync=false";
+    }
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (!pipeline) {
@@ -542,6 +884,8 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
             o.viewers = std::atoi(value);
         else if (key == "--browser-viewers")
             o.browserViewers = std::atoi(value);
+        else if (key == "--webrtc-viewers")
+            o.webRtcViewers = std::atoi(value);
         else if (key == "--relay")
             o.relay = value;
         else
@@ -549,20 +893,27 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
     }
     return argc % 2 == 1 && o.seconds > 0 &&
            (o.profile == wmp_V80_56Video || o.profile == wmp_V80_56VideoOnly) && o.port <= 65535 &&
-           o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers;
+           o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers &&
+           o.webRtcViewers >= 0 && uint32_t(o.webRtcViewers) <= o.maxUsers;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--webrtc-viewer") == 0) return RunWebRtcViewer();
+    if (argc == 3 && std::strcmp(argv[1], "--webm-viewer") == 0)
+        return RunWebmViewer(std::atoi(argv[2]));
     QCoreApplication app(argc, argv);
     TOptions o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: broadcast --port P --seconds S [--profile 6|23] [--max-users "
-                             "N] [--viewers V] [--browser-viewers B] [--relay URL]\n");
+                             "N] [--viewers V] [--browser-viewers B] [--webrtc-viewers W] "
+                             "[--relay URL]\n");
         return 2;
     }
     RegisterGstPlatform();
+    // Once a process, as a broadcast's start makes it: not a cost per stream second.
+    PrepareDtlsCertificate();
     RegisterWriterNetworkSink();
     RegisterAsfWriter();
     RegisterClassFactory(CLSID_WMWriterNetworkSink, [](REFIID iid, void** out) {
@@ -581,6 +932,18 @@ int main(int argc, char** argv) {
         std::printf("webm_first_frame_ms=%.0f webm_latency_ms=%.0f cpu_ratio_browser=%.3f\n",
                     browser.webmFirstFrameMs, browser.webmLatencyMs,
                     plainBoth > 0 ? browser.cpuPerSecond / plainBoth : 0.0);
+    }
+    if (o.webRtcViewers > 0) {
+        const TOurs webRtc = BroadcastThroughComponents(o, 0, false, o.webRtcViewers);
+        const double plainWebRtc = BroadcastPlainPipeline(o, false, false, true);
+        std::printf("ours_webrtc_cpu_per_s=%.4f plain_webrtc_cpu_per_s=%.4f\n", webRtc.cpuPerSecond,
+                    plainWebRtc);
+        std::printf("webrtc_first_frame_ms=%.0f cpu_ratio_webrtc=%.3f\n", webRtc.webRtcFirstFrameMs,
+                    plainWebRtc > 0 ? webRtc.cpuPerSecond / plainWebRtc : 0.0);
+        // Both paths at once from stamped pictures, each decoded as it comes.
+        const TOurs glass = BroadcastThroughComponents(o, 0, false, 1, true);
+        std::printf("webrtc_glass_ms=%.0f webm_glass_ms=%.0f\n", glass.webRtcGlassMs,
+                    glass.webmGlassMs);
     }
     if (!o.relay.empty()) {
         const TOurs relay = BroadcastThroughComponents(o, 0, true);

@@ -41,6 +41,13 @@ void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
     writer_.SetListenAddress(settings.ListenAddress);
     writer_.SetPort(static_cast<uint32_t>(settings.StreamPort));
     SetRelay(settings.Relay);
+    // WebRTC viewers reach us at the announced address (the one the pages
+    // and the QR code give), from the given UDP ports.
+    TWhepNetwork network;
+    network.Address = site_.Texts().Snapshot().Address;
+    network.MinPort = settings.WebRtcMinPort;
+    network.MaxPort = settings.WebRtcMaxPort;
+    outputs_.SetWebRtcNetwork(network);
     Join();
     writer_.SetProfile(withAudio ? wmp_V80_56Video : wmp_V80_56VideoOnly);
 }
@@ -66,6 +73,12 @@ TBroadcastPorts TBroadcast::Serve(int httpPort) {
 
 void TBroadcast::StartOutputs(TFilter& video, TFilter* audio) {
     outputs_.Start(video, audio, writer_.NetworkSink().Get());
+    site_.SetWhep(outputs_.Whep(), "WebRTC is not available in this broadcast");
+}
+
+void TBroadcast::StopOutputs() {
+    site_.SetWhep(nullptr);
+    outputs_.Stop();
 }
 
 void TBroadcast::SetRelay(std::optional<TRelaySettings> relay) {
@@ -84,10 +97,16 @@ ComPtr<IStreamViewers> TBroadcast::ViewerList() const {
 std::vector<TStreamViewer> TBroadcast::Viewers() const {
     std::vector<TStreamViewer> viewers;
     if (ComPtr<IStreamViewers> list = ViewerList()) list->GetViewers(viewers);
+    std::vector<TStreamViewer> webRtc;
+    if (IWhepEndpoint* whep = outputs_.Whep(); whep && SUCCEEDED(whep->GetViewers(webRtc)))
+        viewers.insert(viewers.end(), webRtc.begin(), webRtc.end());
     return viewers;
 }
 
 bool TBroadcast::DisconnectViewer(uint64_t id) {
+    // The ids of the two lists never meet (kFirstWhepViewerId).
+    if (IWhepEndpoint* whep = outputs_.Whep(); whep && id >= kFirstWhepViewerId)
+        return whep->DisconnectViewer(id) == S_OK;
     ComPtr<IStreamViewers> list = ViewerList();
     return list && list->DisconnectViewer(id) == S_OK;
 }

@@ -40,8 +40,9 @@ class TBroadcast {
     // The side outputs are fed from the capture filters (audio: none) and
     // the browser stream served by the writer's sink; stopped again before
     // the graph stops (harmless when none runs).
+    // The landing site answers WebRTC viewers while they run.
     void StartOutputs(TFilter& video, TFilter* audio);
-    void StopOutputs() { outputs_.Stop(); }
+    void StopOutputs();
     // After the graph stopped: the site stops serving.
     void EndServing() { site_.Deactivate(); }
 
@@ -50,7 +51,8 @@ class TBroadcast {
     // The relay's state for the status bar ("relay: live, 1500 kbit/s", ...),
     // the stream key or password masked; empty without a relay.
     std::string RelayStatusText();
-    // Who watches, and closing one viewer's connection (false: not there).
+    // Who watches (the stream's viewers, then WebRTC's), and closing one
+    // viewer's connection or session (false: not there).
     std::vector<TStreamViewer> Viewers() const;
     bool DisconnectViewer(uint64_t id);
     // Disconnects every viewer from that viewer's address and keeps the

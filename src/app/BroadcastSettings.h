@@ -9,7 +9,9 @@
 
 inline constexpr int kDefaultStreamPort = 8000; // "asf port": where viewers get the stream
 inline constexpr int kDefaultHttpPort = 8081;   // "http port": where the landing page is
-inline constexpr int kMaxViewers = 3;
+inline constexpr int kMaxViewers = 3; // of every kind together (players, browsers, WebRTC)
+// The UDP ports WebRTC viewers' media goes out from (one a viewer).
+inline constexpr int kDefaultWebRtcMinPort = 50000, kDefaultWebRtcMaxPort = 50100;
 inline constexpr const char* kBroadcastArchive = "brim.asf"; // relative to the working folder
 inline constexpr int kDefaultPlayerWidth = 320;
 inline constexpr int kDefaultPlayerHeight = 300;
@@ -21,6 +23,7 @@ struct TBroadcastSettings {
     int StreamPort = kDefaultStreamPort;
     int HttpPort = kDefaultHttpPort;
     std::string ListenAddress = {};
+    int WebRtcMinPort = kDefaultWebRtcMinPort, WebRtcMaxPort = kDefaultWebRtcMaxPort;
     std::optional<TRelaySettings> Relay = std::nullopt;
 };
 

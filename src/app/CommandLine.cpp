@@ -36,6 +36,7 @@ const TOptionRule kRules[] = {
     {"viewer-password-file", {TCommand::Broadcast}},
     {"allow", {TCommand::Broadcast}},
     {"deny", {TCommand::Broadcast}},
+    {"webrtc-ports", {TCommand::Broadcast}},
     {"seconds", {TCommand::Broadcast, TCommand::Record}},
 };
 
@@ -64,6 +65,22 @@ int IntValue(const QCommandLineParser& parser, const char* name, int min, int ma
     return value;
 }
 
+// "MIN-MAX" into min and max (1024..65535, min <= max); sets error otherwise.
+void PortRange(const QString& text, int& min, int& max, std::string& error) {
+    const QStringList parts = text.split('-');
+    bool okMin = false, okMax = false;
+    const int a = parts.size() == 2 ? parts[0].trimmed().toInt(&okMin) : 0;
+    const int b = parts.size() == 2 ? parts[1].trimmed().toInt(&okMax) : 0;
+    if (!okMin || !okMax || a < 1024 || b > 65535 || a > b) {
+        if (error.empty())
+            error = "--webrtc-ports: \"" + text.toStdString() +
+                    "\" is not a UDP port range (A-B, 1024 to 65535)";
+        return;
+    }
+    min = a;
+    max = b;
+}
+
 } // namespace
 
 bool IsCommandLineRun(int argc, char** argv) {
@@ -88,6 +105,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version({"v", "version"}, "Shows the version and exits.");
     const QString port80 = QString::number(kDefaultStreamPort);
     const QString port81 = QString::number(kDefaultHttpPort);
+    const QString webRtcPorts =
+        QString::number(kDefaultWebRtcMinPort) + "-" + QString::number(kDefaultWebRtcMaxPort);
     parser.addOptions({
         help,
         version,
@@ -118,6 +137,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
          QString::number(kDefaultPlayerHeight)},
         {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
          "URL"},
+        {"webrtc-ports", "UDP ports for WebRTC viewers (default: " + webRtcPorts + ").", "A-B",
+         webRtcPorts},
         {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
         {"listen",
          "Where both servers listen: all (every network), local (this computer only) or one "
@@ -191,6 +212,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     line.Width = IntValue(parser, "width", 1, 9999, "a width", error);
     line.Height = IntValue(parser, "height", 1, 9999, "a height", error);
     line.Address = parser.value("address").toStdString();
+    PortRange(parser.value("webrtc-ports"), line.Ports.WebRtcMinPort, line.Ports.WebRtcMaxPort,
+              error);
     line.Relay = parser.value("relay").toStdString();
     if (parser.isSet("relay")) {
         std::string why;

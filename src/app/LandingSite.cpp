@@ -5,9 +5,10 @@
 #include "app/BroadcastSettings.h"
 #include "app/WatchPage.h"
 #include "common/DateTime.h"
+#include "net/NetIOHandlerSocket.h"
+#include "platform/WhepHandle.h"
 
 #include <algorithm>
-
 #include <map>
 #include <memory>
 #include <string>
@@ -28,10 +29,31 @@ const std::map<std::string, TRoute>& Routes() {
     return routes;
 }
 
+// "host:port" of the request's peer, as the viewer list shows it.
+std::string PeerText(TNetPeerThread& thread, const TNetHTTPRequestInfo& request) {
+    TNetTCPServerConnection* conn = thread.Connection();
+    auto* socket = conn ? dynamic_cast<TNetIOHandlerSocket*>(conn->IOHandler()) : nullptr;
+    if (!socket || !socket->Binding()) return request.PeerAddress;
+    return request.PeerAddress + ":" + std::to_string(socket->Binding()->PeerPort());
+}
+
 } // namespace
+
+bool IsWhepPath(std::string_view target) {
+    return target == "/whep" || target.rfind("/whep/", 0) == 0;
+}
+
+int64_t LandingBodyLimit(const TNetHTTPRequestInfo& request) {
+    // Only an offer or a candidate fragment has a body; anything else is
+    // turned away unread, so idle uploads cannot fill memory.
+    const bool carries = request.Method == "POST" || request.Method == "PATCH";
+    return carries && IsWhepPath(request.Target) ? int64_t(kMaxWhepBody) : 0;
+}
 
 void ConfigureLandingServer(TNetHTTPServer& server) {
     server.CommandHandlersEnabled = false;
+    // What the WebRTC endpoint's sessions take besides GET, POST and HEAD.
+    server.HandledMethods = {"DELETE", "OPTIONS", "PATCH"};
     server.SetDefaultPort(kDefaultHttpPort);
     server.ListenQueue = 99;
     server.TerminateWaitTime = 7500;
@@ -47,13 +69,18 @@ void ConfigureLandingServer(TNetHTTPServer& server) {
 TLandingSite::TLandingSite() {
     ConfigureLandingServer(server_);
     server_.SetThreadMgr(&threads_);
-    server_.OnCommandGet = [this](TNetPeerThread&, TNetHTTPRequestInfo& request,
+    server_.OnCommandGet = [this](TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                                   TNetHTTPResponseInfo& response) {
-        CommandGet(request, response);
+        CommandGet(request, response, PeerText(thread, request));
     };
-    // No page takes a request body: one is turned away unread, so idle
-    // uploads cannot fill memory.
-    server_.OnBodyLimit = [](const TNetHTTPRequestInfo&) -> int64_t { return 0; };
+    server_.OnBodyLimit = LandingBodyLimit;
+    SetWhep(nullptr);
+}
+
+void TLandingSite::SetWhep(IWhepEndpoint* whep, std::string unavailable) {
+    std::lock_guard lock(whepLock_);
+    whep_ = ComPtr<IWhepEndpoint>(whep);
+    whepOff_ = unavailable.empty() ? "WebRTC is off: no broadcast is running" : unavailable;
 }
 
 TLandingSite::~TLandingSite() = default;
@@ -128,7 +155,43 @@ bool TLandingSite::AdmitViewer(const TNetHTTPRequestInfo& request, TNetHTTPRespo
     return false;
 }
 
-void TLandingSite::CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response) {
+void TLandingSite::ServeWhep(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                             const std::string& peer) {
+    ComPtr<IWhepEndpoint> whep;
+    std::string off;
+    {
+        std::lock_guard lock(whepLock_);
+        whep = whep_;
+        off = whepOff_;
+    }
+    TWhepAnswer answer;
+    if (whep) {
+        // May take a few seconds (the encode starting, ICE gathering): on
+        // this peer thread only, the lock not held.
+        answer = WhepHandle(*whep, request.Method, request.Target, request.ContentType,
+                            request.BodyText.str(), peer);
+    } else {
+        answer.Status = 503;
+        answer.ContentType = "text/plain; charset=utf-8";
+        answer.Body = off + "\n";
+    }
+    response.SetStatusCode(answer.Status);
+    response.ContentType = answer.ContentType;
+    response.ContentString = std::move(answer.Body);
+    // The session's address carries the link's key, so that ending it is
+    // let through the gate too.
+    response.Location = answer.Location.empty() ? "" : answer.Location + gate_.LinkQuery();
+    if (!answer.Allow.empty()) response.CustomHeaders.SetFieldValue("Allow", answer.Allow);
+    if (answer.Status == 503) response.CustomHeaders.SetFieldValue("Retry-After", "5");
+}
+
+void TLandingSite::CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                              const std::string& peer) {
+    if (IsWhepPath(request.Target)) {
+        response.CacheControl = "no-store";
+        if (AdmitViewer(request, response)) ServeWhep(request, response, peer);
+        return;
+    }
     response.CacheControl = "no-cache, must revalidate";
     response.Pragma = "no-cache";
     const TDateTime now = Now();

@@ -1,7 +1,8 @@
 #pragma once
 // TLandingSite: the HTTP server a broadcast's visitors open, its settings
-// and its routes ("/" the landing page, "/watch" the watch page), built on
-// the server's peer threads from a copy of the window's texts. Every other
+// and its routes ("/" the landing page, "/watch" the watch page, "/whep"
+// and its sessions the running broadcast's WebRTC endpoint), built on the
+// server's peer threads from a copy of the window's texts. Every other
 // document is answered with the header alone. The viewer paths ("/",
 // "/watch", "/whep...") are let through the viewer gate first, which the
 // stream server asks too.
@@ -9,14 +10,22 @@
 #include "app/ViewerGate.h"
 #include "http/NetHTTPServer.h"
 #include "http/NetThreadMgrDefault.h"
+#include "platform/WhepInterfaces.h"
 
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The server's settings for the landing page: the default port, the queue,
 // the limits and the replies it sends by itself.
 void ConfigureLandingServer(TNetHTTPServer& server);
+
+// Whether a request target is the WebRTC endpoint or one of its sessions.
+bool IsWhepPath(std::string_view target);
+// The body a request may send: offers and trickled candidates to the
+// WebRTC endpoint, nothing anywhere else.
+int64_t LandingBodyLimit(const TNetHTTPRequestInfo& request);
 
 class TLandingSite {
   public:
@@ -39,6 +48,10 @@ class TLandingSite {
     int Serve(int port, const std::string& address = {});
     void Deactivate();
     bool Serving() const { return server_.Active(); }
+    // The running broadcast's WebRTC endpoint (null: none, and WebRTC
+    // requests get 503 with the reason). Set on the UI thread as the
+    // broadcast's outputs start and stop.
+    void SetWhep(IWhepEndpoint* whep, std::string unavailable = {});
 
     // Whether a page of origin ("http://host:port") is one of this site's
     // own: the port served and an address it serves under (the announced
@@ -53,7 +66,10 @@ class TLandingSite {
 
   private:
     // The server's OnCommandGet; runs on the connection's peer thread.
-    void CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response);
+    void CommandGet(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                    const std::string& peer);
+    void ServeWhep(TNetHTTPRequestInfo& request, TNetHTTPResponseInfo& response,
+                   const std::string& peer);
 
     // Declared before the server so that they outlive the server's peer threads.
     TLandingPageSource texts_;
@@ -61,6 +77,9 @@ class TLandingSite {
     mutable std::mutex originLock_; // guards originHosts_ and servedPort_
     std::vector<std::string> originHosts_;
     int servedPort_ = 0; // 0: not serving
+    std::mutex whepLock_; // guards whep_ and whepOff_
+    ComPtr<IWhepEndpoint> whep_;
+    std::string whepOff_; // why there is none
     TNetThreadMgrDefault threads_;
     TNetHTTPServer server_;
 };

@@ -15,6 +15,8 @@ std::string ViewerKindText(TStreamViewerKind kind) {
         return "plain HTTP";
     case TStreamViewerKind::Browser:
         return "browser";
+    case TStreamViewerKind::WebRtc:
+        return "WebRTC";
     }
     return "?";
 }

@@ -191,11 +191,15 @@ const char* const kScript = R"JS(
       return fetch(whep, { method: "POST", headers: { "Content-Type": "application/sdp" },
                            body: pc.localDescription.sdp, cache: "no-store" });
     }).then(function (response) {
-      if (response.status === 503) { given = true; pc.close(); say(FULL); return; }
-      if (response.status !== 201) throw new Error("refused");
-      session = response.headers.get("Location");
-      return response.text().then(function (answer) {
-        return pc.setRemoteDescription({ type: "answer", sdp: answer });
+      return response.text().then(function (text) {
+        // A full house is full for the WebM stream too; any other refusal
+        // (WebRTC off or missing) leaves that to try.
+        if (response.status === 503 && text.indexOf("full") === 0) {
+          given = true; pc.close(); say(FULL); return;
+        }
+        if (response.status !== 201) throw new Error("refused");
+        session = response.headers.get("Location");
+        return pc.setRemoteDescription({ type: "answer", sdp: text });
       });
     }).catch(function () { giveUp(true); });
   }

@@ -386,7 +386,10 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
     std::string targetText = line.substr(0, lastSpace);
     const std::string method = UpperCase(FetchToken(targetText, " ", true));
 
-    if ((method != "GET" && method != "POST" && method != "HEAD") || !onCommandGet_) {
+    const bool handled =
+        method == "GET" || method == "POST" || method == "HEAD" ||
+        std::find(HandledMethods.begin(), HandledMethods.end(), method) != HandledMethods.end();
+    if (!handled || !onCommandGet_) {
         conn.SetReadDeadline(0);
         conn.WaitingForRequest = false;
         HandleOther(thread, method, targetText, version);

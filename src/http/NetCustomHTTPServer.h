@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ENetHTTPErrorParsingCommand : public ENetException {
   public:
@@ -108,6 +109,10 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     int64_t BodyMemoryBudget = kBodyMemoryBudget;
     int64_t BodyMemoryHeld() const { return bodyMemoryHeld_.load(); }
 
+    // Methods besides GET, POST and HEAD that reach the GET handler as they
+    // do (upper case: "DELETE", "OPTIONS", "PATCH"); every other method goes
+    // to OnCommandOther. Set before the server is activated.
+    std::vector<std::string> HandledMethods;
     TNetHTTPOtherEvent OnCommandOther;
     TOnCreateSession OnCreateSession;
     TNetHTTPInvalidSessionEvent OnInvalidSession;

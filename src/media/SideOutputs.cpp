@@ -51,6 +51,14 @@ void TSideOutputs::Start(TFilter& video, TFilter* audio, IWMWriterNetworkSink* s
     }
     relay_ = QueryAs<IRelayOutput>(Add(CLSID_RelayOutput, videoTap.Get(), audioTap.Get()).Get());
     if (relay_) relay_->SetRelay(relaySettings_ ? &*relaySettings_ : nullptr);
+    whep_ = QueryAs<IWhepEndpoint>(Add(CLSID_WebRtcOutput, videoTap.Get(), audioTap.Get()).Get());
+    if (whep_) {
+        whep_->SetNetwork(webRtcNetwork_);
+        // One cap for every kind of viewer: WebRTC viewers hold places of the sink's.
+        if (ComPtr<IStreamViewers> places = QueryAs<IStreamViewers>(sink))
+            whep_->SetAdmission([places] { return places->TakePlace() == S_OK; },
+                                [places] { places->GivePlace(); });
+    }
 
     for (const auto& output : outputs_)
         output->Start();
@@ -66,6 +74,7 @@ void TSideOutputs::Stop() {
     if (webmSource_) webmSource_->SetWebmSink(nullptr);
     outputs_.clear();
     relay_.Reset();
+    whep_.Reset();
     webmSource_.Reset();
     webmSink_.Reset();
 }

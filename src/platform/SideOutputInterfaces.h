@@ -1,13 +1,13 @@
 #pragma once
 // Side outputs: optional outputs of a running capture beside the graph's own
-// (the browser stream, the relay). Each runs as a pipeline of its own, fed
+// (the browser stream, the relay, WebRTC). Each runs as a pipeline of its own, fed
 // from side taps on the capture filters, so that nothing it does (a slow
 // encoder, a server that goes away) can hold the capture up; one that fails
 // is built again after a back-off while the capture goes on.
 //
 // A capture filter answers ISideTapSource; a side output is created by its
 // class id and answers ISideOutput, and the interfaces of its own kind
-// (IWebmStreamSource, IRelayOutput).
+// (IWebmStreamSource, IRelayOutput, IWhepEndpoint).
 #include "platform/Unknown.h"
 
 #include <string>
@@ -70,6 +70,9 @@ inline constexpr GUID CLSID_WebmStreamOutput{
     0x3F1D7C30, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x20}};
 inline constexpr GUID CLSID_RelayOutput{
     0x3F1D7C31, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x21}};
+// Answers IWhepEndpoint (WhepInterfaces.h).
+inline constexpr GUID CLSID_WebRtcOutput{
+    0x3F1D7C32, 0x8A4B, 0x4E61, {0x9B, 0x0C, 0x52, 0x7E, 0x1A, 0x94, 0xD3, 0x22}};
 
 inline constexpr const GUID& IID_ISideTap = ISideTap::Iid;
 inline constexpr const GUID& IID_ISideTapSource = ISideTapSource::Iid;

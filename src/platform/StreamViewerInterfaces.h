@@ -13,6 +13,7 @@ enum class TStreamViewerKind {
     Player,  // a media player over Windows Media HTTP streaming
     Plain,   // the plain ASF stream over HTTP
     Browser, // the browser stream
+    WebRtc,  // a WebRTC viewer of the WHEP endpoint
 };
 
 struct TStreamViewer {
@@ -32,6 +33,11 @@ struct IStreamViewers : IUnknown {
     virtual HRESULT GetViewers(std::vector<TStreamViewer>& viewers) = 0;
     // Closes one viewer's connection; S_FALSE when it is no longer there.
     virtual HRESULT DisconnectViewer(uint64_t id) = 0;
+    // A place under the same client limit for a viewer served elsewhere (a
+    // WebRTC viewer): S_FALSE when the house is full. Each place taken is
+    // given back once. Any thread.
+    virtual HRESULT TakePlace() = 0;
+    virtual HRESULT GivePlace() = 0;
 };
 
 inline constexpr const GUID& IID_IStreamViewers = IStreamViewers::Iid;

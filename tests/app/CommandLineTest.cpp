@@ -14,10 +14,11 @@ TCommandLine Parse(std::vector<QString> args) {
 }
 
 TEST(CommandLine, ReadsEveryValueOfABroadcast) {
-    const TCommandLine line =
-        Parse({"--broadcast", "--video", "test pattern", "--audio", "none", "--video-format", "2",
-               "--asf-port", "9000", "--http-port", "9001", "--address", "10.0.0.5", "--width",
-               "640", "--height", "480", "--seconds", "1.5"});
+    const TCommandLine line = Parse(
+        {"--broadcast", "--video",        "test pattern", "--audio",     "none", "--video-format",
+         "2",           "--asf-port",     "9000",         "--http-port", "9001", "--address",
+         "10.0.0.5",    "--width",        "640",          "--height",    "480",  "--seconds",
+         "1.5",         "--webrtc-ports", "40000-40009"});
     ASSERT_EQ(line.Error, "");
     EXPECT_EQ(line.Command, TCommand::Broadcast);
     EXPECT_EQ(line.Video, "test pattern");
@@ -30,11 +31,15 @@ TEST(CommandLine, ReadsEveryValueOfABroadcast) {
     EXPECT_EQ(line.Width, 640);
     EXPECT_EQ(line.Height, 480);
     EXPECT_DOUBLE_EQ(line.Seconds, 1.5);
+    EXPECT_EQ(line.Ports.WebRtcMinPort, 40000);
+    EXPECT_EQ(line.Ports.WebRtcMaxPort, 40009);
 
     const TCommandLine defaults = Parse({"--broadcast"});
     EXPECT_EQ(defaults.Ports.StreamPort, kDefaultStreamPort);
     EXPECT_EQ(defaults.Ports.HttpPort, kDefaultHttpPort);
     EXPECT_EQ(defaults.Seconds, 0);
+    EXPECT_EQ(defaults.Ports.WebRtcMinPort, 50000);
+    EXPECT_EQ(defaults.Ports.WebRtcMaxPort, 50100);
     EXPECT_EQ(Parse({"--record", "a.avi"}).RecordFile, "a.avi");
 }
 
@@ -53,6 +58,10 @@ TEST(CommandLine, RefusesWithOneLineReason) {
         {{"--record"}, "value"},
         {{"--broadcast", "extra"}, "unexpected argument"},
         {{"--list-devices", "--seconds", "3"}, "does not apply"},
+        {{"--broadcast", "--webrtc-ports", "50100-50000"}, "not a UDP port range"},
+        {{"--broadcast", "--webrtc-ports", "80-90"}, "not a UDP port range"},
+        {{"--broadcast", "--webrtc-ports", "50000"}, "not a UDP port range"},
+        {{"--record", "a.avi", "--webrtc-ports", "50000-50001"}, "does not apply"},
     };
     for (const auto& [args, reason] : bad) {
         const TCommandLine line = Parse(args);
@@ -66,11 +75,13 @@ TEST(CommandLine, HelpListsEveryOptionWithItsDefault) {
     const TCommandLine line = Parse({"--help"});
     EXPECT_EQ(line.Command, TCommand::Help);
     EXPECT_EQ(line.Help.rfind("Usage: kavaroxp [options]", 0), 0u) << line.Help;
-    for (const char* option : {"--list-devices", "--broadcast", "--record", "--video", "--audio",
-                               "--video-format", "--audio-format", "--asf-port", "--http-port",
-                               "--address", "--width", "--height", "--seconds", "--version"})
+    for (const char* option :
+         {"--list-devices", "--broadcast", "--record", "--video", "--audio", "--video-format",
+          "--audio-format", "--asf-port", "--http-port", "--address", "--width", "--height",
+          "--seconds", "--version", "--webrtc-ports"})
         EXPECT_NE(line.Help.find(option), std::string::npos) << option;
-    for (const char* value : {"default: 8000", "default: 8081", "default: 320", "default: 300"})
+    for (const char* value :
+         {"default: 8000", "default: 8081", "default: 320", "default: 300", "default: 50000-50100"})
         EXPECT_NE(line.Help.find(value), std::string::npos) << value;
 }
 

@@ -1,6 +1,7 @@
 // A real browser watches a broadcast: headless Chromium opens the watch page
 // of the real program broadcasting the Test Pattern and Test Tone without a
-// window; what it serves is followed through the viewer lines it logs.
+// window, over WebRTC and over the WebM stream; what it serves is followed
+// through the viewer lines it logs.
 #include "ChromiumSession.h"
 #include "support/RealProgram.h"
 #include "support/TestPorts.h"
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -86,6 +88,7 @@ TPageState Read(TChromiumSession& browser) {
 struct TViewerLog {
     int Browsers = 0;
     int Players = 0;
+    int WebRtc = 0;
 
     // Reads the program's lines until done() holds; false when the time is up.
     bool WaitUntil(TRealProgram& program, const std::function<bool()>& done,
@@ -99,6 +102,7 @@ struct TViewerLog {
                                                                                : 0;
             if (line.find("(browser") != std::string::npos) Browsers += step;
             if (line.find("(player") != std::string::npos) Players += step;
+            if (line.find("(WebRTC") != std::string::npos) WebRtc += step;
         }
         return true;
     }
@@ -122,8 +126,15 @@ class TForeignSite {
                 if (poll(&p, 1, 100) <= 0) continue;
                 const int c = accept(fd_, nullptr, nullptr);
                 if (c < 0) continue;
+                // A browser's spare connection may never send: it must not
+                // hold the thread (and the test's end) until the browser drops it.
+                const timeval wait{1, 0};
+                setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
                 char buf[4096];
-                (void)!recv(c, buf, sizeof buf, 0);
+                if (recv(c, buf, sizeof buf, 0) <= 0) {
+                    close(c);
+                    continue;
+                }
                 send(c, page, strlen(page), MSG_NOSIGNAL);
                 close(c);
             }
@@ -156,6 +167,65 @@ std::string FetchFromPage(TChromiumSession& browser, const std::string& url) {
     return got;
 }
 
+// The page's status line once it says something (empty after the time).
+std::string WaitStatus(TChromiumSession& browser, std::chrono::seconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    TPageState s;
+    while (std::chrono::steady_clock::now() < end && (s = Read(browser)).status.empty())
+        std::this_thread::sleep_for(200ms);
+    return s.status;
+}
+
+// Every peer connection the page makes, for its statistics.
+const char* kKeepPeerConnections =
+    "(function(){var Made=window.RTCPeerConnection;if(!Made)return;window.__pcs=[];"
+    "window.RTCPeerConnection=function(c){var p=new Made(c);window.__pcs.push(p);return p;};"
+    "window.RTCPeerConnection.prototype=Made.prototype;})()";
+// "frames|video codec|audio codec" of what the page's connection receives.
+const char* kInboundStats =
+    "(async function(){var pc=(window.__pcs||[]).slice(-1)[0];if(!pc)return 'none';"
+    "var st=await pc.getStats(),f=0,vc='',ac='',codecs={};"
+    "st.forEach(function(s){if(s.type==='codec')codecs[s.id]=s.mimeType;});"
+    "st.forEach(function(s){if(s.type!=='inbound-rtp')return;"
+    "if(s.kind==='video'){f=s.framesDecoded||0;vc=codecs[s.codecId]||'';}"
+    "if(s.kind==='audio')ac=codecs[s.codecId]||'';});"
+    "return [f,vc,ac].join('|');})()";
+
+struct TInbound {
+    int Frames = 0;
+    std::string Video, Audio;
+};
+
+TInbound Inbound(TChromiumSession& browser) {
+    TInbound in;
+    const std::string v = browser.Evaluate(kInboundStats);
+    const size_t a = v.find('|'), b = a == std::string::npos ? a : v.find('|', a + 1);
+    if (b == std::string::npos) return in;
+    in.Frames = std::atoi(v.substr(0, a).c_str());
+    in.Video = v.substr(a + 1, b - a - 1);
+    in.Audio = v.substr(b + 1);
+    return in;
+}
+
+// The status line of what the stream port answers one more player.
+std::string AsfAnswer(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = testports::Loopback(port);
+    std::string reply;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
+        const char* request = "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/7.10\r\n\r\n";
+        send(fd, request, strlen(request), MSG_NOSIGNAL);
+        pollfd p{fd, POLLIN, 0};
+        char buf[256];
+        if (poll(&p, 1, 5000) > 0) {
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n > 0) reply.assign(buf, size_t(n));
+        }
+    }
+    close(fd);
+    return reply.substr(0, reply.find("\r\n"));
+}
+
 } // namespace
 
 TEST(BrowserWatch, APrivateBroadcastPlaysOnlyFromItsLinkAndOnlyToItsOwnPages) {
@@ -167,7 +237,7 @@ TEST(BrowserWatch, APrivateBroadcastPlaysOnlyFromItsLinkAndOnlyToItsOwnPages) {
     TRealProgram program(dir.Path(),
                          {"--broadcast", "--listen", "local", "--asf-port", std::to_string(asfPort),
                           "--http-port", std::to_string(httpPort), "--viewer-password-file",
-                          password, "--video", "Test Pattern", "--audio", "none"});
+                          password, "--video", "Test Pattern", "--audio", "Test Tone"});
     const std::string started = program.WaitOutput("broadcasting");
     const size_t at = started.find("/watch?k=");
     ASSERT_NE(at, std::string::npos) << started;
@@ -201,22 +271,24 @@ TEST(BrowserWatch, APrivateBroadcastPlaysOnlyFromItsLinkAndOnlyToItsOwnPages) {
     EXPECT_EQ(program.WaitExit(), 0) << program.Log();
 }
 
-TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
+TEST(BrowserWatch, ChromiumPlaysOverWebRtcOrTheWebmStreamAndSeesAFullHouse) {
     TWorkDir dir; // the archive brim.asf goes there
-    const int httpPort = FreePort(), asfPort = FreePort();
+    const int httpPort = FreePort(), asfPort = FreePort(), udp = FreePort();
     TRealProgram program(dir.Path(),
                          {"--broadcast", "--address", "127.0.0.1", "--asf-port",
                           std::to_string(asfPort), "--http-port", std::to_string(httpPort),
-                          "--video", "Test Pattern", "--audio", "Test Tone"});
+                          "--video", "Test Pattern", "--audio", "Test Tone", "--webrtc-ports",
+                          std::to_string(udp) + "-" + std::to_string(udp + 9)});
     program.WaitOutput("broadcasting");
     TViewerLog viewers;
 
     TChromiumSession browser;
     ASSERT_TRUE(browser.Ok()) << browser.Error();
+    ASSERT_TRUE(browser.AddScriptOnNewDocument(kKeepPeerConnections));
     const std::string watch = "http://127.0.0.1:" + std::to_string(httpPort) + "/watch";
-    ASSERT_TRUE(browser.Navigate(watch));
 
-    // Playback starts, then the playhead moves on with the live stream.
+    // WebRTC switched off in the page: the WebM stream plays, the playhead moving on.
+    ASSERT_TRUE(browser.Navigate(watch + "?webrtc=0"));
     TPageState first;
     auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < 20s && (first = Read(browser)).time <= 0)
@@ -234,19 +306,43 @@ TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
     EXPECT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Browsers > 0; }))
         << program.Output();
 
-    // The browser leaves; three desktop players take every place.
-    ASSERT_TRUE(browser.Navigate("about:blank"));
+    // The page as everyone gets it: H.264 and Opus over WebRTC, pictures decoded.
+    ASSERT_TRUE(browser.Navigate(watch));
+    ASSERT_TRUE(viewers.WaitUntil(
+        program, [&] { return viewers.WebRtc == 1; }, 15s))
+        << program.Output();
+    start = std::chrono::steady_clock::now();
+    TInbound in;
+    while (std::chrono::steady_clock::now() - start < 15s && (in = Inbound(browser)).Frames < 10)
+        std::this_thread::sleep_for(200ms);
+    ASSERT_GE(in.Frames, 10) << Read(browser).status;
+    EXPECT_EQ(in.Video, "video/H264");
+    EXPECT_EQ(in.Audio, "audio/opus");
+    std::this_thread::sleep_for(1s);
+    EXPECT_GT(Inbound(browser).Frames, in.Frames + 5);
+    const std::string live = WaitStatus(browser);
+    EXPECT_EQ(live.rfind("live, ", 0), 0u) << live;
     EXPECT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Browsers == 0; }))
         << program.Output();
-    TAsfViewers players(asfPort, 3);
-    ASSERT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Players == 3; }))
-        << program.Output();
-    ASSERT_TRUE(browser.Navigate(watch));
-    TPageState full;
-    start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < 10s && (full = Read(browser)).status.empty())
-        std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(full.status, "all 3 places are taken \u2014 try again in a moment");
+
+    // The WebRTC viewer holds one of the three places: two players fill the house.
+    {
+        TAsfViewers players(asfPort, 2);
+        ASSERT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Players == 2; }))
+            << program.Output();
+        EXPECT_EQ(AsfAnswer(asfPort), "HTTP/1.0 503 Service Unavailable");
+
+        // The page gone, its session ends and frees the place.
+        ASSERT_TRUE(browser.Navigate("about:blank"));
+        EXPECT_TRUE(viewers.WaitUntil(program, [&] { return viewers.WebRtc == 0; }))
+            << program.Output();
+        TAsfViewers third(asfPort, 1);
+        ASSERT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Players == 3; }))
+            << program.Output();
+        // A fourth viewer is told the house is full.
+        ASSERT_TRUE(browser.Navigate(watch));
+        EXPECT_EQ(WaitStatus(browser, 10s), "all 3 places are taken \u2014 try again in a moment");
+    }
 
     // Stopped as a service manager stops it: in order, without a failure.
     program.Signal(SIGTERM);

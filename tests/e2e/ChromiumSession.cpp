@@ -87,19 +87,16 @@ TChromiumSession::TChromiumSession() {
             dup2(logFd, 1);
             dup2(logFd, 2);
         }
-        const char* argv[] = {"chromium",
-                              "--headless",
-                              "--no-sandbox",
-                              "--disable-gpu",
-                              "--disable-background-networking",
-                              "--disable-component-update",
-                              "--disable-sync",
-                              "--no-first-run",
-                              userData.c_str(),
+        const char* argv[] = {"chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                              "--disable-background-networking", "--disable-component-update",
+                              "--disable-sync", "--no-first-run", userData.c_str(),
                               "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-                              "--remote-debugging-pipe",
-                              "about:blank",
-                              nullptr};
+                              // WebRTC on loopback: 127.0.0.1 candidates, no mDNS names.
+                              "--allow-loopback-in-peer-connection",
+                              "--use-fake-ui-for-media-stream",
+                              "--disable-features=WebRtcHideLocalIpsWithMdns",
+                              "--autoplay-policy=no-user-gesture-required",
+                              "--remote-debugging-pipe", "about:blank", nullptr};
         execvp("chromium", const_cast<char**>(argv));
         _exit(127);
     }
@@ -178,7 +175,14 @@ bool TChromiumSession::Navigate(const std::string& url) {
 }
 
 std::string TChromiumSession::Evaluate(const std::string& expression) {
-    const std::string answer = Call("Runtime.evaluate", "{\"expression\":" + Quote(expression) +
-                                                            ",\"returnByValue\":true}");
+    const std::string answer =
+        Call("Runtime.evaluate", "{\"expression\":" + Quote(expression) +
+                                     ",\"returnByValue\":true,\"awaitPromise\":true}");
     return Field(answer, "value");
+}
+
+bool TChromiumSession::AddScriptOnNewDocument(const std::string& source) {
+    Call("Page.enable", "{}");
+    return Call("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + Quote(source) + "}")
+               .find("\"identifier\"") != std::string::npos;
 }

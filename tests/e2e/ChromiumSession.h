@@ -17,8 +17,11 @@ class TChromiumSession {
     const std::string& Error() const { return error_; }
     // Loads url in the page.
     bool Navigate(const std::string& url);
-    // The string an expression evaluates to in the page ("" on failure).
+    // The string an expression (or the promise it gives) evaluates to in
+    // the page ("" on failure).
     std::string Evaluate(const std::string& expression);
+    // Runs source in every document loaded from now on, before its own scripts.
+    bool AddScriptOnNewDocument(const std::string& source);
 
   private:
     // Sends a command and returns its whole answer ("" after the time-out).

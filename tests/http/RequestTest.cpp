@@ -122,6 +122,35 @@ TEST_F(RequestTest, BadRequestLinesCloseWithoutReply) {
     EXPECT_EQ(Get().calls, 0);
 }
 
+TEST_F(RequestTest, MethodsTheOwnerTakesReachTheHandlerWithTheirBodies) {
+    std::vector<std::string> other;
+    fx.server.OnCommandOther = [&](TNetPeerThread&, const std::string& m, const std::string&,
+                                   const std::string&) {
+        std::lock_guard g(lock);
+        other.push_back(m);
+    };
+    fx.server.HandledMethods = {"DELETE", "OPTIONS", "PATCH"};
+    fx.Start();
+    std::string reply = Exchange(fx.port, "PATCH /whep/s1 HTTP/1.1\r\nContent-Type: a/b\r\n"
+                                          "Content-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(BodyOf(reply), "t=/whep/s1");
+    Seen s = Get();
+    EXPECT_EQ(s.method, "PATCH");
+    EXPECT_EQ(s.bodyText, "hello");
+    Exchange(fx.port, "delete /whep/s1 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(Get().method, "DELETE");
+    Exchange(fx.port, "OPTIONS /whep HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(Get().method, "OPTIONS");
+    EXPECT_EQ(Get().calls, 3);
+
+    // Any other method is answered as before: by the other-command handler.
+    bool closed = false;
+    EXPECT_EQ(Exchange(fx.port, "PUT /whep HTTP/1.1\r\n\r\n", &closed), "");
+    EXPECT_TRUE(closed);
+    std::lock_guard g(lock);
+    EXPECT_EQ(other, std::vector<std::string>{"PUT"});
+}
+
 TEST_F(RequestTest, QueryAndFormParameters) {
     fx.Start();
     Exchange(fx.port, "GET /?a=1&b=x+y&c=%41& HTTP/1.0\r\n\r\n");

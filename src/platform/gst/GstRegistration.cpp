@@ -9,6 +9,7 @@
 #include "platform/gst/GstRelay.h"
 #include "platform/gst/GstUtil.h"
 #include "platform/gst/GstVideoRenderer.h"
+#include "platform/gst/GstWebRtcOutput.h"
 #include "platform/gst/GstWebmStream.h"
 
 void RegisterGstPlatform() {
@@ -23,4 +24,5 @@ void RegisterGstPlatform() {
     RegisterAsfWriter();
     RegisterWebmStream();
     RegisterRelay();
+    RegisterWebRtcOutput();
 }

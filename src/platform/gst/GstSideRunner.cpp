@@ -135,6 +135,7 @@ void TGstSideRunner::TearDown(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<TSidePipelineRun> run = std::move(run_);
     TGstSideTaps taps = std::move(runTaps_);
     lock.unlock();
+    chain_.RunStopping();
     run->Stop(taps.Video.Get(), taps.Audio.Get());
     chain_.RunEnded();
     lock.lock();
@@ -150,12 +151,14 @@ void TGstSideRunner::PipelineFailed(const std::string& message, const std::strin
 }
 
 GstBusSyncReply TGstSideRunner::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    auto* runner = static_cast<TGstSideRunner*>(self);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+        !runner->chain_.TakesError(GST_MESSAGE_SRC(message))) {
         GError* error = nullptr;
         gchar* debug = nullptr;
         gst_message_parse_error(message, &error, &debug);
         const std::string text = error && error->message ? error->message : "pipeline error";
-        static_cast<TGstSideRunner*>(self)->PipelineFailed(text, debug ? debug : "");
+        runner->PipelineFailed(text, debug ? debug : "");
         if (error) g_error_free(error);
         g_free(debug);
     }

@@ -41,8 +41,13 @@ class TGstSideChain {
     virtual bool IsRefusal(const std::string&, const std::string&, std::string&) { return false; }
     // A text for the user with the output's secrets masked.
     virtual std::string Hide(std::string text) { return text; }
-    // The sink's stream begins (a run is about to play) or ends (one is gone).
+    // An error posted by source that only the output's own part of the run
+    // suffers (a viewer's branch): the output deals with it, the run goes on.
+    virtual bool TakesError(GstObject* /*source*/) { return false; }
+    // The sink's stream begins (a run is about to play) or ends (one is gone);
+    // RunStopping comes just before a run is torn down.
     virtual void RunStarting() {}
+    virtual void RunStopping() {}
     virtual void RunEnded() {}
 };
 

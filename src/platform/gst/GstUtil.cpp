@@ -41,6 +41,11 @@ constexpr TElementPackage kPackages[] = {
     {"capsfilter", "libgstreamer1.0-0"},
     {"filesink", "libgstreamer1.0-0"},
     {"identity", "libgstreamer1.0-0"},
+    {"webrtcbin", "gstreamer1.0-plugins-bad"},
+    {"nice", "gstreamer1.0-nice"},
+    {"dtls", "gstreamer1.0-plugins-bad"},
+    {"srtp", "gstreamer1.0-plugins-bad"},
+    {"rtp", "gstreamer1.0-plugins-good"},
 };
 
 const char* PackageOf(const char* factory) {

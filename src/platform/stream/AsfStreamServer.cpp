@@ -176,6 +176,18 @@ size_t AsfStreamServer::ViewerCount() const {
     return CountViewers(false);
 }
 
+bool AsfStreamServer::TakePlace() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!open_ || CountViewers(false) + places_ >= maxClients_) return false;
+    ++places_;
+    return true;
+}
+
+void AsfStreamServer::GivePlace() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (places_ > 0) --places_;
+}
+
 size_t AsfStreamServer::WebmViewerCount() const {
     std::lock_guard<std::mutex> g(lock_);
     return CountViewers(true);
@@ -391,7 +403,7 @@ bool AsfStreamServer::Admit(StreamViewer& v, const std::string& allowOrigin) {
     std::unique_lock<std::mutex> g(lock_);
     // One dropped before it got here stays dropped.
     if (!open_ || v.status == StreamViewerStatus::Closed) return false;
-    if (CountViewers(false) >= maxClients_) {
+    if (CountViewers(false) + places_ >= maxClients_) {
         g.unlock();
         v.SendText(v.kind == StreamViewerKind::Webm ? WebmRefusedAnswer("full", allowOrigin)
                                                     : AsfRefusedAnswer());

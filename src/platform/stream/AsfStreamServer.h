@@ -90,6 +90,11 @@ class AsfStreamServer {
     std::vector<TStreamViewer> Viewers() const;
     // Closes one viewer's connection; false when it is not there (any more).
     bool DisconnectViewer(uint64_t id);
+    // A place taken from the client limit by a viewer served elsewhere (a
+    // WebRTC viewer): false when every place is taken or the server is not
+    // open. Given back once each.
+    bool TakePlace();
+    void GivePlace();
     uint64_t PacketsPushed() const { return packetsPushed_; }
     uint64_t ViewersDropped() const { return viewersDropped_; }
     bool HasHeader() const;
@@ -161,6 +166,7 @@ class AsfStreamServer {
     StreamPacket header_;
     ViewerList viewers_; // in the order they came
     uint64_t nextViewerId_ = 1;
+    size_t places_ = 0; // taken by TakePlace
     std::thread listener_;
     // The browser stream's state.
     StreamPacket webmHeader_;

@@ -142,6 +142,15 @@ HRESULT TWMWriterNetworkSink::DisconnectViewer(uint64_t id) {
     return server_.DisconnectViewer(id) ? S_OK : S_FALSE;
 }
 
+HRESULT TWMWriterNetworkSink::TakePlace() {
+    return server_.TakePlace() ? S_OK : S_FALSE;
+}
+
+HRESULT TWMWriterNetworkSink::GivePlace() {
+    server_.GivePlace();
+    return S_OK;
+}
+
 HRESULT TWMWriterNetworkSink::SetBindAddress(const std::string& address) {
     if (server_.IsOpen()) return E_UNEXPECTED;
     server_.SetBindAddress(address);

@@ -46,6 +46,8 @@ class TWMWriterNetworkSink
     // IStreamViewers
     HRESULT GetViewers(std::vector<TStreamViewer>& viewers) override;
     HRESULT DisconnectViewer(uint64_t id) override;
+    HRESULT TakePlace() override;
+    HRESULT GivePlace() override;
 
     // IStreamAccess
     HRESULT SetBindAddress(const std::string& address) override;

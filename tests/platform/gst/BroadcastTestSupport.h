@@ -9,6 +9,7 @@
 #include "platform/gst/GstAsfWriter.h"
 #include "platform/gst/GstRelay.h"
 #include "platform/gst/GstVideoRenderer.h"
+#include "platform/gst/GstWebRtcOutput.h"
 #include "platform/gst/GstWebmStream.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 
@@ -27,6 +28,7 @@ inline void RegisterBroadcastClasses() {
     RegisterVideoRenderer();
     RegisterWebmStream();
     RegisterRelay();
+    RegisterWebRtcOutput();
 }
 
 struct TBroadcastRig {
@@ -34,7 +36,7 @@ struct TBroadcastRig {
     TFilter Video{"VideoSourceFilter"};
     TFilter Audio{"AudioSourceFilter"};
     TASFWriter Writer{"brimASF"};
-    TSideOutputs Outputs; // the browser stream and the relay, as a broadcast has them
+    TSideOutputs Outputs; // the browser stream, the relay and WebRTC, as a broadcast has them
 
     TBroadcastRig(TWMPofiles8 profile, bool withAudio, const std::string& fileName,
                   uint32_t maxUsers = 3, uint32_t port = 0) {

@@ -204,6 +204,27 @@ TEST_F(Server, AFourthViewerIsRefusedAndTheThreeKeepReceiving) {
     WaitViewers(0);
 }
 
+TEST_F(Server, PlacesTakenForViewersServedElsewhereCountAgainstTheCap) {
+    server.SetHeader(MakeHeader(16));
+    ASSERT_TRUE(server.TakePlace());
+    ASSERT_TRUE(server.TakePlace());
+    int fd = Connect(port);
+    Send(fd, kPlain);
+    HeadersOf(fd);
+    WaitViewers(1);
+    EXPECT_FALSE(server.TakePlace()); // two places and a viewer: full
+    int extra = Connect(port);
+    Send(extra, kPlain);
+    EXPECT_EQ(HeadersOf(extra).rfind("HTTP/1.0 503 Service Unavailable\r\n", 0), 0u);
+    close(extra);
+    server.GivePlace();
+    extra = Connect(port);
+    Send(extra, kPlain);
+    EXPECT_EQ(HeadersOf(extra).rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    close(extra);
+    close(fd);
+}
+
 TEST_F(Server, AStuckViewerIsDroppedWithoutHoldingTheOthersOrTheEncoder) {
     // Room for half a second of this test's rate, so only the stuck viewer
     // overflows even when the machine is busy.
