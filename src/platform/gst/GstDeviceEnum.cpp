@@ -73,6 +73,7 @@ std::string DeviceIdentity(GstDevice* d) {
     TStructureRef props{gst_device_get_properties(d)};
     if (std::string v = StructureText(props.s, "node.name"); !v.empty()) return v;
     if (std::string v = StringProperty(G_OBJECT(d), "internal-name"); !v.empty()) return v;
+    if (std::string v = StructureText(props.s, "internal-name"); !v.empty()) return v;
     if (std::string v = StructureText(props.s, "device.serial"); !v.empty()) return "serial:" + v;
     if (std::string v = StructureText(props.s, "device.bus_path"); !v.empty()) return "bus:" + v;
     for (const char* prop : {"device-path", "device"}) {
@@ -405,4 +406,82 @@ HRESULT TGstSystemDeviceEnum::CreateClassEnumerator(REFCLSID category, IEnumMoni
 
 HRESULT NewGstDeviceMoniker(REFIID iid, void** out) {
     return MakeComObject<TGstDeviceMoniker>()->QueryInterface(iid, out);
+}
+
+// ---------------------------------------------------------------- watch
+
+TGstDeviceWatch::~TGstDeviceWatch() {
+    Stop();
+}
+
+HRESULT TGstDeviceWatch::Start(std::function<void(const TDeviceChange&)> changed) {
+    if (!changed) return E_POINTER;
+    if (monitor_) return VFW_E_WRONG_STATE;
+    EnsureGstInitialised();
+    {
+        std::lock_guard lock(lock_);
+        changed_ = std::move(changed);
+    }
+    monitor_.reset(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
+    gst_device_monitor_add_filter(monitor_.get(), "Audio/Source", nullptr);
+    TGstRef<GstBus> bus(gst_device_monitor_get_bus(monitor_.get()));
+    gst_bus_set_sync_handler(bus.get(), &TGstDeviceWatch::OnMessage, this, nullptr);
+    if (!gst_device_monitor_start(monitor_.get())) {
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+        monitor_.reset();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void TGstDeviceWatch::Stop() {
+    if (!monitor_) return;
+    gst_device_monitor_stop(monitor_.get());
+    TGstRef<GstBus> bus(gst_device_monitor_get_bus(monitor_.get()));
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    {
+        std::lock_guard lock(lock_);
+        changed_ = nullptr;
+    }
+    monitor_.reset();
+}
+
+GstBusSyncReply TGstDeviceWatch::OnMessage(GstBus*, GstMessage* message, gpointer self) {
+    static_cast<TGstDeviceWatch*>(self)->Report(message);
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void TGstDeviceWatch::Report(GstMessage* message) {
+    GstDevice* device = nullptr;
+    const bool added = GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED;
+    if (added)
+        gst_message_parse_device_added(message, &device);
+    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED)
+        gst_message_parse_device_removed(message, &device);
+    if (!device) return;
+    TGstRef<GstDevice> keep(device);
+    const bool video = gst_device_has_classes(device, "Video/Source");
+    // A provider hidden by another (v4l2 behind PipeWire, ALSA behind pulse)
+    // reports what the listing leaves out: say nothing of it.
+    if (auto* provider = GST_DEVICE_PROVIDER(GST_MESSAGE_SRC(message));
+        GST_IS_DEVICE_PROVIDER(provider)) {
+        GstPluginFeature* factory = GST_PLUGIN_FEATURE(gst_device_provider_get_factory(provider));
+        const std::string name = factory ? GST_OBJECT_NAME(factory) : "";
+        gchar** names = gst_device_monitor_get_providers(monitor_.get());
+        bool hidden = false;
+        for (gchar** n = names; n && *n && !hidden; ++n) {
+            TGstRef<GstDeviceProvider> other(gst_device_provider_factory_get_by_name(*n));
+            gchar** hides = other ? gst_device_provider_get_hidden_providers(other.get()) : nullptr;
+            for (gchar** h = hides; h && *h; ++h)
+                hidden = hidden || name == *h;
+            g_strfreev(hides);
+        }
+        g_strfreev(names);
+        if (hidden) return;
+    }
+    const TGstDeviceId id = IdOf(device, video);
+    std::lock_guard lock(lock_);
+    if (changed_) changed_(TDeviceChange{added, video, id.FriendlyName, id.Identity});
 }
