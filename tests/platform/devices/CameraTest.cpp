@@ -368,4 +368,13 @@ TEST(FakeDevices, HotPlugIsWatchedAndAGoneChoiceIsRefused) {
     EXPECT_EQ(E_DEVICE_GONE,
               chosen->BindToObject(nullptr, nullptr, IBaseFilter::Iid, filter.PutVoid()));
     EXPECT_EQ("\"Fake Plugged Camera\" is no longer connected.", ErrorTextOf(E_DEVICE_GONE));
+    // The window's component tells why it has no filter.
+    TFilterGraph graph("CaptureGraph");
+    graph.SetMode(gmCapture);
+    TFilter video("VideoSourceFilter");
+    video.BaseFilter().AssignMoniker(chosen.Get());
+    video.SetFilterGraph(&graph);
+    graph.SetActive(true);
+    EXPECT_EQ(E_DEVICE_GONE, video.BindResult());
+    graph.SetActive(false);
 }
