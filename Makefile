@@ -4,7 +4,9 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test asan tsan bench fuzz clean
+.PHONY: all deps configure build run test asan tsan bench fuzz clean install uninstall deb
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 all: build
 
@@ -22,6 +24,24 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# `sudo make install` after `make` (PREFIX, DESTDIR honoured); `make uninstall`
+# (with the same DESTDIR) removes exactly what the last install wrote, as its
+# list of files records. The list is moved aside because every install, the
+# tests' and cpack's included, rewrites CMake's own.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)" --strip
+	mv $(BUILD_DIR)/install_manifest.txt $(BUILD_DIR)/installed-files.txt
+uninstall:
+	@test -f $(BUILD_DIR)/installed-files.txt || { echo "nothing installed from $(BUILD_DIR)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do rm -fv "$(DESTDIR)$$f"; done < $(BUILD_DIR)/installed-files.txt
+	@sed -n 's|/kavaroxp/.*|/kavaroxp|p' $(BUILD_DIR)/installed-files.txt | sort -u | while read -r d; do \
+	  find "$(DESTDIR)$$d" -depth -type d -empty -delete 2>/dev/null || true; done
+	@rm -f $(BUILD_DIR)/installed-files.txt
+
+# The Debian package: build/kavaroxp_<version>_<arch>.deb.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # The whole suite under AddressSanitizer + UBSan, and under ThreadSanitizer.
 asan:

@@ -3,6 +3,7 @@
 #include "app/AddressList.h"
 #include "app/CaptureController.h"
 #include "app/MenuTexts.h"
+#include "app/QrCode.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusClock.h"
 #include "app/ViewerTexts.h"
@@ -31,6 +32,12 @@ class TConsole {
         } else {
             std::fprintf(stdout, "%s %s\n", TimeOfDay().c_str(), text.c_str());
         }
+        std::fflush(stdout);
+    }
+    // Lines for a person at a terminal only (a QR code), above the status.
+    void Picture(const std::string& lines) {
+        if (!terminal_) return;
+        std::fprintf(stdout, "\r\033[K%s%s", lines.c_str(), status_.c_str());
         std::fflush(stdout);
     }
     void Status(const std::string& text) {
@@ -106,7 +113,11 @@ class THeadlessRun {
                     const std::string& device);
     void Start();
     void Poll();
-    void Stop(int status, const std::string& failure);
+    // The end of the run: the mode stopped, the report told, the loop left
+    // with status (failed when there was anything to tell).
+    void Stop();
+    void Failed(const TCaptureFailure& failure);
+    void Finish(int status, const TStopReport& report);
     std::string Url(const char* scheme, int port, const char* path = "/") const {
         return std::string(scheme) + "://" + address_ + ":" + std::to_string(port) + path;
     }
@@ -135,17 +146,14 @@ int THeadlessRun::Exec() {
             ChooseDevices();
             Start();
             TSignalWatcher watcher;
-            QObject::connect(&watcher, &TSignalWatcher::Signalled,
-                             [this](int) { Stop(kExitOk, {}); });
-            capture_.OnCaptureFailed = [this](const std::string& cause, const std::string& next) {
-                Stop(kExitFailed, capture_.FailureMessage(cause, next));
-            };
+            QObject::connect(&watcher, &TSignalWatcher::Signalled, [this](int) { Stop(); });
+            capture_.OnCaptureFailed = [this](const TCaptureFailure& f) { Failed(f); };
             QTimer poll;
             QObject::connect(&poll, &QTimer::timeout, [this] { Poll(); });
             poll.start(250);
             if (line_.Seconds > 0)
                 QTimer::singleShot(static_cast<int>(line_.Seconds * 1000), Qt::PreciseTimer,
-                                   [this] { Stop(kExitOk, {}); });
+                                   [this] { Stop(); });
             Poll();
             status = QCoreApplication::exec();
         }
@@ -258,10 +266,13 @@ void THeadlessRun::Start() {
     console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
                    Url("http", served_.HttpPort, "/watch") + ", stream " +
                    Url("mms", served_.StreamPort) + ", archive \"" + kBroadcastArchive + "\"");
+    // A phone's camera reaches the watch page from this.
+    if (const auto code = TQrCode::Encode(Url("http", served_.HttpPort, "/watch")))
+        console_.Picture(code->TerminalText());
 }
 
 void THeadlessRun::Poll() {
-    if (stopping_ || capture_.Mode() == TCaptureMode::Idle) return;
+    if (stopping_ || !capture_.Running()) return;
     const std::optional<int64_t> position = capture_.Position();
     std::string status = position ? CaptureClockText(*position) : std::string("--");
     if (line_.Command == TCommand::Record) {
@@ -297,22 +308,26 @@ void THeadlessRun::Poll() {
                     Url("mms", served_.StreamPort));
 }
 
-void THeadlessRun::Stop(int status, const std::string& failure) {
+void THeadlessRun::Stop() {
     if (stopping_) return;
     stopping_ = true;
-    const TCaptureMode mode = capture_.Mode();
-    std::string message = failure;
-    try {
-        if (!capture_.StopCapture() && message.empty()) {
-            message = capture_.UnconfirmedEndMessage(mode);
-            status = kExitFailed;
-        }
-    } catch (const std::exception& e) {
-        if (message.empty()) message = e.what();
+    Finish(kExitOk, capture_.StopCapture());
+}
+
+void THeadlessRun::Failed(const TCaptureFailure& failure) {
+    if (stopping_) return;
+    if (const std::optional<TStopReport> report = capture_.StopAfterFailure(failure)) {
+        stopping_ = true;
+        Finish(kExitFailed, *report);
+    }
+}
+
+void THeadlessRun::Finish(int status, const TStopReport& report) {
+    console_.ClearStatus();
+    if (!report.Message.empty()) {
+        console_.Failure(report.Message);
         status = kExitFailed;
     }
-    console_.ClearStatus();
-    if (!message.empty()) console_.Failure(message);
     console_.Event("stopped");
     QCoreApplication::exit(status);
 }

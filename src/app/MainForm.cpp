@@ -5,6 +5,7 @@
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
 #include "app/MenuTexts.h"
+#include "app/PhoneDialog.h"
 #include "app/RelayDialog.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -116,8 +118,8 @@ void TMainForm::WireEvents() {
 
     SetMediaExceptionHandler([](const std::exception& e) { ShowErrorBox(e.what()); });
 
-    capture_->OnCaptureFailed = [this](const std::string& cause, const std::string& nextStep) {
-        RunHandler([&] { CaptureFailed(cause, nextStep); });
+    capture_->OnCaptureFailed = [this](const TCaptureFailure& failure) {
+        RunHandler([&] { CaptureFailed(failure); });
     };
 }
 
@@ -223,7 +225,9 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
 void TMainForm::ShowIdle() {
     timer_.SetEnabled(false);
     filewatch1->SetEnabled(false);
+    filephone1->SetEnabled(false);
     fileviewers1->SetEnabled(false);
+    if (phoneDialog_) phoneDialog_->hide();
     StatusBar->SetPanelText(1, "");
     StatusBar->SetPanelText(kRelayPanel, {});
     ShowLink("offline");
@@ -241,16 +245,12 @@ void TMainForm::ShowLink(const std::string& text) {
     lb_quillon->adjustSize();
 }
 
-void TMainForm::CaptureFailed(const std::string& cause, const std::string& nextStep) {
-    if (capture_->Mode() == TCaptureMode::Idle) return; // already reported
-    const std::string message = capture_->FailureMessage(cause, nextStep);
-    // The cause is what the user needs; a stop step failing after it adds nothing.
-    try {
-        StopCapture();
-    } catch (const std::exception&) {
-    }
-    StatusBar->SetPanelText(0, message);
-    ShowErrorBox(message);
+void TMainForm::CaptureFailed(const TCaptureFailure& failure) {
+    const std::optional<TStopReport> report = capture_->StopAfterFailure(failure);
+    if (!report) return; // already reported
+    ShowIdle();
+    StatusBar->SetPanelText(0, report->Message);
+    ShowErrorBox(report->Message);
 }
 
 std::string TMainForm::SiteAddress(int port) const {
@@ -269,6 +269,7 @@ void TMainForm::StartBroadcast() {
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
     filewatch1->SetEnabled(true);
+    filephone1->SetEnabled(true);
     fileviewers1->SetEnabled(true);
     StatusBar->SetPanelText(1, ViewersPanelText(0, capture_->MaxViewers()));
 }
@@ -280,21 +281,11 @@ void TMainForm::StartRecord() {
 
 void TMainForm::StopCapture() {
     // The window returns to idle even when a step of the stop fails; the
-    // failure is reported afterwards.
-    const TCaptureMode mode = capture_->Mode();
-    std::exception_ptr failure;
-    bool finished = true;
-    try {
-        finished = capture_->StopCapture();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    // failure is reported afterwards, in the error box.
+    const TStopReport report = capture_->StopCapture();
     ShowIdle();
-    // The writer gave up waiting for its end: say which file to check.
-    if (const std::string message = capture_->UnconfirmedEndMessage(mode);
-        !finished && !message.empty())
-        StatusBar->SetPanelText(0, message);
-    if (failure) std::rethrow_exception(failure);
+    if (report.StopFailure) std::rethrow_exception(report.StopFailure);
+    if (!report.Message.empty()) StatusBar->SetPanelText(0, report.Message);
 }
 
 void TMainForm::TimerTimer(QObject*) {
@@ -311,14 +302,30 @@ void TMainForm::TimerTimer(QObject*) {
     StatusBar->SetPanelText(kRelayPanel, capture_->RelayStatusText());
 }
 
+std::optional<int> TMainForm::ServingSitePort() const {
+    const std::optional<TBroadcastPorts> served = capture_->ServedPorts();
+    if (!served || !capture_->LandingSiteServing()) return std::nullopt;
+    return served->HttpPort;
+}
+
 void TMainForm::lb_quillonClick(QObject*) {
-    if (!capture_->httpServer().Active()) return;
-    OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort));
+    if (const std::optional<int> port = ServingSitePort()) OpenUrl(SiteAddress(*port));
 }
 
 void TMainForm::filewatch1Click(QObject*) {
-    if (!capture_->httpServer().Active()) return;
-    OpenUrl(SiteAddress(capture_->ServedPorts().HttpPort) + "/watch");
+    if (const std::optional<int> port = ServingSitePort()) OpenUrl(SiteAddress(*port) + "/watch");
+}
+
+void TMainForm::filephone1Click(QObject*) {
+    const std::optional<int> port = ServingSitePort();
+    if (!port) return;
+    const std::string address = SiteAddress(*port) + "/watch";
+    if (!phoneDialog_)
+        phoneDialog_ = new TPhoneDialog(address, this);
+    else
+        phoneDialog_->SetAddress(address);
+    phoneDialog_->show();
+    phoneDialog_->raise();
 }
 
 void TMainForm::fileviewers1Click(QObject*) {

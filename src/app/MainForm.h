@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -23,6 +24,7 @@ class TAboutForm;
 class TClickLabel;
 class TShape;
 class TStatusBar;
+class TPhoneDialog;
 class TViewersDialog;
 
 class TMainForm : public QWidget {
@@ -64,6 +66,7 @@ class TMainForm : public QWidget {
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
     TSkinMenuItem* filewatch1 = nullptr;   // the watch page; enabled while broadcasting
+    TSkinMenuItem* filephone1 = nullptr;   // its address as a QR code; likewise
     TSkinMenuItem* fileviewers1 = nullptr; // the viewer list; enabled while broadcasting
     TSkinMenuItem* filerelay1 = nullptr;   // the relay's settings
     TSkinMenuItem* video1 = nullptr;
@@ -92,6 +95,7 @@ class TMainForm : public QWidget {
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
     void filewatch1Click(QObject* Sender);
+    void filephone1Click(QObject* Sender);
     void fileviewers1Click(QObject* Sender);
     void filerelay1Click(QObject* Sender);
 
@@ -101,12 +105,13 @@ class TMainForm : public QWidget {
     void StartRecord();
     void StopCapture();
 
-    // The capture modes, the device choices and their components.
+    // The capture modes and the device choices.
     TCaptureController& Capture() { return *capture_; }
     TTimer& Timer() { return timer_; }
     TSkinMainMenu& MainMenu1() { return mainMenu_; }
     // The viewer list the "viewers" item opened (null before the first time).
     TViewersDialog* ViewersDialog() const { return viewersDialog_; }
+    TPhoneDialog* PhoneDialog() const { return phoneDialog_; }
     // The address module's shared list as FormCreate read it (null before).
     const TStringList* LocalAddresses() const { return localAddresses_; }
 
@@ -138,13 +143,16 @@ class TMainForm : public QWidget {
     // A running mode ended by the platform (a lost device, a full disk):
     // back to idle with the files finished, and the cause in the status line
     // and in one error box.
-    void CaptureFailed(const std::string& cause, const std::string& nextStep);
+    void CaptureFailed(const TCaptureFailure& failure);
     // "http://" + the address box + ":" + port, as the label and the link show it.
     std::string SiteAddress(int port) const;
+    // While the landing site serves: the port it listens on.
+    std::optional<int> ServingSitePort() const;
 
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
     TViewersDialog* viewersDialog_ = nullptr; // a child of the window, made on first use
+    TPhoneDialog* phoneDialog_ = nullptr;     // likewise
     // When the viewers and relay panels were last brought up to date.
     QElapsedTimer audienceShown_;
     static constexpr int kAudiencePanelsMs = 250;

@@ -52,7 +52,7 @@ TEST(StartUpFailure, IsReportedAndTheWindowStillOpens) {
         // The steps after the failing one were skipped.
         EXPECT_EQ(form.cb_ip->count(), 0);
         EXPECT_EQ(form.videoconnect1->Count(), 0);
-        EXPECT_EQ(form.Capture().DeviceEnumerator(), nullptr);
+        EXPECT_FALSE(form.Capture().DeviceListsOpen());
         // Nothing can start, nothing breaks.
         form.bt_preview->click();
         form.bt_broadcast->click();
@@ -73,7 +73,7 @@ TEST(ExitMenu, ClosesTheWindowAndStopsTheGraph) {
     ASSERT_TRUE(form.Capture().Previewing());
     form.fileexit1->Click();
     EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
     EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_TRUE(desktop.Errors().empty());
 }

@@ -2,6 +2,7 @@
 // to real clients, the port choices, a busy port, the site link, and
 // closing the window while a viewer holds a connection open.
 #include "AppTestSupport.h"
+#include "RunningGraphFilters.h"
 #include "app/LandingPage.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
@@ -27,6 +28,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <thread>
@@ -96,6 +98,7 @@ struct Broadcast : ::testing::Test {
 };
 
 TEST_F(Broadcast, StateTableAndLabel) {
+    std::filesystem::remove(kBroadcastArchive);
     Start();
     for (QPushButton* b : {form.bt_preview, form.bt_broadcast, form.bt_record})
         EXPECT_EQ(b->isEnabled(), b == form.bt_broadcast);
@@ -104,15 +107,19 @@ TEST_F(Broadcast, StateTableAndLabel) {
     EXPECT_FALSE(form.videoconnect1->Enabled());
     EXPECT_FALSE(form.audioinput1->Enabled());
     EXPECT_TRUE(form.Timer().Enabled());
-    EXPECT_TRUE(form.Capture().httpServer().Active());
+    EXPECT_TRUE(form.Capture().LandingSiteServing());
     EXPECT_EQ(form.lb_quillon->text().toStdString(),
               "online @ http://127.0.0.1:" + std::to_string(httpPort));
-    EXPECT_EQ(form.Capture().brimASF().Port(), asfPort);
-    EXPECT_EQ(form.Capture().brimASF().Profile(), wmp_V80_56Video);
+    ASSERT_TRUE(form.Capture().ServedPorts().has_value());
+    EXPECT_EQ(form.Capture().ServedPorts()->StreamPort, asfPort);
+    EXPECT_EQ(form.Capture().ServedPorts()->HttpPort, httpPort);
+    EXPECT_EQ(BroadcastProfile(form), WMProfile_V80_56Video);
     EXPECT_TRUE(PortAccepts(asfPort));
     form.bt_broadcast->click();
     EXPECT_FALSE(form.Capture().Broadcasting());
-    EXPECT_FALSE(form.Capture().httpServer().Active());
+    EXPECT_FALSE(form.Capture().LandingSiteServing());
+    EXPECT_FALSE(form.Capture().ServedPorts().has_value());
+    EXPECT_TRUE(std::filesystem::exists(kBroadcastArchive)); // in the working folder
     EXPECT_EQ(form.lb_quillon->text(), "offline");
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_TRUE(form.videoconnect1->Enabled());
@@ -260,7 +267,7 @@ TEST_F(Broadcast, VideoOnlyProfileWithoutAudioDevice) {
     videoOnly.bt_broadcast->click();
     ASSERT_TRUE(videoOnly.Capture().Broadcasting())
         << (desktop.Errors().empty() ? "" : desktop.Errors()[0]);
-    EXPECT_EQ(videoOnly.Capture().brimASF().Profile(), wmp_V80_56VideoOnly);
+    EXPECT_EQ(BroadcastProfile(videoOnly), WMProfile_V80_56VideoOnly);
     videoOnly.bt_broadcast->click();
 }
 
@@ -303,7 +310,7 @@ TEST_F(Broadcast, TextInPortBoxesGivesTheDefaults) {
     form.ed_internalport->setText("abc");
     form.ed_asfport->setText("abc");
     Start();
-    EXPECT_EQ(form.Capture().brimASF().Port(), 8000);
+    EXPECT_EQ(form.Capture().ServedPorts().value_or(TBroadcastPorts{}).StreamPort, 8000);
     EXPECT_EQ(form.lb_quillon->text(), "online @ http://127.0.0.1:8081");
     EXPECT_TRUE(PortAccepts(8081));
     form.bt_broadcast->click();
@@ -319,7 +326,7 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     EXPECT_EQ(form.StatusBar->PanelText(0), desktop.Errors()[0]);
     EXPECT_FALSE(form.Capture().Broadcasting());
     // The stream had started: it is neither served nor previewed any more.
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
     EXPECT_FALSE(PortAccepts(asfPort));
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(form.lb_quillon->text(), "offline");
@@ -341,7 +348,7 @@ TEST_F(Broadcast, BusyHttpPortIsReportedAndNextPressRecovers) {
     form.bt_preview->click();
     EXPECT_TRUE(form.Capture().Previewing());
     form.bt_preview->click();
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
 }
 
 TEST_F(Broadcast, BusyStreamPortStartsNothingAndNamesThePort) {
@@ -353,8 +360,8 @@ TEST_F(Broadcast, BusyStreamPortStartsNothingAndNamesThePort) {
     ASSERT_EQ(desktop.Errors(), std::vector<std::string>{expected});
     EXPECT_EQ(form.StatusBar->PanelText(0), expected);
     EXPECT_FALSE(form.Capture().Broadcasting());
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
-    EXPECT_FALSE(form.Capture().httpServer().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
+    EXPECT_FALSE(form.Capture().LandingSiteServing());
     EXPECT_FALSE(PortAccepts(httpPort));
     EXPECT_EQ(form.sh_broadcast->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(form.lb_quillon->text(), "offline");
@@ -379,7 +386,7 @@ TEST_F(Broadcast, OutOfRangePortsGiveAClearError) {
             EXPECT_EQ(desktop.Errors()[0],
                       std::string("\"") + port + "\" is not a valid port number (1 to 65535).");
             EXPECT_FALSE(form.Capture().Broadcasting());
-            EXPECT_FALSE(form.Capture().httpServer().Active());
+            EXPECT_FALSE(form.Capture().LandingSiteServing());
             desktop.ClearErrors();
             box->setText(keep);
         }

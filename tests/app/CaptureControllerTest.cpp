@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,8 +89,10 @@ TEST_F(Headless, BroadcastOnPortZeroServesAndAdvertisesTheBoundPorts) {
     ASSERT_TRUE(capture.Broadcasting());
     ASSERT_GT(ports.StreamPort, 0);
     ASSERT_GT(ports.HttpPort, 0);
-    EXPECT_EQ(capture.ServedPorts().StreamPort, ports.StreamPort);
-    EXPECT_EQ(capture.ServedPorts().HttpPort, ports.HttpPort);
+    ASSERT_TRUE(capture.ServedPorts().has_value());
+    EXPECT_EQ(capture.ServedPorts()->StreamPort, ports.StreamPort);
+    EXPECT_EQ(capture.ServedPorts()->HttpPort, ports.HttpPort);
+    EXPECT_TRUE(capture.LandingSiteServing());
     EXPECT_TRUE(PortAccepts(ports.StreamPort));
 
     const std::string response = HttpExchange(ports.HttpPort, "GET / HTTP/1.0\r\n\r\n");
@@ -99,8 +102,10 @@ TEST_F(Headless, BroadcastOnPortZeroServesAndAdvertisesTheBoundPorts) {
     EXPECT_NE(page.find("\"mms://127.0.0.1:" + std::to_string(ports.StreamPort) + "/\""),
               std::string::npos);
 
-    capture.StopCapture();
-    EXPECT_EQ(capture.Mode(), TCaptureMode::Idle);
+    EXPECT_EQ(capture.StopCapture().Message, "");
+    EXPECT_FALSE(capture.Running());
+    EXPECT_FALSE(capture.ServedPorts().has_value());
+    EXPECT_FALSE(capture.LandingSiteServing());
     EXPECT_FALSE(PortAccepts(ports.HttpPort));
     EXPECT_FALSE(PortAccepts(ports.StreamPort));
     EXPECT_TRUE(desktop.Errors().empty());
@@ -113,10 +118,10 @@ TEST_F(Headless, PreviewWithoutAVideoWindowRunsTheClock) {
     ASSERT_TRUE(capture.Previewing());
     ASSERT_TRUE(PumpUntil([&] { return capture.Position().value_or(0) > 0; }));
     capture.StopCapture();
-    EXPECT_FALSE(capture.CaptureGraph().Active());
+    EXPECT_FALSE(capture.GraphActive());
     EXPECT_FALSE(capture.Position().has_value());
     capture.Shutdown();
-    EXPECT_EQ(capture.DeviceEnumerator(), nullptr);
+    EXPECT_FALSE(capture.DeviceListsOpen());
     EXPECT_TRUE(desktop.Errors().empty());
 }
 
@@ -129,11 +134,28 @@ TEST_F(Headless, AFailedStartRaisesItsMessageAndLeavesTheModeIdle) {
         EXPECT_EQ(std::string(e.what()).rfind("Could not record to \"/no/such/folder/", 0), 0u)
             << e.what();
     }
-    EXPECT_EQ(capture.Mode(), TCaptureMode::Idle);
+    EXPECT_FALSE(capture.Running());
     // The next start builds its graph afresh.
     capture.StartPreview();
     EXPECT_TRUE(capture.Previewing());
     capture.StopCapture();
+}
+
+TEST_F(Headless, AFailureStopsTheModeOnceAndNamesIt) {
+    ChooseTestDevices();
+    const std::string path = "kx_failure.avi"; // in the scratch working folder
+    capture.StartRecord(path);
+    ASSERT_TRUE(capture.Recording());
+    const std::optional<TStopReport> report =
+        capture.StopAfterFailure({"Disk full", "free some space and start again"});
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ(report->Message, "Disk full: the recording to \"" + path +
+                                   "\" stopped; free some space and start again.");
+    EXPECT_FALSE(report->StopFailure);
+    EXPECT_FALSE(capture.Running());
+    EXPECT_FALSE(capture.GraphActive());
+    // The failure's second event finds nothing running.
+    EXPECT_FALSE(capture.StopAfterFailure({"Device lost", "start again"}).has_value());
 }
 
 TEST_F(Headless, ADeviceListFailingHalfWayLeavesChoosableDevices) {

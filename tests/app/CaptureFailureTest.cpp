@@ -2,6 +2,7 @@
 // capture device that fails, a writer that does not confirm its end. The mode
 // stops, says why once, and what was written stays readable.
 #include "AppTestSupport.h"
+#include "RunningGraphFilters.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
 #include "app/Widgets.h"
@@ -28,7 +29,8 @@ TSkinMenuItem* LastItem(TSkinMenuItem* submenu) {
 
 // The capture source inside the video device's bin.
 GstElement* VideoSourceElement(TMainForm& form) {
-    ComPtr<IGstFilter> filter = form.Capture().VideoSourceFilter().Query<IGstFilter>();
+    ComPtr<IBaseFilter> video = GraphFilter(form, "VideoSourceFilter");
+    ComPtr<IGstFilter> filter = video ? QueryAs<IGstFilter>(video.Get()) : nullptr;
     if (!filter) return nullptr;
     GstElement* found = nullptr;
     GstIterator* it = gst_bin_iterate_sources(GST_BIN(filter->Element()));
@@ -106,7 +108,7 @@ struct CaptureFailure : ::testing::Test {
         PumpFor(300); // a second event of the same failure must not add a box
         EXPECT_EQ(desktop.Errors(), std::vector<std::string>{message});
         EXPECT_EQ(form.StatusBar->PanelText(0), message);
-        EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+        EXPECT_FALSE(form.Capture().GraphActive());
         EXPECT_EQ(indicator->BrushColor(), kRed);
         EXPECT_FALSE(form.Timer().Enabled());
         EXPECT_TRUE(form.bt_preview->isEnabled());

@@ -68,10 +68,9 @@ TEST_F(Menus, ChoosingTheTestPatternListsItsFormats) {
     EXPECT_EQ(form.Capture().Choices().VideoFormat, -1);
     EXPECT_EQ(CheckedIndices(form.videoconnect1), std::vector<int>{pattern->Tag()});
     EXPECT_TRUE(form.videoformats1->Enabled());
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
-    EXPECT_EQ(form.Capture().VideoSourceFilter().FilterGraph(), &form.Capture().CaptureGraph());
-    ASSERT_GT(form.videoformats1->Count(), 0);
-    EXPECT_EQ(form.videoformats1->Count(), form.Capture().VideoFormats()->Count());
+    EXPECT_FALSE(form.Capture().GraphActive());
+    // At least five YUY2 sizes, RGB24 and I420.
+    EXPECT_GE(form.videoformats1->Count(), 7);
     const int yuy2 =
         IndexOfCaption(form.videoformats1, "yuy2 format: videoinfo yuy2 320x240, 16 bits");
     ASSERT_GE(yuy2, 0) << ::testing::PrintToString(Captions(form.videoformats1));
@@ -105,7 +104,7 @@ TEST_F(Menus, ChoosingTheTestToneListsFormatsAndLines) {
     EXPECT_EQ(form.Capture().Choices().AudioInput, LastEnabledLine(tone->Tag()));
     ASSERT_GE(form.Capture().Choices().AudioInput, 0);
     EXPECT_TRUE(CheckedIndices(form.audioinput1).empty());
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
 }
 
 TEST_F(Menus, RepeatedClicksLeaveExactlyTheLastChoiceChecked) {

@@ -51,8 +51,8 @@ struct Modes : ::testing::Test {
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_TRUE(item->Enabled()) << item->Name();
         EXPECT_FALSE(form.Timer().Enabled());
-        EXPECT_FALSE(form.Capture().httpServer().Active());
-        EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+        EXPECT_FALSE(form.Capture().LandingSiteServing());
+        EXPECT_FALSE(form.Capture().GraphActive());
         EXPECT_EQ(form.lb_quillon->text(), "offline");
     }
 
@@ -66,7 +66,7 @@ struct Modes : ::testing::Test {
         for (TSkinMenuItem* item : DeviceEntries())
             EXPECT_FALSE(item->Enabled()) << item->Name();
         EXPECT_TRUE(form.Timer().Enabled());
-        EXPECT_TRUE(form.Capture().CaptureGraph().Active());
+        EXPECT_TRUE(form.Capture().GraphActive());
     }
 
     std::string TempPath(const std::string& name) {
@@ -82,7 +82,7 @@ TEST_F(Modes, NothingStartsWithoutAVideoDevice) {
         b->click();
     EXPECT_FALSE(form.Capture().Previewing() || form.Capture().Broadcasting() ||
                  form.Capture().Recording());
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
     EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_EQ(form.sh_preview->BrushColor(), kRed);
     EXPECT_TRUE(desktop.Errors().empty());
@@ -94,7 +94,7 @@ TEST_F(Modes, PreviewRunsTheClockAndStopsToIdle) {
     ASSERT_TRUE(desktop.Errors().empty()) << desktop.Errors().at(0);
     EXPECT_TRUE(form.Capture().Previewing());
     ExpectRunning(form.bt_preview, form.sh_preview);
-    EXPECT_FALSE(form.Capture().httpServer().Active());
+    EXPECT_FALSE(form.Capture().LandingSiteServing());
     EXPECT_EQ(form.lb_quillon->text(), "offline");
 
     const std::regex clock(R"(\d\dh\d\dm\d\ds\d{4}ms)");
@@ -208,7 +208,7 @@ TEST_F(Modes, ExitDuringRecordingLeavesACompleteFile) {
         ASSERT_TRUE(other.Capture().Recording());
         PumpFor(1000);
         other.close(); // the window closes while recording
-        EXPECT_FALSE(other.Capture().CaptureGraph().Active());
+        EXPECT_FALSE(other.Capture().GraphActive());
     }
     int status = 0;
     const std::string probe = RunCommand(

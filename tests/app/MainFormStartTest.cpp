@@ -139,25 +139,20 @@ TEST_F(StartUp, StateAndComponentsStartIdle) {
     EXPECT_EQ(form.Capture().Choices().AudioInput, -1);
     EXPECT_FALSE(form.Capture().Broadcasting() || form.Capture().Recording() ||
                  form.Capture().Previewing());
-    ASSERT_TRUE(form.Capture().DeviceEnumerator() && form.Capture().VideoFormats() &&
-                form.Capture().AudioFormats());
-    EXPECT_EQ(form.Capture().VideoFormats()->Count(), 0);
+    EXPECT_TRUE(form.Capture().DeviceListsOpen());
+    EXPECT_EQ(form.videoformats1->Count(), 0);
     EXPECT_FALSE(form.Timer().Enabled());
     EXPECT_EQ(form.Timer().Interval(), 1);
-    EXPECT_FALSE(form.Capture().httpServer().Active());
-    EXPECT_EQ(form.Capture().httpServer().DefaultPort(), kDefaultHttpPort);
-    EXPECT_EQ(form.Capture().httpServer().ListenQueue, 99);
-    EXPECT_EQ(form.Capture().httpServer().TerminateWaitTime, 7500);
-    EXPECT_FALSE(form.Capture().CaptureGraph().Active());
-    EXPECT_EQ(form.Capture().CaptureGraph().Mode(), gmCapture);
-    EXPECT_TRUE(form.Capture().CaptureGraph().GraphEdit());
-    EXPECT_EQ(form.Capture().brimASF().Port(), static_cast<uint32_t>(kDefaultStreamPort));
-    EXPECT_EQ(form.Capture().brimASF().MaxUsers(), static_cast<uint32_t>(kMaxViewers));
-    EXPECT_EQ(form.Capture().brimASF().FileName(), kBroadcastArchive);
-    EXPECT_EQ(form.Capture().brimASF().FilterGraph(), &form.Capture().CaptureGraph());
-    EXPECT_EQ(form.Capture().VideoSourceFilter().BaseFilter().DataLength(), 0u);
-    EXPECT_EQ(form.Capture().VideoSourceFilter().FilterGraph(), nullptr);
-    EXPECT_EQ(form.VideoWindow->FilterGraph(), &form.Capture().CaptureGraph());
+    EXPECT_FALSE(form.Capture().LandingSiteServing());
+    EXPECT_FALSE(form.Capture().ServedPorts().has_value());
+    EXPECT_EQ(form.Capture().MaxViewers(), kMaxViewers);
+    // The video window shows the capture graph, which is not built yet.
+    TFilterGraph* graph = form.VideoWindow->FilterGraph();
+    ASSERT_NE(graph, nullptr);
+    EXPECT_FALSE(graph->Active());
+    EXPECT_FALSE(form.Capture().GraphActive());
+    EXPECT_EQ(graph->Mode(), gmCapture);
+    EXPECT_TRUE(graph->GraphEdit());
     EXPECT_EQ(form.VideoWindow->Mode(), vmNormal);
     EXPECT_EQ(form.VideoWindow->VMROptions().Streams(), 1u);
     EXPECT_EQ(form.VideoWindow->VMROptions().Preferences(), 0u);
@@ -178,11 +173,11 @@ TEST_F(StartUp, MenuTreeAsTheLayoutSays) {
         EXPECT_EQ(item->HasSubmenu(), e.Submenu) << e.Name;
         EXPECT_FALSE(item->Checked()) << e.Name;
     }
-    const TSkinMenuItem* fields[] = {form.file1,         form.filewatch1,    form.fileviewers1,
-                                     form.filerelay1,    form.fileexit1,     form.video1,
-                                     form.videoconnect1, form.videoformats1, form.audio1,
-                                     form.audioconnect1, form.audioinput1,   form.audioformats1,
-                                     form.about2,        form.aboutabout1};
+    const TSkinMenuItem* fields[] = {form.file1,         form.filewatch1,    form.filephone1,
+                                     form.fileviewers1,  form.filerelay1,    form.fileexit1,
+                                     form.video1,        form.videoconnect1, form.videoformats1,
+                                     form.audio1,        form.audioconnect1, form.audioinput1,
+                                     form.audioformats1, form.about2,        form.aboutabout1};
     ASSERT_EQ(std::size(fields), MainFormMenu().size());
     for (size_t i = 0; i < std::size(fields); ++i)
         EXPECT_EQ(fields[i]->Name(), MainFormMenu()[i].Name);

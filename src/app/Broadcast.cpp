@@ -1,0 +1,79 @@
+#include "app/Broadcast.h"
+
+#include "app/CaptureMode.h"
+#include "app/CaptureSteps.h"
+#include "common/Text.h"
+#include "platform/RelayTarget.h"
+
+namespace {
+
+std::string StreamPortError(int port, HRESULT result) {
+    const std::string number = IntToStr(port);
+    if (result == HRESULT_ADDRESS_IN_USE)
+        return "Stream port " + number + " is in use: choose another port.";
+    return "The stream cannot be served on port " + number + " (" + MediaErrorText(result) +
+           "): choose another port.";
+}
+
+} // namespace
+
+TBroadcast::TBroadcast(TFilterGraph& graph, TLandingSite& site) : graph_(graph), site_(site) {
+    writer_.SetProfile(wmp_V80_56VideoOnly);
+    writer_.SetFileName(kBroadcastArchive);
+    writer_.SetPort(kDefaultStreamPort);
+    writer_.SetMaxUsers(kMaxViewers);
+}
+
+void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
+    writer_.SetPort(static_cast<uint32_t>(settings.StreamPort));
+    SetRelay(settings.Relay);
+    Join();
+    writer_.SetProfile(withAudio ? wmp_V80_56Video : wmp_V80_56VideoOnly);
+}
+
+void TBroadcast::CheckStreamPort(int askedPort) const {
+    // Without its port the stream reaches nobody: a broadcast that cannot
+    // serve must not look like one.
+    if (const HRESULT sink = writer_.NetworkSinkResult(); FAILED(sink))
+        throw ECaptureError(StreamPortError(askedPort, sink));
+}
+
+ComPtr<IBaseFilter> TBroadcast::WriterFilter() {
+    return FilterOf(writer_);
+}
+
+TBroadcastPorts TBroadcast::Serve(int httpPort) {
+    // The writer's sink bound its port on activation (a free one for port 0)
+    // and wrote it back; the page advertises that one.
+    const int streamPort = static_cast<int>(writer_.Port());
+    site_.Texts().SetStreamPort(streamPort);
+    return {streamPort, site_.Serve(httpPort)};
+}
+
+void TBroadcast::StartOutputs(TFilter& video, TFilter* audio) {
+    outputs_.Start(video, audio, writer_.NetworkSink().Get());
+}
+
+void TBroadcast::SetRelay(std::optional<TRelaySettings> relay) {
+    outputs_.SetRelay(std::move(relay));
+}
+
+std::string TBroadcast::RelayStatusText() {
+    return ::RelayStatusText(outputs_.RelayStatus());
+}
+
+ComPtr<IStreamViewers> TBroadcast::ViewerList() const {
+    ComPtr<IWMWriterNetworkSink> sink = writer_.NetworkSink();
+    return sink ? QueryAs<IStreamViewers>(sink.Get()) : ComPtr<IStreamViewers>();
+}
+
+std::vector<TStreamViewer> TBroadcast::Viewers() const {
+    std::vector<TStreamViewer> viewers;
+    if (ComPtr<IStreamViewers> list = ViewerList()) list->GetViewers(viewers);
+    return viewers;
+}
+
+bool TBroadcast::DisconnectViewer(uint64_t id) {
+    ComPtr<IStreamViewers> list = ViewerList();
+    return list && list->DisconnectViewer(id) == S_OK;
+}
