@@ -234,7 +234,9 @@ TEST_P(FakeCamera, PreviewBroadcastAndRecord) {
                                                   rig.Video.Query<IBaseFilter>().Get(), nullptr,
                                                   window.Query<IBaseFilter>().Get()));
         ASSERT_TRUE(rig.Graph.Run());
-        if (*c.Decoder) EXPECT_EQ(1, CountElements(PipelineOf(rig.Graph), c.Decoder));
+        if (*c.Decoder) {
+            EXPECT_EQ(1, CountElements(PipelineOf(rig.Graph), c.Decoder));
+        }
         EXPECT_EQ(0, CountElements(PipelineOf(rig.Graph), "jpegdec") -
                          (std::string(c.Decoder) == "jpegdec"));
         TViewer asf(rig.Writer.Port(), kPlainRequest);
