@@ -28,7 +28,8 @@ const TOptionRule kRules[] = {
     {"width", {TCommand::Broadcast}},
     {"height", {TCommand::Broadcast}},
     {"relay", {TCommand::Broadcast}},
-    {"seconds", {TCommand::Broadcast, TCommand::Record}},
+    {"seconds", {TCommand::Broadcast, TCommand::Record, TCommand::ListDevices}},
+    {"watch", {TCommand::ListDevices}},
 };
 
 const char* CommandOption(TCommand command) {
@@ -109,6 +110,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
          "N", QString::number(kDefaultPlayerHeight)},
         {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
          "URL"},
+        {"watch", "With --list-devices: then prints each device plugged in or taken away, "
+                  "until stopped."},
         {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
     });
     line.Help = parser.helpText().toStdString();
@@ -185,6 +188,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         if (!ok || !(line.Seconds > 0) || line.Seconds > 1e7)
             refuse("--seconds: \"" + text.toStdString() + "\" is not a positive number of seconds");
     }
+    line.Watch = parser.isSet("watch");
+    if (line.Command == TCommand::ListDevices && parser.isSet("seconds") && !line.Watch)
+        refuse("--seconds: a listing without --watch ends by itself");
     if (line.Command == TCommand::Record && line.RecordFile.empty())
         refuse("--record: the file name is empty");
     if (line.Command == TCommand::Broadcast && line.Ports.StreamPort == line.Ports.HttpPort)

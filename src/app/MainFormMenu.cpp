@@ -7,6 +7,7 @@
 #include "app/MenuTexts.h"
 #include "app/StatusBar.h"
 #include "common/Text.h"
+#include "media/DeviceWatch.h"
 
 #include <QString>
 
@@ -85,4 +86,46 @@ void TMainForm::CheckOnly(TSkinMenuItem* submenu, int index) {
     for (int i = 0; i < submenu->Count(); ++i)
         submenu->Items(i)->SetChecked(false);
     if (TSkinMenuItem* item = submenu->Items(index)) item->SetChecked(true);
+}
+
+void TMainForm::ListDevices() {
+    capture_->OpenDeviceLists(MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
+                              MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));
+    // Changes arrive from now on; one missed between the listing and the
+    // start is what the next change's listing shows.
+    deviceWatch_ = std::make_unique<TDeviceWatch>(
+        [this](const TDeviceChange&) {
+            if (!destroyed_) relistTimer_.start();
+        },
+        this);
+}
+
+void TMainForm::RelistDevices() {
+    if (destroyed_ || !capture_->DeviceListsOpen()) return;
+    const TGoneDevices gone = capture_->RelistDevices(
+        MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
+        MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));
+    CheckOnly(videoconnect1, capture_->Choices().VideoDevice);
+    CheckOnly(audioconnect1, capture_->Choices().AudioDevice);
+    // A running mode keeps its devices until it stops (and reports their loss).
+    if (gone.Any()) ForgetGoneDevices();
+}
+
+void TMainForm::ForgetGoneDevices() {
+    const TGoneDevices gone = capture_->ForgetGoneDevices();
+    if (!gone.Video.empty()) videoformats1->Clear();
+    if (!gone.Audio.empty()) {
+        audioformats1->Clear();
+        audioinput1->Clear();
+    }
+    if (deviceLossTold_) {
+        deviceLossTold_ = !gone.Any();
+        return;
+    }
+    for (const std::string* name : {&gone.Video, &gone.Audio}) {
+        if (name->empty()) continue;
+        const std::string message = NoLongerConnectedText(*name);
+        StatusBar->SetPanelText(0, message);
+        ShowErrorBox(message);
+    }
 }

@@ -36,6 +36,10 @@ TEST(CommandLine, ReadsEveryValueOfABroadcast) {
     EXPECT_EQ(defaults.Ports.HttpPort, kDefaultHttpPort);
     EXPECT_EQ(defaults.Seconds, 0);
     EXPECT_EQ(Parse({"--record", "a.avi"}).RecordFile, "a.avi");
+    const TCommandLine watch = Parse({"--list-devices", "--watch", "--seconds", "2"});
+    EXPECT_EQ(watch.Error, "");
+    EXPECT_TRUE(watch.Watch);
+    EXPECT_FALSE(Parse({"--list-devices"}).Watch);
 }
 
 TEST(CommandLine, RefusesWithOneLineReason) {
@@ -52,7 +56,8 @@ TEST(CommandLine, RefusesWithOneLineReason) {
         {{"--record", ""}, "empty"},
         {{"--record"}, "value"},
         {{"--broadcast", "extra"}, "unexpected argument"},
-        {{"--list-devices", "--seconds", "3"}, "does not apply"},
+        {{"--list-devices", "--seconds", "3"}, "ends by itself"},
+        {{"--broadcast", "--watch"}, "does not apply to --broadcast"},
     };
     for (const auto& [args, reason] : bad) {
         const TCommandLine line = Parse(args);
@@ -66,9 +71,10 @@ TEST(CommandLine, HelpListsEveryOptionWithItsDefault) {
     const TCommandLine line = Parse({"--help"});
     EXPECT_EQ(line.Command, TCommand::Help);
     EXPECT_EQ(line.Help.rfind("Usage: kavaroxp [options]", 0), 0u) << line.Help;
-    for (const char* option : {"--list-devices", "--broadcast", "--record", "--video", "--audio",
-                               "--video-format", "--audio-format", "--asf-port", "--http-port",
-                               "--address", "--width", "--height", "--seconds", "--version"})
+    for (const char* option :
+         {"--list-devices", "--broadcast", "--record", "--video", "--audio", "--video-format",
+          "--audio-format", "--asf-port", "--http-port", "--address", "--width", "--height",
+          "--seconds", "--watch", "--version"})
         EXPECT_NE(line.Help.find(option), std::string::npos) << option;
     for (const char* value : {"default: 8000", "default: 8081", "default: 320", "default: 300"})
         EXPECT_NE(line.Help.find(value), std::string::npos) << value;
