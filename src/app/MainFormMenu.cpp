@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "media/DeviceWatch.h"
 
+#include <QApplication>
 #include <QString>
 
 namespace {
@@ -102,6 +103,12 @@ void TMainForm::ListDevices() {
 
 void TMainForm::RelistDevices() {
     if (destroyed_ || !capture_->DeviceListsOpen()) return;
+    // An open error box may sit inside a menu item's click: rebuilding the
+    // menu now would free that item under its own handler. Later, then.
+    if (QApplication::activeModalWidget()) {
+        relistTimer_.start();
+        return;
+    }
     const TGoneDevices gone = capture_->RelistDevices(
         MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
         MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));

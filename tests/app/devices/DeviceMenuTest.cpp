@@ -8,6 +8,7 @@
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
 
+#include <QDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -67,7 +68,16 @@ TEST_F(DeviceMenus, HotPlugKeepsTheConnectMenuCurrent) {
     Click(video, "test pattern");
     const int patternBefore = form.Capture().Choices().VideoDevice;
 
-    fakedev::PlugCamera(kPlugged);
+    {
+        // An error box may be open inside a menu item's click: the menu
+        // waits until it is closed.
+        QDialog box(&form);
+        box.setModal(true);
+        box.show();
+        fakedev::PlugCamera(kPlugged);
+        PumpFor(800);
+        EXPECT_LT(IndexOfCaption(video, Lower(kPlugged)), 0);
+    }
     ASSERT_TRUE(PumpUntil([&] { return IndexOfCaption(video, Lower(kPlugged)) >= 0; }, 3000));
     const int pattern = IndexOfCaption(video, "test pattern");
     EXPECT_EQ(pattern, patternBefore + 1); // the camera is listed before the built-in one
