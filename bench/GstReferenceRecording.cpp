@@ -1,15 +1,20 @@
 #include "GstReferenceRecording.h"
 
+#include "BenchFakeCamera.h"
 #include "platform/gst/GstUtil.h"
 
 #include <chrono>
 #include <thread>
 
-bool RecordReferencePipeline(const std::string& fileName, double seconds, std::string& error) {
+bool RecordReferencePipeline(const std::string& fileName, double seconds, std::string& error,
+                             bool mjpeg) {
     EnsureGstInitialised();
+    // The file keeps a constant rate, as the components' does.
     const std::string description =
-        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=240,framerate=30/1 ! "
-        "queue ! "
+        std::string(mjpeg ? kBenchMjpegSource
+                          : "videotestsrc is-live=true ! "
+                            "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1") +
+        " ! queue ! videorate ! "
         "avimux name=mux ! filesink sync=false async=false name=out "
         "audiotestsrc is-live=true ! "
         "audio/x-raw,format=S16LE,layout=interleaved,rate=44100,channels=2 ! "

@@ -7,7 +7,11 @@
 // stream by hand: point a player at mms://HOST:P/ while it runs.
 //
 //   broadcast --port P --seconds S [--profile 6|23] [--max-users N] [--viewers V]
-//             [--browser-viewers B] [--webrtc-viewers W] [--relay URL]
+//             [--browser-viewers B] [--webrtc-viewers W] [--relay URL] [--mjpeg]
+//
+// With --mjpeg the camera is an MJPEG-only 1280 x 720 at 30 fps one
+// (BenchFakeCamera.h); the plain pipeline decodes it once, then encodes the
+// same outputs from the decoded pictures.
 //
 // Last line: cpu_ratio (our CPU seconds per stream second over the plain
 // pipeline's), startup_ms (Run to the first data packet handed to the sink),
@@ -41,6 +45,7 @@
 // that also makes and publishes the relay's encodes; a further line gives
 // relay_cpu_ratio and relay_latency_ms (median delay from a frame's capture
 // time to its arrival at the pulling viewer).
+#include "BenchFakeCamera.h"
 #include "BenchSupport.h"
 #include "GstReferenceRelay.h"
 #include "media/ASFWriter.h"
@@ -623,6 +628,7 @@ struct TOptions {
     int browserViewers = 0;
     int webRtcViewers = 0;
     std::string relay;
+    bool mjpeg = false; // the bench MJPEG camera instead of the Test Pattern
 };
 
 struct TOurs {
@@ -660,7 +666,9 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     TSideOutputs outputs;
     const bool withAudio = o.profile == wmp_V80_56Video;
     TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
-    video.BaseFilter().AssignMoniker(devices.GetDeviceMoniker(Find(devices, "Test Pattern")).Get());
+    video.BaseFilter().AssignMoniker(
+        devices.GetDeviceMoniker(Find(devices, o.mjpeg ? kBenchMjpegCamera : "Test Pattern"))
+            .Get());
     video.SetFilterGraph(&graph);
     if (withAudio) {
         devices.SelectCategory(CLSID_AudioInputDeviceCategory);
@@ -792,16 +800,21 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay =
                               bool withWebRtc = false) {
     const auto& p = AsfProfiles()[size_t(o.profile)];
     char video[1024], audio[1024];
+    // The MJPEG camera is decoded once, before everything that needs pictures.
+    const std::string source =
+        o.mjpeg ? std::string(kBenchMjpegSource) + " ! queue leaky=2 max-size-buffers=4 ! jpegdec"
+                : "videotestsrc is-live=true ! "
+                  "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1";
     std::snprintf(
         video, sizeof video,
-        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=240,framerate=30/1 ! "
+        "%s ! "
         "tee ! queue ! videorate ! videoscale ! videoconvert ! queue leaky=2 max-size-buffers=0 "
         "max-size-bytes=0 "
         "max-size-time=1000000000 ! video/x-raw,format=I420,width=%d,height=%d,framerate=%d/%d,"
         "pixel-aspect-ratio=1/1 ! avenc_wmv2 bitrate=%d gop-size=%d ! identity single-segment=true "
         "! "
         "queue ! mux. ",
-        p.Width, p.Height, p.FrameRateNum, p.FrameRateDen, p.VideoBitRate,
+        source.c_str(), p.Width, p.Height, p.FrameRateNum, p.FrameRateDen, p.VideoBitRate,
         2 * p.FrameRateNum / p.FrameRateDen);
     std::snprintf(audio, sizeof audio,
                   "audiotestsrc is-live=true ! "
@@ -869,8 +882,16 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay =
 }
 
 bool ParseArgs(int argc, char** argv, TOptions& o) {
-    for (int i = 1; i + 1 < argc; i += 2) {
+    int pairs = 0;
+    for (int i = 1; i < argc; i += 2) {
         const std::string key = argv[i];
+        if (key == "--mjpeg") {
+            o.mjpeg = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        ++pairs;
         const char* value = argv[i + 1];
         if (key == "--port")
             o.port = uint32_t(std::strtoul(value, nullptr, 10));
@@ -891,7 +912,7 @@ bool ParseArgs(int argc, char** argv, TOptions& o) {
         else
             return false;
     }
-    return argc % 2 == 1 && o.seconds > 0 &&
+    return pairs >= 0 && o.seconds > 0 &&
            (o.profile == wmp_V80_56Video || o.profile == wmp_V80_56VideoOnly) && o.port <= 65535 &&
            o.maxUsers > 0 && o.browserViewers >= 0 && uint32_t(o.browserViewers) <= o.maxUsers &&
            o.webRtcViewers >= 0 && uint32_t(o.webRtcViewers) <= o.maxUsers;
@@ -908,7 +929,7 @@ int main(int argc, char** argv) {
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: broadcast --port P --seconds S [--profile 6|23] [--max-users "
                              "N] [--viewers V] [--browser-viewers B] [--webrtc-viewers W] "
-                             "[--relay URL]\n");
+                             "[--relay URL] [--mjpeg]\n");
         return 2;
     }
     RegisterGstPlatform();
@@ -916,6 +937,7 @@ int main(int argc, char** argv) {
     PrepareDtlsCertificate();
     RegisterWriterNetworkSink();
     RegisterAsfWriter();
+    if (o.mjpeg) RegisterBenchMjpegCamera();
     RegisterClassFactory(CLSID_WMWriterNetworkSink, [](REFIID iid, void** out) {
         g_sink = MakeComObject<TWMWriterNetworkSink>();
         return g_sink->QueryInterface(iid, out);

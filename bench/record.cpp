@@ -5,7 +5,12 @@
 // second of both, the median time from Active := true to Run returning, and
 // last the ratio ours / direct.
 //
-//   record --seconds N --out FILE   (the direct recording goes to FILE.direct.avi)
+//   record --seconds N --out FILE [--mjpeg]   (the direct recording goes to FILE.direct.avi)
+//
+// With --mjpeg the camera is an MJPEG-only 1280 x 720 at 30 fps one
+// (BenchFakeCamera.h), recorded as it delivers, against the same source
+// written by a plain pipeline.
+#include "BenchFakeCamera.h"
 #include "BenchSupport.h"
 #include "GstReferenceRecording.h"
 #include "media/EnumMediaType.h"
@@ -53,13 +58,15 @@ void ApplyFormat(TFilter& filter, TEnumMediaType& formats, int index) {
 }
 
 // Returns CPU seconds spent; activateMs gets Active := true .. Run returned.
-double RecordThroughComponents(const std::string& file, double seconds, double& activateMs) {
+double RecordThroughComponents(const std::string& file, double seconds, double& activateMs,
+                               bool mjpeg) {
     TFilterGraph graph("CaptureGraph");
     graph.SetMode(gmCapture);
     graph.SetGraphEdit(true);
     TFilter video("VideoSourceFilter"), audio("AudioSourceFilter");
     TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
-    video.BaseFilter().AssignMoniker(devices.GetDeviceMoniker(Find(devices, "Test Pattern")).Get());
+    video.BaseFilter().AssignMoniker(
+        devices.GetDeviceMoniker(Find(devices, mjpeg ? kBenchMjpegCamera : "Test Pattern")).Get());
     devices.SelectCategory(CLSID_AudioInputDeviceCategory);
     audio.BaseFilter().AssignMoniker(devices.GetDeviceMoniker(Find(devices, "Test Tone")).Get());
     video.SetFilterGraph(&graph);
@@ -72,7 +79,10 @@ double RecordThroughComponents(const std::string& file, double seconds, double& 
     audioFormats.AssignPin(TPinList(audio.Query<IBaseFilter>().Get()).FirstPin().Get());
     graph.SetActive(false);
     const int v = FindFormat(
-        videoFormats, "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits");
+        videoFormats,
+        mjpeg
+            ? "Major Type: Video - Sub Type: MJPG Format: VideoInfo MJPG 1280X720, 24 bits, 30 fps"
+            : "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits, 30 fps");
     const int a = FindFormat(audioFormats, "Major Type: Audio - Sub Type: PCM Format: "
                                            "WaveFormatEx: PCM, 44100 Hertz, 16 Bits, 2 Channels");
     if (v < 0 || a < 0) {
@@ -111,30 +121,37 @@ double RecordThroughComponents(const std::string& file, double seconds, double& 
 int main(int argc, char** argv) {
     double seconds = 10;
     std::string out = "/tmp/kx-record-bench.avi";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--seconds") == 0)
+    bool mjpeg = false;
+    for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--mjpeg") == 0) {
+            mjpeg = true;
+            --i;
+        } else if (i + 1 >= argc) {
+            seconds = 0;
+        } else if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::atof(argv[i + 1]);
         else if (std::strcmp(argv[i], "--out") == 0)
             out = argv[i + 1];
     }
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: record --seconds N --out FILE\n");
+        std::fprintf(stderr, "usage: record --seconds N --out FILE [--mjpeg]\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
     RegisterGstPlatform();
     RegisterWriterNetworkSink();
+    if (mjpeg) RegisterBenchMjpegCamera();
 
     // CPU figures of a light capture are small and the machine is shared:
     // alternate the two recordings a few times and compare the medians.
     std::vector<double> ours, direct, activate;
     for (int round = 0; round < kRounds; ++round) {
         double activateMs = 0;
-        ours.push_back(RecordThroughComponents(out, seconds, activateMs));
+        ours.push_back(RecordThroughComponents(out, seconds, activateMs, mjpeg));
         activate.push_back(activateMs);
         std::string error;
         const double cpu0 = CpuSeconds();
-        if (!RecordReferencePipeline(out + ".direct.avi", seconds, error)) {
+        if (!RecordReferencePipeline(out + ".direct.avi", seconds, error, mjpeg)) {
             std::fprintf(stderr, "record: direct pipeline: %s\n", error.c_str());
             return 1;
         }

@@ -40,6 +40,13 @@ class TCaptureController {
         devices_.OpenDeviceLists(video, audio);
     }
     bool DeviceListsOpen() const { return devices_.ListsOpen(); }
+    TGoneDevices RelistDevices(const TListReceiver& video, const TListReceiver& audio) {
+        return devices_.RelistDevices(video, audio);
+    }
+    // Nothing while a mode runs: it holds its devices and reports their loss.
+    TGoneDevices ForgetGoneDevices() {
+        return Running() ? TGoneDevices{} : devices_.ForgetGoneDevices();
+    }
     void ChooseVideoDevice(int device, const TListReceiver& formats) {
         devices_.ChooseVideoDevice(device, formats);
     }

@@ -31,6 +31,9 @@ struct TCaptureFailure {
     std::string NextStep;
 };
 
+// The cause of a failure that lost a capture device.
+inline constexpr const char* kDeviceLostCause = "Device lost";
+
 // What runs, as a message names it ("the recording to "f.avi"", say); empty
 // when idle.
 std::string RunningModeText(const TCaptureMode& mode);

@@ -9,7 +9,7 @@ TCaptureSession::TCaptureSession(TFilterGraph& graph, TDeviceChoices& devices, T
     // A lost device is followed by the abort of the same failure; the first
     // event stops the mode, and a stopped graph delivers nothing more.
     graph_.OnGraphDeviceLost = [this](TFilterGraph*, IUnknown*, bool removed) {
-        if (removed) Failed("Device lost", "reconnect it and start again");
+        if (removed) Failed(kDeviceLostCause, "reconnect it and start again");
     };
     graph_.OnGraphErrorAbort = [this](TFilterGraph*, HRESULT result) {
         if (result == STG_E_MEDIUMFULL) {

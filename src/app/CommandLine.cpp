@@ -37,7 +37,8 @@ const TOptionRule kRules[] = {
     {"allow", {TCommand::Broadcast}},
     {"deny", {TCommand::Broadcast}},
     {"webrtc-ports", {TCommand::Broadcast}},
-    {"seconds", {TCommand::Broadcast, TCommand::Record}},
+    {"seconds", {TCommand::Broadcast, TCommand::Record, TCommand::ListDevices}},
+    {"watch", {TCommand::ListDevices}},
 };
 
 const char* CommandOption(TCommand command) {
@@ -139,6 +140,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
          "URL"},
         {"webrtc-ports", "UDP ports for WebRTC viewers (default: " + webRtcPorts + ").", "A-B",
          webRtcPorts},
+        {"watch", "With --list-devices: then prints each device plugged in or taken away, "
+                  "until stopped."},
         {"seconds", "Stops after N seconds (default: run until stopped).", "N"},
         {"listen",
          "Where both servers listen: all (every network), local (this computer only) or one "
@@ -254,6 +257,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         if (!ok || !(line.Seconds > 0) || line.Seconds > 1e7)
             refuse("--seconds: \"" + text.toStdString() + "\" is not a positive number of seconds");
     }
+    line.Watch = parser.isSet("watch");
+    if (line.Command == TCommand::ListDevices && parser.isSet("seconds") && !line.Watch)
+        refuse("--seconds: a listing without --watch ends by itself");
     if (line.Command == TCommand::Record && line.RecordFile.empty())
         refuse("--record: the file name is empty");
     if (line.Command == TCommand::Broadcast && line.Ports.StreamPort == line.Ports.HttpPort)

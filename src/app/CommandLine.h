@@ -23,6 +23,7 @@ struct TCommandLine {
     int Width = kDefaultPlayerWidth, Height = kDefaultPlayerHeight;
     std::string RecordFile;
     double Seconds = 0; // stop after this long; 0: run until a signal
+    bool Watch = false; // --list-devices: then print devices plugged in or taken away
     std::string Relay;  // a streaming server to publish to as well; empty: none
     // Where both servers listen: empty for every interface (--listen all),
     // 127.0.0.1 for --listen local, or the address given.

@@ -37,13 +37,23 @@ void Add(const TListReceiver& receiver, int index, const std::string& text) {
 
 } // namespace
 
+std::string NoLongerConnectedText(const std::string& friendlyName) {
+    return "\"" + friendlyName +
+           "\" is no longer connected: connect it again or choose another device.";
+}
+
 void TDeviceChoices::OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio) {
     // The format lists first: a device list that fails half-way leaves
     // entries that can be chosen, and a choice needs its format list.
     videoFormats_ = std::make_unique<TEnumMediaType>();
     audioFormats_ = std::make_unique<TEnumMediaType>();
-    deviceEnumerator_ = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
+    deviceEnumerator_ = std::make_unique<TSysDevEnum>();
     choices_ = {};
+    gone_ = {};
+    ListDevices(video, audio);
+}
+
+void TDeviceChoices::ListDevices(const TListReceiver& video, const TListReceiver& audio) {
     videoDevices_.clear();
     audioDevices_.clear();
     auto list = [this](const TListReceiver& receiver, std::vector<TDeviceEntry>& listed) {
@@ -53,10 +63,52 @@ void TDeviceChoices::OpenDeviceLists(const TListReceiver& video, const TListRece
             Add(receiver, n, listed.back().FriendlyName);
         }
     };
+    deviceEnumerator_->SelectCategory(CLSID_VideoInputDeviceCategory);
     list(video, videoDevices_);
     // Left on the audio category: every choice selects the category it needs.
     deviceEnumerator_->SelectCategory(CLSID_AudioInputDeviceCategory);
     list(audio, audioDevices_);
+}
+
+int TDeviceChoices::FindListed(const std::vector<TDeviceEntry>& listed,
+                               const TDeviceEntry& chosen) {
+    for (size_t i = 0; i < listed.size(); ++i)
+        if (listed[i].FriendlyName == chosen.FriendlyName &&
+            listed[i].DevicePath == chosen.DevicePath)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TGoneDevices TDeviceChoices::RelistDevices(const TListReceiver& video, const TListReceiver& audio) {
+    RequireLists();
+    ListDevices(video, audio);
+    auto follow = [this](int32_t& choice, const TFilter& source, const TDeviceEntry& chosen,
+                         const std::vector<TDeviceEntry>& listed, std::string& gone) {
+        if (!source.FilterGraph()) return;
+        choice = FindListed(listed, chosen);
+        gone = choice < 0 ? chosen.FriendlyName : std::string();
+    };
+    follow(choices_.VideoDevice, videoSource_, chosenVideo_, videoDevices_, gone_.Video);
+    follow(choices_.AudioDevice, audioSource_, chosenAudio_, audioDevices_, gone_.Audio);
+    return gone_;
+}
+
+TGoneDevices TDeviceChoices::ForgetGoneDevices() {
+    const TGoneDevices gone = gone_;
+    if (!gone.Any()) return gone;
+    DiscardGraph(graph_);
+    if (!gone.Video.empty()) {
+        videoSource_.SetFilterGraph(nullptr);
+        choices_.VideoDevice = choices_.VideoFormat = -1;
+        if (videoFormats_) videoFormats_->Clear();
+    }
+    if (!gone.Audio.empty()) {
+        audioSource_.SetFilterGraph(nullptr);
+        choices_.AudioDevice = choices_.AudioFormat = choices_.AudioInput = -1;
+        if (audioFormats_) audioFormats_->Clear();
+    }
+    gone_ = {};
+    return gone;
 }
 
 void TDeviceChoices::CloseDeviceLists() {
@@ -82,13 +134,11 @@ ComPtr<IMoniker> TDeviceChoices::DeviceMoniker(const GUID& category, int device)
     // Devices plugged in or out since the listing shift the positions: the
     // device is found by its identity, never by where it was.
     deviceEnumerator_->SelectCategory(category);
-    ComPtr<IMoniker> moniker = entry.DevicePath.empty()
-                                   ? deviceEnumerator_->GetDeviceMoniker(device)
-                                   : deviceEnumerator_->FindDeviceMoniker(entry.DevicePath);
-    if (!moniker)
-        throw ECaptureError(
-            "\"" + entry.FriendlyName +
-            "\" is no longer connected: connect it again or choose another device.");
+    ComPtr<IMoniker> moniker =
+        entry.DevicePath.empty()
+            ? deviceEnumerator_->GetDeviceMoniker(device)
+            : deviceEnumerator_->FindDeviceMoniker(entry.DevicePath, entry.FriendlyName);
+    if (!moniker) throw ECaptureError(NoLongerConnectedText(entry.FriendlyName));
     return moniker;
 }
 
@@ -104,6 +154,8 @@ void TDeviceChoices::ChooseVideoDevice(int device, const TListReceiver& formats)
     DiscardGraph(graph_);
     choices_.VideoDevice = device;
     choices_.VideoFormat = -1;
+    chosenVideo_ = videoDevices_[static_cast<size_t>(device)];
+    gone_.Video.clear();
     OpenSourceDevice(videoSource_, moniker);
     TPinList pins(FilterOf(videoSource_).Get());
     Begin(formats);
@@ -121,6 +173,8 @@ void TDeviceChoices::ChooseAudioDevice(int device, const TListReceiver& formats,
     choices_.AudioDevice = device;
     choices_.AudioInput = -1;
     choices_.AudioFormat = -1;
+    chosenAudio_ = audioDevices_[static_cast<size_t>(device)];
+    gone_.Audio.clear();
     OpenSourceDevice(audioSource_, moniker);
     TPinList pins(FilterOf(audioSource_).Get());
     Begin(formats);

@@ -33,6 +33,16 @@ struct TListReceiver {
     std::function<void(int index, const std::string& text)> Add;
 };
 
+// The chosen devices that a new listing no longer has (their names; empty:
+// still listed, or none chosen).
+struct TGoneDevices {
+    std::string Video, Audio;
+    bool Any() const { return !Video.empty() || !Audio.empty(); }
+};
+
+// What the user is told of a chosen device that went away.
+std::string NoLongerConnectedText(const std::string& friendlyName);
+
 class TDeviceChoices {
   public:
     explicit TDeviceChoices(TFilterGraph& graph) : graph_(graph) {}
@@ -41,6 +51,15 @@ class TDeviceChoices {
     // the choices; the friendly names of the video and the audio input
     // devices go to the receivers in enumeration order.
     void OpenDeviceLists(const TListReceiver& video, const TListReceiver& audio);
+    // Devices were plugged in or taken away: the device lists go to the
+    // receivers again as they are now. A chosen device keeps its choice at
+    // its new position, found by its identity and name; one no longer listed
+    // is reported (and at position -1) until ForgetGoneDevices.
+    TGoneDevices RelistDevices(const TListReceiver& video, const TListReceiver& audio);
+    // Drops the choices, formats and filters of the chosen devices that the
+    // last listing no longer had, and returns their names. A running graph
+    // is not touched: the caller waits until it stopped.
+    TGoneDevices ForgetGoneDevices();
     // Frees the lists (the end of the run).
     void CloseDeviceLists();
     bool ListsOpen() const { return deviceEnumerator_ && videoFormats_ && audioFormats_; }
@@ -75,6 +94,12 @@ class TDeviceChoices {
     // that its pins can be read; the caller deactivates it again.
     void OpenSourceDevice(TFilter& source, const ComPtr<IMoniker>& moniker);
 
+    // Reads both categories into the listed entries and the receivers.
+    void ListDevices(const TListReceiver& video, const TListReceiver& audio);
+    // Where the chosen device (the entry at index in the old listing) is now
+    // listed; -1 when it is gone.
+    static int FindListed(const std::vector<TDeviceEntry>& listed, const TDeviceEntry& chosen);
+
     TFilterGraph& graph_;
     TFilter videoSource_{"VideoSourceFilter"};
     TFilter audioSource_{"AudioSourceFilter"};
@@ -84,4 +109,7 @@ class TDeviceChoices {
     std::unique_ptr<TEnumMediaType> videoFormats_;
     std::unique_ptr<TEnumMediaType> audioFormats_;
     TCaptureChoices choices_;
+    // The chosen devices as they were listed when chosen (their identity).
+    TDeviceEntry chosenVideo_, chosenAudio_;
+    TGoneDevices gone_;
 };

@@ -2,6 +2,7 @@
 
 #include "app/AddressList.h"
 #include "app/CaptureController.h"
+#include "app/DeviceListing.h"
 #include "app/MenuTexts.h"
 #include "app/QrCode.h"
 #include "app/SignalWatcher.h"
@@ -106,7 +107,6 @@ class THeadlessRun {
     int Exec();
 
   private:
-    int ListDevices();
     void ChooseDevices();
     int ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,
                      const char* kind);
@@ -144,7 +144,7 @@ int THeadlessRun::Exec() {
     try {
         capture_.OpenDeviceLists(Collect(videoNames_), Collect(audioNames_));
         if (line_.Command == TCommand::ListDevices) {
-            status = ListDevices();
+            status = ListDevices(capture_, line_.Watch, line_.Seconds);
         } else {
             ChooseDevices();
             Start();
@@ -175,36 +175,6 @@ int THeadlessRun::Exec() {
     }
     console_.End();
     return status;
-}
-
-int THeadlessRun::ListDevices() {
-    auto show = [this](bool video) {
-        const std::vector<std::string>& names = video ? videoNames_ : audioNames_;
-        std::printf("%s devices:\n", video ? "video" : "audio");
-        for (size_t i = 0; i < names.size(); ++i) {
-            std::printf("  %s\n", names[i].c_str());
-            std::vector<std::string> formats, lines;
-            try {
-                if (video)
-                    capture_.ChooseVideoDevice(static_cast<int>(i), Collect(formats));
-                else
-                    capture_.ChooseAudioDevice(static_cast<int>(i), Collect(formats),
-                                               Collect(lines));
-            } catch (const std::exception& e) {
-                std::printf("    cannot be opened: %s\n", e.what());
-                continue;
-            }
-            const char* prefix = video ? kVideoFormatPrefix : kAudioFormatPrefix;
-            for (size_t f = 0; f < formats.size(); ++f)
-                std::printf("    format %zu: %s\n", f, MenuFormatText(formats[f], prefix).c_str());
-            for (size_t l = 0; l < lines.size(); ++l)
-                std::printf("    input %zu: %s\n", l, lines[l].c_str());
-        }
-    };
-    show(true);
-    show(false);
-    std::fflush(stdout);
-    return kExitOk;
 }
 
 int THeadlessRun::ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,

@@ -76,7 +76,7 @@ class TLandingSite {
     TViewerGate gate_;
     mutable std::mutex originLock_; // guards originHosts_ and servedPort_
     std::vector<std::string> originHosts_;
-    int servedPort_ = 0; // 0: not serving
+    int servedPort_ = 0;  // 0: not serving
     std::mutex whepLock_; // guards whep_ and whepOff_
     ComPtr<IWhepEndpoint> whep_;
     std::string whepOff_; // why there is none

@@ -14,6 +14,7 @@
 #include "app/ViewersDialog.h"
 #include "app/Widgets.h"
 #include "common/Text.h"
+#include "media/DeviceWatch.h"
 #include "media/MediaErrors.h"
 #include "media/VideoWindow.h"
 
@@ -122,6 +123,11 @@ void TMainForm::WireEvents() {
     capture_->OnCaptureFailed = [this](const TCaptureFailure& failure) {
         RunHandler([&] { CaptureFailed(failure); });
     };
+
+    relistTimer_.setSingleShot(true);
+    relistTimer_.setInterval(kRelistDelayMs);
+    connect(&relistTimer_, &QTimer::timeout, this,
+            [this] { RunHandler([this] { RelistDevices(); }); });
 }
 
 void TMainForm::FormCreate(QObject*) {
@@ -132,19 +138,21 @@ void TMainForm::FormCreate(QObject*) {
         cb_ip->addItem(QString::fromStdString(address));
     if (cb_ip->count() > 0) cb_ip->setCurrentIndex(0);
 
-    capture_->OpenDeviceLists(MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
-                              MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));
+    ListDevices();
 }
 
 void TMainForm::FormDestroy(QObject*) {
     destroyed_ = true;
     timer_.SetEnabled(false);
+    relistTimer_.stop();
+    deviceWatch_.reset();
     capture_->Shutdown();
 }
 
 void TMainForm::VideoDeviceClick(QObject* Sender) {
     auto* item = dynamic_cast<TSkinMenuItem*>(Sender);
     if (!item) return;
+    deviceLossTold_ = false;
     TBusyCursor busy;
     capture_->ChooseVideoDevice(
         item->Tag(),
@@ -156,6 +164,7 @@ void TMainForm::VideoDeviceClick(QObject* Sender) {
 void TMainForm::AudioDeviceClick(QObject* Sender) {
     auto* item = dynamic_cast<TSkinMenuItem*>(Sender);
     if (!item) return;
+    deviceLossTold_ = false;
     TBusyCursor busy;
     capture_->ChooseAudioDevice(
         item->Tag(),
@@ -217,6 +226,7 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
     indicator->SetBrushColor(kRunningColour);
     for (QPushButton* b : {bt_record, bt_broadcast, bt_preview})
         if (b != running) b->setEnabled(false);
+    deviceLossTold_ = false;
     for (TSkinMenuItem* item :
          {videoconnect1, videoformats1, audioconnect1, audioformats1, audioinput1})
         item->SetEnabled(false);
@@ -241,6 +251,8 @@ void TMainForm::ShowIdle() {
         item->SetEnabled(true);
     for (QPushButton* b : {bt_record, bt_broadcast, bt_preview})
         b->setEnabled(true);
+    // What went while the mode ran.
+    ForgetGoneDevices();
 }
 
 void TMainForm::ShowLink(const std::string& text) {
@@ -251,6 +263,7 @@ void TMainForm::ShowLink(const std::string& text) {
 void TMainForm::CaptureFailed(const TCaptureFailure& failure) {
     const std::optional<TStopReport> report = capture_->StopAfterFailure(failure);
     if (!report) return; // already reported
+    deviceLossTold_ = failure.Cause == kDeviceLostCause;
     ShowIdle();
     StatusBar->SetPanelText(0, report->Message);
     ShowErrorBox(report->Message);

@@ -11,6 +11,7 @@
 #include "media/VideoWindow.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -22,6 +23,7 @@ class QLineEdit;
 class QPushButton;
 class QLabel;
 class TAboutForm;
+class TDeviceWatch;
 class TClickLabel;
 class TShape;
 class TStatusBar;
@@ -137,6 +139,13 @@ class TMainForm : public QWidget {
     TListReceiver MenuList(TSkinMenuItem* submenu, const char* prefix,
                            void (TMainForm::*handler)(QObject*), const char* textPrefix);
     void CheckOnly(TSkinMenuItem* submenu, int index);
+    // The "connect" menus filled from the devices there are now; a chosen
+    // device gone while idle is unticked and the user told.
+    void ListDevices();
+    void RelistDevices();
+    // Drops the chosen devices a listing no longer has, with a message
+    // unless the mode their loss stopped has said "Device lost".
+    void ForgetGoneDevices();
     // A mode button: stops the running mode, or starts it once a video
     // device is chosen.
     void Toggle(bool running, void (TMainForm::*start)());
@@ -160,6 +169,14 @@ class TMainForm : public QWidget {
 
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
+    // Devices plugged in or taken away; a burst of changes (a camera brings
+    // its microphone) is listed once, when the relist timer fires.
+    std::unique_ptr<TDeviceWatch> deviceWatch_;
+    QTimer relistTimer_;
+    // The last mode stopped with "Device lost": its device leaving the list
+    // is no news. Cleared by the next device choice or start.
+    bool deviceLossTold_ = false;
+    static constexpr int kRelistDelayMs = 150;
     TViewersDialog* viewersDialog_ = nullptr; // a child of the window, made on first use
     TPhoneDialog* phoneDialog_ = nullptr;     // likewise
     // When the viewers and relay panels were last brought up to date.

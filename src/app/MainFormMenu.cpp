@@ -7,7 +7,9 @@
 #include "app/MenuTexts.h"
 #include "app/StatusBar.h"
 #include "common/Text.h"
+#include "media/DeviceWatch.h"
 
+#include <QApplication>
 #include <QString>
 
 namespace {
@@ -87,4 +89,52 @@ void TMainForm::CheckOnly(TSkinMenuItem* submenu, int index) {
     for (int i = 0; i < submenu->Count(); ++i)
         submenu->Items(i)->SetChecked(false);
     if (TSkinMenuItem* item = submenu->Items(index)) item->SetChecked(true);
+}
+
+void TMainForm::ListDevices() {
+    capture_->OpenDeviceLists(MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
+                              MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));
+    // Changes arrive from now on; one missed between the listing and the
+    // start is what the next change's listing shows.
+    deviceWatch_ = std::make_unique<TDeviceWatch>(
+        [this](const TDeviceChange&) {
+            if (!destroyed_) relistTimer_.start();
+        },
+        this);
+}
+
+void TMainForm::RelistDevices() {
+    if (destroyed_ || !capture_->DeviceListsOpen()) return;
+    // An open error box may sit inside a menu item's click: rebuilding the
+    // menu now would free that item under its own handler. Later, then.
+    if (QApplication::activeModalWidget()) {
+        relistTimer_.start();
+        return;
+    }
+    const TGoneDevices gone = capture_->RelistDevices(
+        MenuList(videoconnect1, "hamster", &TMainForm::VideoDeviceClick, ""),
+        MenuList(audioconnect1, "kitty", &TMainForm::AudioDeviceClick, ""));
+    CheckOnly(videoconnect1, capture_->Choices().VideoDevice);
+    CheckOnly(audioconnect1, capture_->Choices().AudioDevice);
+    // A running mode keeps its devices until it stops (and reports their loss).
+    if (gone.Any()) ForgetGoneDevices();
+}
+
+void TMainForm::ForgetGoneDevices() {
+    const TGoneDevices gone = capture_->ForgetGoneDevices();
+    if (!gone.Video.empty()) videoformats1->Clear();
+    if (!gone.Audio.empty()) {
+        audioformats1->Clear();
+        audioinput1->Clear();
+    }
+    if (deviceLossTold_) {
+        deviceLossTold_ = !gone.Any();
+        return;
+    }
+    for (const std::string* name : {&gone.Video, &gone.Audio}) {
+        if (name->empty()) continue;
+        const std::string message = NoLongerConnectedText(*name);
+        StatusBar->SetPanelText(0, message);
+        ShowErrorBox(message);
+    }
 }

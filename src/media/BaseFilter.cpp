@@ -15,11 +15,13 @@ ComPtr<IMoniker> TBaseFilter::LoadMoniker() const {
     return moniker;
 }
 
-ComPtr<IBaseFilter> TBaseFilter::BindFilter() const {
+ComPtr<IBaseFilter> TBaseFilter::BindFilter(HRESULT* result) const {
     ComPtr<IBaseFilter> filter;
     ComPtr<IMoniker> moniker = LoadMoniker();
+    if (result) *result = S_OK;
     if (!moniker) return filter;
-    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid())))
-        filter.Reset();
+    const HRESULT hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid());
+    if (result) *result = hr;
+    if (FAILED(hr)) filter.Reset();
     return filter;
 }

@@ -12,6 +12,7 @@ class TBaseFilter : public TPersistentMemory {
     // The moniker the block holds; none for an empty or damaged block.
     ComPtr<IMoniker> LoadMoniker() const;
     // A new platform filter bound from the moniker; none when there is no
-    // moniker or binding fails.
-    ComPtr<IBaseFilter> BindFilter() const;
+    // moniker or binding fails (result, when given, gets the binding's code:
+    // E_DEVICE_GONE for a device no longer connected).
+    ComPtr<IBaseFilter> BindFilter(HRESULT* result = nullptr) const;
 };

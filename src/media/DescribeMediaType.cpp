@@ -262,6 +262,21 @@ bool HasBlock(const AM_MEDIA_TYPE& mt) {
     return mt.cbFormat > 0 && mt.pbFormat != nullptr;
 }
 
+// ", 7.5 fps": the frame rate of the record's frame time (every video
+// format block begins with the same fields up to it), at most two decimals.
+std::string RateDetails(const AM_MEDIA_TYPE& mt) {
+    constexpr size_t kAt = 40; // after two rectangles, the bit rate and the error rate
+    int64_t avg = 0;
+    if (mt.cbFormat < kAt + sizeof avg) return {};
+    std::memcpy(&avg, mt.pbFormat + kAt, sizeof avg);
+    if (avg <= 0) return {};
+    std::string fps = Format("%.2f", 1e7 / double(avg));
+    while (fps.back() == '0')
+        fps.pop_back();
+    if (fps.back() == '.') fps.pop_back();
+    return ", " + fps + " fps";
+}
+
 // The bitmap header details, read only when the whole header lies inside
 // the block: a block shorter than its format type implies gives no details.
 std::string VideoDetails(const AM_MEDIA_TYPE& mt, size_t offset) {
@@ -270,7 +285,8 @@ std::string VideoDetails(const AM_MEDIA_TYPE& mt, size_t offset) {
     std::memcpy(&bmi, mt.pbFormat + offset, sizeof bmi);
     return Format("%s %dX%d, %d bits", CompressionName(bmi.biCompression).c_str(),
                   static_cast<int>(bmi.biWidth), static_cast<int>(bmi.biHeight),
-                  static_cast<int>(bmi.biBitCount));
+                  static_cast<int>(bmi.biBitCount)) +
+           RateDetails(mt);
 }
 
 // The wave format fields up to wBitsPerSample (16 bytes: the PCM header,

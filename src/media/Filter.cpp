@@ -30,7 +30,7 @@ HRESULT TFilter::QueryInterface(REFIID iid, void** out) {
 void TFilter::OnFilterOperation(TFilterOperation operation) {
     switch (operation) {
     case opAdding:
-        filter_ = baseFilter_->BindFilter();
+        filter_ = baseFilter_->BindFilter(&bindResult_);
         break;
     case opAdded:
         break;

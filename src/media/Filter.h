@@ -18,6 +18,9 @@ class TFilter : public TComponent, public IFilterMember {
     // Nothing when unchanged; otherwise leaves the old graph, joins the new one.
     void SetFilterGraph(TFilterGraph* graph);
 
+    // Why the last activation left no live filter (S_OK when it has one or no
+    // device was chosen): the window shows its text rather than E_NOINTERFACE's.
+    HRESULT BindResult() const noexcept { return bindResult_; }
     // The live filter's interfaces (E_NOINTERFACE while there is none).
     HRESULT QueryInterface(REFIID iid, void** out);
     template <class T> ComPtr<T> Query() {
@@ -36,4 +39,5 @@ class TFilter : public TComponent, public IFilterMember {
     std::unique_ptr<TBaseFilter> baseFilter_;
     TFilterGraph* filterGraph_ = nullptr; // not owned
     ComPtr<IBaseFilter> filter_;
+    HRESULT bindResult_ = S_OK;
 };

@@ -32,7 +32,7 @@ void TSysDevEnum::SelectCategory(const GUID& category) {
         ComPtr<IMoniker> moniker;
         ULONG fetched = 0;
         if (monikers->Next(1, moniker.Put(), &fetched) != S_OK || !moniker) break;
-        TDeviceEntry entry{{}, GUID_NULL};
+        TDeviceEntry entry{{}, GUID_NULL, {}};
         ComPtr<IPropertyBag> bag;
         if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
             bag) {
@@ -66,7 +66,8 @@ ComPtr<IMoniker> TSysDevEnum::GetDeviceMoniker(int index) const {
     return moniker;
 }
 
-ComPtr<IMoniker> TSysDevEnum::FindDeviceMoniker(const std::string& devicePath) const {
+ComPtr<IMoniker> TSysDevEnum::FindDeviceMoniker(const std::string& devicePath,
+                                                const std::string& friendlyName) const {
     if (devicePath.empty()) return nullptr;
     ComPtr<IEnumMoniker> monikers = CreateClassEnumerator();
     if (!monikers) return nullptr;
@@ -75,9 +76,14 @@ ComPtr<IMoniker> TSysDevEnum::FindDeviceMoniker(const std::string& devicePath) c
         ULONG fetched = 0;
         if (monikers->Next(1, moniker.Put(), &fetched) != S_OK || !moniker) return nullptr;
         ComPtr<IPropertyBag> bag;
-        std::string path;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
-            bag && SUCCEEDED(bag->Read("DevicePath", path)) && path == devicePath)
+        std::string path, name;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) ||
+            !bag || FAILED(bag->Read("DevicePath", path)) || path != devicePath)
+            continue;
+        if (friendlyName.empty()) return moniker;
+        // Compared as listed: the entry's name was cut to the same length.
+        if (SUCCEEDED(bag->Read("FriendlyName", name)) &&
+            Utf8Truncate(name, kMaxFriendlyName) == friendlyName)
             return moniker;
     }
 }

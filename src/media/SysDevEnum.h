@@ -31,8 +31,11 @@ class TSysDevEnum {
     // none out of range or when the platform now has fewer devices.
     ComPtr<IMoniker> GetDeviceMoniker(int index) const;
     // The moniker of the device with this path in a fresh enumeration of the
-    // current category, wherever it is now; none when it is gone.
-    ComPtr<IMoniker> FindDeviceMoniker(const std::string& devicePath) const;
+    // current category, wherever it is now; none when it is gone. With a
+    // name, the device must carry that name too: an identity such as
+    // /dev/video0 may come back on another camera after re-plugging.
+    ComPtr<IMoniker> FindDeviceMoniker(const std::string& devicePath,
+                                       const std::string& friendlyName = {}) const;
 
   private:
     ComPtr<IEnumMoniker> CreateClassEnumerator() const;

@@ -88,21 +88,44 @@ constexpr TCodeText kTexts[] = {
     {VFW_E_NO_CAPTURE_HARDWARE, "No capture hardware is available."},
 };
 
-std::mutex missingLock;
-std::string missingText; // guarded by missingLock
+// Codes whose text is set where the failure happens.
+struct TReportedText {
+    HRESULT code;
+    const char* fallback;
+    std::string text; // guarded by reportedLock
+};
+std::mutex reportedLock;
+TReportedText reported[] = {
+    {E_MISSING_COMPONENT,
+     "A media component is missing: reinstall the GStreamer plugin packages.",
+     {}},
+    {E_FORMAT_REFUSED, "The device cannot capture the chosen format.", {}},
+    {E_DEVICE_GONE, "The chosen device is no longer connected.", {}},
+};
+
+void SetReported(HRESULT code, std::string text) {
+    std::lock_guard<std::mutex> lock(reportedLock);
+    for (auto& r : reported)
+        if (r.code == code) r.text = std::move(text);
+}
 } // namespace
 
 void SetMissingComponentText(std::string text) {
-    std::lock_guard<std::mutex> lock(missingLock);
-    missingText = std::move(text);
+    SetReported(E_MISSING_COMPONENT, std::move(text));
+}
+void SetFormatRefusedText(std::string text) {
+    SetReported(E_FORMAT_REFUSED, std::move(text));
+}
+void SetDeviceGoneText(std::string text) {
+    SetReported(E_DEVICE_GONE, std::move(text));
 }
 
 std::string ErrorTextOf(HRESULT code) {
-    if (code == E_MISSING_COMPONENT) {
-        std::lock_guard<std::mutex> lock(missingLock);
-        if (!missingText.empty()) return missingText;
-        return "A media component is missing: reinstall the GStreamer plugin packages.";
-    }
+    for (const auto& r : reported)
+        if (r.code == code) {
+            std::lock_guard<std::mutex> lock(reportedLock);
+            return r.text.empty() ? r.fallback : r.text;
+        }
     for (const auto& t : kTexts)
         if (t.code == code) return t.text;
     return FAILED(code) ? "An unknown error occurred." : "The operation succeeded.";

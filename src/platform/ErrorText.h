@@ -18,6 +18,9 @@ std::string ErrorTextOf(HRESULT code);
 // The text of E_MISSING_COMPONENT: the last missing component reported.
 // Thread-safe; the latest report wins.
 void SetMissingComponentText(std::string text);
+// The texts of E_FORMAT_REFUSED and E_DEVICE_GONE, alike.
+void SetFormatRefusedText(std::string text);
+void SetDeviceGoneText(std::string text);
 
 // A failure with its result code, thrown where no result can be returned (a
 // constructor run by a class factory, which turns it back into the code).

@@ -53,3 +53,8 @@ inline constexpr HRESULT VFW_E_NO_CAPTURE_HARDWARE = MakeResult(0x80040275);
 // A media library component (a GStreamer element) is not installed; its text
 // names the component and the package that provides it.
 inline constexpr HRESULT E_MISSING_COMPONENT = MakeResult(0x8004FF01);
+// A device refused a capture format; its text names the device and the format.
+inline constexpr HRESULT E_FORMAT_REFUSED = MakeResult(0x8004FF02);
+// A chosen device is no longer connected (or another one took its place);
+// its text names the device.
+inline constexpr HRESULT E_DEVICE_GONE = MakeResult(0x8004FF03);

@@ -41,6 +41,10 @@ TEST(CommandLine, ReadsEveryValueOfABroadcast) {
     EXPECT_EQ(defaults.Ports.WebRtcMinPort, 50000);
     EXPECT_EQ(defaults.Ports.WebRtcMaxPort, 50100);
     EXPECT_EQ(Parse({"--record", "a.avi"}).RecordFile, "a.avi");
+    const TCommandLine watch = Parse({"--list-devices", "--watch", "--seconds", "2"});
+    EXPECT_EQ(watch.Error, "");
+    EXPECT_TRUE(watch.Watch);
+    EXPECT_FALSE(Parse({"--list-devices"}).Watch);
 }
 
 TEST(CommandLine, RefusesWithOneLineReason) {
@@ -57,7 +61,8 @@ TEST(CommandLine, RefusesWithOneLineReason) {
         {{"--record", ""}, "empty"},
         {{"--record"}, "value"},
         {{"--broadcast", "extra"}, "unexpected argument"},
-        {{"--list-devices", "--seconds", "3"}, "does not apply"},
+        {{"--list-devices", "--seconds", "3"}, "ends by itself"},
+        {{"--broadcast", "--watch"}, "does not apply to --broadcast"},
         {{"--broadcast", "--webrtc-ports", "50100-50000"}, "not a UDP port range"},
         {{"--broadcast", "--webrtc-ports", "80-90"}, "not a UDP port range"},
         {{"--broadcast", "--webrtc-ports", "50000"}, "not a UDP port range"},
@@ -78,7 +83,7 @@ TEST(CommandLine, HelpListsEveryOptionWithItsDefault) {
     for (const char* option :
          {"--list-devices", "--broadcast", "--record", "--video", "--audio", "--video-format",
           "--audio-format", "--asf-port", "--http-port", "--address", "--width", "--height",
-          "--seconds", "--version", "--webrtc-ports"})
+          "--seconds", "--watch", "--version", "--webrtc-ports"})
         EXPECT_NE(line.Help.find(option), std::string::npos) << option;
     for (const char* value :
          {"default: 8000", "default: 8081", "default: 320", "default: 300", "default: 50000-50100"})

@@ -72,7 +72,7 @@ TEST_F(Menus, ChoosingTheTestPatternListsItsFormats) {
     // At least five YUY2 sizes, RGB24 and I420.
     EXPECT_GE(form.videoformats1->Count(), 7);
     const int yuy2 =
-        IndexOfCaption(form.videoformats1, "yuy2 format: videoinfo yuy2 320x240, 16 bits");
+        IndexOfCaption(form.videoformats1, "yuy2 format: videoinfo yuy2 320x240, 16 bits, 30 fps");
     ASSERT_GE(yuy2, 0) << ::testing::PrintToString(Captions(form.videoformats1));
     TSkinMenuItem* item = form.videoformats1->Items(yuy2);
     EXPECT_EQ(item->Name(), "ferret" + std::to_string(yuy2));

@@ -133,7 +133,7 @@ TEST_F(Modes, RecordWritesAPlayableAviOfTheChosenFormats) {
     int video = -1, audio = -1;
     for (int i = 0; i < form.videoformats1->Count(); ++i)
         if (form.videoformats1->Items(i)->Caption() ==
-            "yuy2 format: videoinfo yuy2 176x144, 16 bits")
+            "yuy2 format: videoinfo yuy2 176x144, 16 bits, 30 fps")
             video = i;
     for (int i = 0; i < form.audioformats1->Count(); ++i)
         if (form.audioformats1->Items(i)->Caption() == "22050 hertz, 16 bits, 1 channels")

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 std::string Describe(const GUID& major, const GUID& sub, const GUID& format,
@@ -25,6 +27,18 @@ TEST(DescribeMediaType, TheThreeExampleTexts) {
     EXPECT_EQ(pcm.find("Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, "), 0u);
     EXPECT_EQ(std::string("Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: PCM, ").size(),
               61u);
+}
+
+TEST(DescribeMediaType, AFrameTimeAddsTheRateAUserReads) {
+    for (auto [frameTime, text] : std::vector<std::pair<int64_t, std::string>>{
+             {333333, ", 30 fps"}, {1333333, ", 7.5 fps"}, {333667, ", 29.97 fps"}, {0, ""}}) {
+        auto block =
+            BitmapBlock(kVideoInfoBitmapOffset, MakeFourCC('Y', 'U', 'Y', '2'), 1280, 720, 16);
+        std::memcpy(block.data() + 40, &frameTime, sizeof frameTime);
+        EXPECT_EQ("Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 1280X720, 16 bits" +
+                      text,
+                  Describe(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, block));
+    }
 }
 
 TEST(DescribeMediaType, UnknownTypesKeepTheirTrailingBlank) {

@@ -10,6 +10,7 @@ struct FakeDevice {
     std::string name;
     std::optional<std::string> clsid; // the "CLSID" value, if any
     bool bindFails = false;
+    std::optional<std::string> path = std::nullopt; // the "DevicePath" value, if any
 };
 
 struct FakeDeviceTable {
@@ -35,6 +36,10 @@ class FakePropertyBag final : public TComObject<IPropertyBag> {
         }
         if (name == "CLSID" && device_.clsid) {
             value = *device_.clsid;
+            return S_OK;
+        }
+        if (name == "DevicePath" && device_.path) {
+            value = *device_.path;
             return S_OK;
         }
         return E_INVALIDARG;

@@ -89,6 +89,24 @@ TEST_F(SysDevEnumTest, MonikerIsFoundByPositionInAFreshEnumeration) {
     EXPECT_FALSE(e.GetDeviceMoniker(0));
 }
 
+// A node path comes back on another camera after re-plugging: a stored
+// choice binds only the device with its identity and its name.
+TEST_F(SysDevEnumTest, AStoredIdentityBindsOnlyWithItsName) {
+    FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "other", {"Other", kCamClsid});
+    FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "a",
+                            {"Cam A", kCamClsid, false, "/dev/video0"});
+    TSysDevEnum e(CLSID_VideoInputDeviceCategory);
+    EXPECT_EQ(e.GetDevice(1).DevicePath, "/dev/video0");
+    EXPECT_EQ(NameOf(e.FindDeviceMoniker("/dev/video0", "Cam A")), "a");
+    EXPECT_EQ(NameOf(e.FindDeviceMoniker("/dev/video0")), "a");
+    EXPECT_FALSE(e.FindDeviceMoniker("/dev/video0", "Cam B"));
+    EXPECT_FALSE(e.FindDeviceMoniker("/dev/video1", "Cam A"));
+    EXPECT_FALSE(e.FindDeviceMoniker("", "Other"));
+
+    FakeDeviceTable::Get().devices["a"].name = "Cam B";
+    EXPECT_FALSE(e.FindDeviceMoniker("/dev/video0", "Cam A"));
+}
+
 TEST_F(SysDevEnumTest, SwitchingCategoriesListsTheSameDevicesAgain) {
     FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "cam0", {"Cam 0", kCamClsid});
     FakeDevicePlatform::Add(CLSID_VideoInputDeviceCategory, "cam1", {"Cam 1", std::nullopt});

@@ -81,8 +81,9 @@ GstCaps* ProfileCaps(const TAsfProfile& p, bool audio) {
         return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout",
                                    G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, p.SampleRate,
                                    "channels", G_TYPE_INT, p.Channels, nullptr);
-    // Square pixels: the picture is scaled to the profile's frame, as the
-    // players expect of these profiles, not letterboxed by a pixel aspect ratio.
+    // Square pixels, as the players expect of these profiles: the picture is
+    // scaled into the profile's frame keeping its shape, and the converter's
+    // scaler fills what is left with borders.
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
                                p.Width, "height", G_TYPE_INT, p.Height, "framerate",
                                GST_TYPE_FRACTION, p.FrameRateNum, p.FrameRateDen,

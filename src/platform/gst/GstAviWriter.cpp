@@ -37,14 +37,34 @@ class TGstMuxInputPin : public TGstPin {
     GstPad* PreparePad(const GstCaps* stream) override {
         const char* kind = CapsMediaClass(stream);
         if (request_ || !*kind) return nullptr;
-        request_.reset(gst_element_request_pad_simple(
-            mux_.get(), std::strcmp(kind, "video") == 0 ? "video_%u" : "audio_%u"));
+        const bool video = std::strcmp(kind, "video") == 0;
+        request_.reset(gst_element_request_pad_simple(mux_.get(), video ? "video_%u" : "audio_%u"));
         if (!request_) return nullptr;
-        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), request_.get());
+        TGstRef<GstPad> target(GST_PAD(gst_object_ref(request_.get())));
+        // The file is constant-rate: a camera that slows down in low light
+        // gets frames repeated (or dropped) to the capture's rate, so that
+        // the picture keeps pace with the sound. Frames that depend on
+        // others (H.264) cannot be repeated and go in as they come.
+        if (video && KeepsRate(stream) && (rate_ = MakeGstElement("videorate"))) {
+            GstElement* bin = GST_ELEMENT(gst_object_get_parent(GST_OBJECT(mux_.get())));
+            gst_bin_add(GST_BIN(bin), rate_);
+            gst_object_unref(bin);
+            TGstRef<GstPad> out(gst_element_get_static_pad(rate_, "src"));
+            gst_pad_link(out.get(), request_.get());
+            gst_element_sync_state_with_parent(rate_);
+            target.reset(gst_element_get_static_pad(rate_, "sink"));
+        }
+        gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), target.get());
         return pad_.get();
     }
     void UnpreparePad() override {
         gst_ghost_pad_set_target(GST_GHOST_PAD(pad_.get()), nullptr);
+        if (rate_) {
+            gst_element_set_state(rate_, GST_STATE_NULL);
+            if (TGstRef<GstObject> parent{gst_object_get_parent(GST_OBJECT(rate_))})
+                gst_bin_remove(GST_BIN(parent.get()), rate_);
+            rate_ = nullptr;
+        }
         if (request_) {
             gst_element_release_request_pad(mux_.get(), request_.get());
             request_.reset();
@@ -52,8 +72,15 @@ class TGstMuxInputPin : public TGstPin {
     }
 
   private:
+    static bool KeepsRate(const GstCaps* stream) {
+        if (!stream || gst_caps_get_size(stream) == 0) return false;
+        const GstStructure* s = gst_caps_get_structure(stream, 0);
+        return gst_structure_has_name(s, "video/x-raw") || gst_structure_has_name(s, "image/jpeg");
+    }
+
     TGstRef<GstElement> mux_;
-    TGstAviMux* muxOwner_; // cleared when the filter goes first
+    GstElement* rate_ = nullptr; // in the filter's bin while the pin is linked
+    TGstAviMux* muxOwner_;       // cleared when the filter goes first
     TGstRef<GstPad> request_;
 };
 

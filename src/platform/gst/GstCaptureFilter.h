@@ -4,6 +4,16 @@
 // (with IAMStreamConfig) and "Preview" share one source through a tee inside
 // the filter. Audio: "Capture" (with IAMStreamConfig), then one input pin per
 // input line (IAMAudioInputMixer).
+//
+// A compressed picture (MJPEG, H.264) is decoded once, inside the filter:
+//   source ! capsfilter ! tee ! queue ! decoder ! raw tee
+// Whatever needs raw video (preview, encoders, side taps) branches from the
+// raw tee; only a sink that takes the compressed stream as it is (an AVI)
+// branches from the first tee. The decoder idles while nothing is raw-linked.
+//
+// A source that stops delivering while playing (a PipeWire camera that went
+// away posts nothing) is reported as a lost device: an error from the source
+// after kStallMs without a buffer.
 #include "platform/gst/GstDeviceEnum.h"
 #include "platform/gst/GstFilter.h"
 #include "platform/gst/GstSideTap.h"
@@ -32,6 +42,10 @@ struct TGstCaptureSetup {
     std::vector<TGstCapsRef> Formats;      // the discrete formats offered, in order
     TGstCapsRef DefaultFormat;             // captured until SetFormat picks another
     std::unique_ptr<TGstInputLines> Lines; // audio only; may be null
+    // What the device accepts (its own caps); null: the source is asked in
+    // READY, when it has opened the device.
+    TGstCapsRef DeviceCaps;
+    std::string DeviceName; // for refusals
 };
 
 class TGstCaptureFilter : public TGstFilter, public ISideTapSource {
@@ -46,10 +60,16 @@ class TGstCaptureFilter : public TGstFilter, public ISideTapSource {
 
     // The caps captured now.
     TGstCapsRef CurrentFormat() const;
-    // Fixes the captured caps; VFW_E_INVALIDMEDIATYPE when the device cannot
-    // deliver them, VFW_E_NOT_STOPPED while the filter runs.
+    // Fixes the captured caps; E_FORMAT_REFUSED (its text naming the device
+    // and the format) when the device cannot deliver them, VFW_E_NOT_STOPPED
+    // while the filter runs or when raw branches hang on another decoder.
     HRESULT ApplyFormat(const GstCaps* caps);
     std::vector<TGstCapsRef> FormatList() const;
+    // The caps raw-linked pins produce now: the current format, decoded when
+    // it is compressed (size and rate kept).
+    TGstCapsRef RawFormat() const;
+    static constexpr int kStallMs = 2500;       // no buffer for this long: lost
+    static constexpr int kFirstBufferMs = 6000; // a device's start may take longer
     // ISideTapSource: a tap on the captured stream, made at the first call.
     HRESULT GetSideTap(ISideTap** tap) override;
 
@@ -59,10 +79,25 @@ class TGstCaptureFilter : public TGstFilter, public ISideTapSource {
 
   private:
     friend class TGstCapturePin;
-    GstElement* source_;     // in bin_
-    GstElement* capsFilter_; // in bin_
-    GstElement* tee_;        // in bin_
+    struct TWatch;
+    // Puts the decoder the caps need between tee_ and rawTee_ (none: they
+    // are one); false when a decoder element is missing.
+    bool SetDecoder(const GstCaps* caps);
+    HRESULT Refuse(const GstCaps* caps);
+    // The tee a branch for a stream of these caps hangs on.
+    GstElement* TeeFor(const GstCaps* stream) const;
+    void StartWatch();
+
+    GstElement* source_;               // in bin_
+    GstElement* capsFilter_;           // in bin_
+    GstElement* tee_;                  // in bin_: what the device delivers
+    GstElement* rawTee_;               // in bin_: decoded pictures (tee_ itself when raw)
+    std::vector<GstElement*> decoder_; // in bin_: queue and decoder elements
+    int rawBranches_ = 0;              // pins linked to rawTee_
     std::vector<TGstCapsRef> formats_;
     std::unique_ptr<TGstInputLines> lines_;
+    TGstCapsRef deviceCaps_;
+    std::string deviceName_;
     ComPtr<TGstSideTap> sideTap_; // closed with the filter
+    std::shared_ptr<TWatch> watch_;
 };

@@ -5,6 +5,7 @@
 #include "platform/gst/GstCaptureFilter.h"
 #include "platform/gst/GstMediaType.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -54,19 +55,44 @@ struct TStructureRef {
     }
 };
 
-// A name that stays the same for the same device across listings and runs.
+bool BoolProperty(GObject* obj, const char* name, const GstStructure* props) {
+    GParamSpec* pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(obj), name);
+    gboolean value = FALSE;
+    if (pspec && pspec->value_type == G_TYPE_BOOLEAN)
+        g_object_get(obj, name, &value, nullptr);
+    else if (props)
+        gst_structure_get_boolean(props, name, &value);
+    return value;
+}
+
+// A name that stays the same for the same device across listings, runs and
+// re-plugging, where another device may get its /dev/videoN or hw:N,M: the
+// sound server's or PipeWire's node name, a camera's serial or USB port,
+// and only then the device path.
 std::string DeviceIdentity(GstDevice* d) {
-    for (const char* prop : {"device-path", "internal-name", "device"}) {
+    TStructureRef props{gst_device_get_properties(d)};
+    if (std::string v = StructureText(props.s, "node.name"); !v.empty()) return v;
+    if (std::string v = StringProperty(G_OBJECT(d), "internal-name"); !v.empty()) return v;
+    if (std::string v = StructureText(props.s, "internal-name"); !v.empty()) return v;
+    if (std::string v = StructureText(props.s, "device.serial"); !v.empty()) return "serial:" + v;
+    if (std::string v = StructureText(props.s, "device.bus_path"); !v.empty()) return "bus:" + v;
+    for (const char* prop : {"device-path", "device"}) {
         std::string v = StringProperty(G_OBJECT(d), prop);
         if (!v.empty()) return v;
     }
-    TStructureRef props{gst_device_get_properties(d)};
-    for (const char* field :
-         {"device.path", "api.v4l2.path", "node.name", "object.path", "alsa.device"}) {
+    for (const char* field : {"device.path", "api.v4l2.path", "object.path", "alsa.device"}) {
         std::string v = StructureText(props.s, field);
         if (!v.empty()) return v;
     }
     return TakeGstString(gst_device_get_display_name(d));
+}
+
+// The device node behind a camera, whichever provider lists it.
+std::string DevicePath(GstDevice* d) {
+    TStructureRef props{gst_device_get_properties(d)};
+    for (const char* field : {"api.v4l2.path", "device.path"})
+        if (std::string v = StructureText(props.s, field); !v.empty()) return v;
+    return StringProperty(G_OBJECT(d), "device-path");
 }
 
 // The ALSA card behind a device ("hw:0"), empty when it has none.
@@ -76,17 +102,90 @@ std::string DeviceAlsaCard(GstDevice* d) {
     return card.empty() ? card : "hw:" + card;
 }
 
-struct TMonitorDevices {
-    GList* list = nullptr;
-    ~TMonitorDevices() { g_list_free_full(list, gst_object_unref); }
+// What a sound server captures from what the machine plays.
+bool IsMonitor(GstDevice* d) {
+    TStructureRef props{gst_device_get_properties(d)};
+    if (StructureText(props.s, "device.class") == "monitor") return true;
+    const std::string name = TakeGstString(gst_device_get_display_name(d));
+    return name.rfind("Monitor of ", 0) == 0;
+}
+
+bool IsDefault(GstDevice* d) {
+    TStructureRef props{gst_device_get_properties(d)};
+    return BoolProperty(G_OBJECT(d), "is-default", props.s);
+}
+
+struct TListedDevice {
+    GstDevice* Device;    // one reference
+    std::string Provider; // the provider factory's name
 };
 
-// The monitor probes without being started: a listing costs no threads.
+struct TMonitorDevices {
+    std::vector<TListedDevice> list;
+    TMonitorDevices() = default;
+    TMonitorDevices(TMonitorDevices&& o) noexcept : list(std::move(o.list)) {}
+    ~TMonitorDevices() {
+        for (auto& d : list)
+            gst_object_unref(d.Device);
+    }
+};
+
+bool IsSoundServer(const std::string& provider) {
+    return provider == "pulsedeviceprovider" || provider == "pipewiredeviceprovider";
+}
+
+// One entry per physical device. Every provider is probed first: a provider
+// that hides others (PipeWire hides v4l2 and pulse, pulse hides ALSA) says
+// so only during its probe, so the hidden ones are dropped afterwards, not
+// by the order of probing. A camera still listed twice (its node under two
+// providers) keeps its first, higher-ranked entry; raw ALSA hardware never
+// stands beside a sound server's entries. Sound: the server's default
+// source first; then the providers' order.
 TMonitorDevices ProbeDevices(bool video) {
     EnsureGstInitialised();
-    TGstRef<GstDeviceMonitor> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), video ? "Video/Source" : "Audio/Source", nullptr);
-    return TMonitorDevices{gst_device_monitor_get_devices(monitor.get())};
+    const char* classes = video ? "Video/Source" : "Audio/Source";
+    TMonitorDevices all;
+    std::vector<std::string> hidden;
+    GList* factories = gst_device_provider_factory_list_get_device_providers(GST_RANK_NONE);
+    for (GList* f = factories; f; f = f->next) {
+        auto* factory = GST_DEVICE_PROVIDER_FACTORY(f->data);
+        if (!gst_device_provider_factory_has_classes(factory, classes)) continue;
+        TGstRef<GstDeviceProvider> provider(gst_device_provider_factory_get(factory));
+        if (!provider) continue;
+        const std::string name = GST_OBJECT_NAME(factory);
+        GList* devices = gst_device_provider_get_devices(provider.get());
+        for (GList* l = devices; l; l = l->next) {
+            GstDevice* d = GST_DEVICE(l->data);
+            if (gst_device_has_classes(d, classes))
+                all.list.push_back({GST_DEVICE(gst_object_ref(d)), name});
+        }
+        g_list_free_full(devices, gst_object_unref);
+        gchar** hides = gst_device_provider_get_hidden_providers(provider.get());
+        for (gchar** h = hides; h && *h; ++h)
+            hidden.emplace_back(*h);
+        g_strfreev(hides);
+    }
+    gst_plugin_feature_list_free(factories);
+
+    const bool soundServer = std::any_of(all.list.begin(), all.list.end(),
+                                         [](const auto& d) { return IsSoundServer(d.Provider); });
+    TMonitorDevices kept;
+    std::vector<std::string> paths;
+    for (auto& d : all.list) {
+        bool drop = std::find(hidden.begin(), hidden.end(), d.Provider) != hidden.end() ||
+                    (!video && soundServer && d.Provider == "alsadeviceprovider");
+        if (!drop && video) {
+            const std::string path = DevicePath(d.Device);
+            drop = !path.empty() && std::find(paths.begin(), paths.end(), path) != paths.end();
+            if (!path.empty()) paths.push_back(path);
+        }
+        if (drop) continue;
+        kept.list.push_back({GST_DEVICE(gst_object_ref(d.Device)), d.Provider});
+    }
+    if (!video)
+        std::stable_partition(kept.list.begin(), kept.list.end(),
+                              [](const auto& d) { return IsDefault(d.Device); });
+    return kept;
 }
 
 TGstDeviceId IdOf(GstDevice* d, bool video) {
@@ -113,6 +212,8 @@ HRESULT CreateBuiltin(bool video, ComPtr<IBaseFilter>& out) {
     TGstCapsRef all(gst_caps_from_string(video ? kTestPatternCaps : kTestToneCaps));
     setup.Formats = ExpandCaps(all.get());
     setup.DefaultFormat.reset(gst_caps_from_string(video ? kTestPatternDefault : kTestToneDefault));
+    // The test sources make any size and rate: they are asked, not the list.
+    setup.DeviceName = video ? kTestPatternName : kTestToneName;
     if (!video) setup.Lines = MakeToneLines(setup.Source);
     return BuildFilter(std::move(setup), out);
 }
@@ -235,12 +336,15 @@ class TGstEnumMoniker : public TComEnum<IEnumMoniker, IMoniker> {
 } // namespace
 
 std::vector<TGstDeviceId> ListGstDevices(bool video) {
-    std::vector<TGstDeviceId> ids;
+    std::vector<TGstDeviceId> ids, monitors;
     TMonitorDevices devices = ProbeDevices(video);
-    for (GList* l = devices.list; l; l = l->next)
-        ids.push_back(IdOf(GST_DEVICE(l->data), video));
+    for (auto& d : devices.list)
+        (!video && IsMonitor(d.Device) ? monitors : ids).push_back(IdOf(d.Device, video));
     ids.push_back({video, kBuiltin, video ? "videotestsrc" : "audiotestsrc",
                    video ? kTestPatternName : kTestToneName});
+    // What the machine plays is no microphone: never the first choice, not
+    // even before the Test Tone.
+    ids.insert(ids.end(), monitors.begin(), monitors.end());
     return ids;
 }
 
@@ -251,26 +355,32 @@ HRESULT CreateGstCaptureFilter(const TGstDeviceId& id, ComPtr<IBaseFilter>& out)
             return CreateBuiltin(id.Video, out);
         return MK_E_NOOBJECT;
     }
-    // The device is looked up again: it may have gone since it was listed.
+    // The device is looked up again: it may have gone since it was listed,
+    // and another one may have taken its number.
     TMonitorDevices devices = ProbeDevices(id.Video);
-    for (GList* l = devices.list; l; l = l->next) {
-        GstDevice* d = GST_DEVICE(l->data);
-        if (id.Provider != G_OBJECT_TYPE_NAME(d) || id.Identity != DeviceIdentity(d)) continue;
+    for (auto& listed : devices.list) {
+        GstDevice* d = listed.Device;
+        if (id.Provider != G_OBJECT_TYPE_NAME(d) || id.Identity != DeviceIdentity(d) ||
+            (!id.FriendlyName.empty() &&
+             id.FriendlyName != TakeGstString(gst_device_get_display_name(d))))
+            continue;
         TGstCaptureSetup setup;
         setup.Video = id.Video;
         setup.Source = gst_device_create_element(d, nullptr);
         if (!setup.Source) return VFW_E_NO_CAPTURE_HARDWARE;
         TGstCapsRef caps(gst_device_get_caps(d));
         setup.Formats = ExpandCaps(caps.get());
-        if (!setup.Formats.empty())
-            setup.DefaultFormat.reset(gst_caps_copy(setup.Formats.front().get()));
+        setup.DefaultFormat = ChooseDefaultFormat(setup.Formats);
+        if (caps && !gst_caps_is_any(caps.get())) setup.DeviceCaps = std::move(caps);
+        setup.DeviceName = id.FriendlyName;
         if (!id.Video) {
             std::string card = DeviceAlsaCard(d);
             if (!card.empty()) setup.Lines = MakeAlsaLines(card);
         }
         return BuildFilter(std::move(setup), out);
     }
-    return MK_E_NOOBJECT;
+    SetDeviceGoneText("\"" + id.FriendlyName + "\" is no longer connected.");
+    return E_DEVICE_GONE;
 }
 
 ComPtr<IMoniker> MakeGstDeviceMoniker(const TGstDeviceId& id) {
@@ -296,4 +406,82 @@ HRESULT TGstSystemDeviceEnum::CreateClassEnumerator(REFCLSID category, IEnumMoni
 
 HRESULT NewGstDeviceMoniker(REFIID iid, void** out) {
     return MakeComObject<TGstDeviceMoniker>()->QueryInterface(iid, out);
+}
+
+// ---------------------------------------------------------------- watch
+
+TGstDeviceWatch::~TGstDeviceWatch() {
+    Stop();
+}
+
+HRESULT TGstDeviceWatch::Start(std::function<void(const TDeviceChange&)> changed) {
+    if (!changed) return E_POINTER;
+    if (monitor_) return VFW_E_WRONG_STATE;
+    EnsureGstInitialised();
+    {
+        std::lock_guard lock(lock_);
+        changed_ = std::move(changed);
+    }
+    monitor_.reset(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
+    gst_device_monitor_add_filter(monitor_.get(), "Audio/Source", nullptr);
+    TGstRef<GstBus> bus(gst_device_monitor_get_bus(monitor_.get()));
+    gst_bus_set_sync_handler(bus.get(), &TGstDeviceWatch::OnMessage, this, nullptr);
+    if (!gst_device_monitor_start(monitor_.get())) {
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+        monitor_.reset();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void TGstDeviceWatch::Stop() {
+    if (!monitor_) return;
+    gst_device_monitor_stop(monitor_.get());
+    TGstRef<GstBus> bus(gst_device_monitor_get_bus(monitor_.get()));
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    {
+        std::lock_guard lock(lock_);
+        changed_ = nullptr;
+    }
+    monitor_.reset();
+}
+
+GstBusSyncReply TGstDeviceWatch::OnMessage(GstBus*, GstMessage* message, gpointer self) {
+    static_cast<TGstDeviceWatch*>(self)->Report(message);
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void TGstDeviceWatch::Report(GstMessage* message) {
+    GstDevice* device = nullptr;
+    const bool added = GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED;
+    if (added)
+        gst_message_parse_device_added(message, &device);
+    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED)
+        gst_message_parse_device_removed(message, &device);
+    if (!device) return;
+    TGstRef<GstDevice> keep(device);
+    const bool video = gst_device_has_classes(device, "Video/Source");
+    // A provider hidden by another (v4l2 behind PipeWire, ALSA behind pulse)
+    // reports what the listing leaves out: say nothing of it.
+    if (auto* provider = GST_DEVICE_PROVIDER(GST_MESSAGE_SRC(message));
+        GST_IS_DEVICE_PROVIDER(provider)) {
+        GstPluginFeature* factory = GST_PLUGIN_FEATURE(gst_device_provider_get_factory(provider));
+        const std::string name = factory ? GST_OBJECT_NAME(factory) : "";
+        gchar** names = gst_device_monitor_get_providers(monitor_.get());
+        bool hidden = false;
+        for (gchar** n = names; n && *n && !hidden; ++n) {
+            TGstRef<GstDeviceProvider> other(gst_device_provider_factory_get_by_name(*n));
+            gchar** hides = other ? gst_device_provider_get_hidden_providers(other.get()) : nullptr;
+            for (gchar** h = hides; h && *h; ++h)
+                hidden = hidden || name == *h;
+            g_strfreev(hides);
+        }
+        g_strfreev(names);
+        if (hidden) return;
+    }
+    const TGstDeviceId id = IdOf(device, video);
+    std::lock_guard lock(lock_);
+    if (changed_) changed_(TDeviceChange{added, video, id.FriendlyName, id.Identity});
 }

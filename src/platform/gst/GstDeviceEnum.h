@@ -6,7 +6,9 @@
 // the provider and a stable device identity, and binds to a new capture filter.
 #include "platform/DeviceInterfaces.h"
 #include "platform/FilterInterfaces.h"
+#include "platform/gst/GstUtil.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,25 @@ HRESULT CreateGstCaptureFilter(const TGstDeviceId& id, ComPtr<IBaseFilter>& out)
 ComPtr<IMoniker> MakeGstDeviceMoniker(const TGstDeviceId& id);
 // An empty device moniker (what OleLoadFromStream creates before Load).
 HRESULT NewGstDeviceMoniker(REFIID iid, void** out);
+
+// IDeviceWatch on a started GstDeviceMonitor of both input categories.
+// Threads: the providers post on their own threads; lock_ guards changed_
+// and is held while it runs, so that Stop waits for a report in progress.
+class TGstDeviceWatch : public TComObject<IDeviceWatch> {
+  public:
+    HRESULT Start(std::function<void(const TDeviceChange&)> changed) override;
+    void Stop() override;
+
+  protected:
+    ~TGstDeviceWatch() override;
+
+  private:
+    static GstBusSyncReply OnMessage(GstBus* bus, GstMessage* message, gpointer self);
+    void Report(GstMessage* message);
+    TGstRef<GstDeviceMonitor> monitor_;
+    std::mutex lock_;
+    std::function<void(const TDeviceChange&)> changed_;
+};
 
 // ICreateDevEnum over the two input categories.
 class TGstSystemDeviceEnum : public TComObject<ICreateDevEnum> {

@@ -165,7 +165,14 @@ HRESULT TGstPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
         outCaps.reset(gst_caps_intersect(outCaps.get(), wanted.get()));
     }
     TGstCapsRef inCaps = in->Caps();
-    const bool direct = gst_caps_can_intersect(outCaps.get(), inCaps.get());
+    bool direct = gst_caps_can_intersect(outCaps.get(), inCaps.get());
+    if (!direct && !type) {
+        // A compressed capture decodes once for every raw consumer.
+        if (TGstCapsRef decoded = DecodedCaps()) {
+            outCaps = std::move(decoded);
+            direct = gst_caps_can_intersect(outCaps.get(), inCaps.get());
+        }
+    }
     const char* outClass = CapsMediaClass(outCaps.get());
     if (!direct) {
         // Converters bridge raw streams of one kind only; the input must

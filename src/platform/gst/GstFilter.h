@@ -89,6 +89,9 @@ class TGstPin : public TComObject<IPin, IGstPin, IAMStreamConfig, IAMAudioInputM
     ~TGstPin() override;
     virtual bool OffersStreamConfig() const { return false; }
     virtual bool OffersInputMixer() const { return false; }
+    // What the pin gives a sink that cannot take Caps() as they are, when the
+    // pin decodes itself (a compressed capture); null: converters decide.
+    virtual TGstCapsRef DecodedCaps() { return nullptr; }
     // The formats listed by EnumMediaTypes (default: Caps() expanded).
     virtual std::vector<TGstCapsRef> MediaTypeCaps();
     // Defaults for AcquirePad/ReleasePad: the ghost pad as it is.

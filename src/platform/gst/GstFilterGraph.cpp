@@ -395,7 +395,9 @@ void TGstFilterGraph::HandleMessage(GstMessage* message) {
         gchar* debug = nullptr;
         gst_message_parse_error(message, &error, &debug);
         const HRESULT hr = ResultOfError(error, debug);
-        const bool deviceLoss = IsDeviceLoss(error);
+        bool deviceLoss = IsDeviceLoss(error);
+        const bool failedResource =
+            error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_FAILED;
         g_error_free(error);
         g_free(debug);
         std::lock_guard lock(eventsLock_);
@@ -409,6 +411,8 @@ void TGstFilterGraph::HandleMessage(GstMessage* message) {
         GstElement* bin = nullptr;
         IBaseFilter* filter = FilterOf(GST_MESSAGE_SRC(message), &bin);
         sourceFailed_ = bin && GST_OBJECT_FLAG_IS_SET(bin, GST_ELEMENT_FLAG_SOURCE);
+        // Sound servers and PipeWire say only "failed" when their device goes.
+        deviceLoss = deviceLoss || (sourceFailed_ && failedResource);
         if (filter && deviceLoss)
             QueueEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(filter)),
                        1);

@@ -20,6 +20,7 @@ void RegisterGstPlatform() {
     RegisterClassFactory(CLSID_AviDest, MakeClassFactory<TGstAviMux>());
     RegisterClassFactory(CLSID_FileWriter, MakeClassFactory<TGstFileWriter>());
     RegisterClassFactory(CLSID_GstDeviceMoniker, &NewGstDeviceMoniker);
+    RegisterClassFactory(CLSID_DeviceWatch, MakeClassFactory<TGstDeviceWatch>());
     RegisterVideoRenderer();
     RegisterAsfWriter();
     RegisterWebmStream();

@@ -2,6 +2,7 @@
 
 #include "platform/ClassRegistry.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <signal.h>
@@ -125,8 +126,11 @@ GstElement* TGstRelay::AddRtmpOutput(GstElement* pipeline, GstElement* video, Gs
                                      const TRelaySettings& settings) {
     int width = 0, height = 0;
     FitPictureSize(capture.Width, capture.Height, settings.Width, settings.Height, width, height);
-    const int fps = capture.Fps > 0 ? capture.Fps : 30;
-    GstElement* last = AddPictureChain(pipeline, video, width, height, fps);
+    // The capture's own rate, 29.97 included; a keyframe every 2 s of it.
+    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
+    const int fpsNum = known ? capture.FpsNum : 30, fpsDen = known ? capture.FpsDen : 1;
+    const int fps = std::max(1, (fpsNum + fpsDen - 1) / fpsDen);
+    GstElement* last = AddPictureChain(pipeline, video, width, height, fpsNum, fpsDen);
     GstElement *venc, *profile, *parse, *vqueue, *mux, *sink;
     if (!last || !MakeGstElements({{&venc, "x264enc"},
                                    {&profile, "capsfilter"},
@@ -184,7 +188,9 @@ GstElement* TGstRelay::AddIcecastOutput(GstElement* pipeline, GstElement* video,
     TSideEncoding encoding;
     FitPictureSize(capture.Width, capture.Height, settings.Width, settings.Height, encoding.Width,
                    encoding.Height);
-    encoding.Fps = capture.Fps > 0 ? capture.Fps : 30;
+    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
+    encoding.Fps = known ? capture.FpsNum : 30;
+    encoding.FpsDen = known ? capture.FpsDen : 1;
     encoding.VideoBitRate = settings.VideoKbps * 1000;
     GstElement* mux = AddWebmEncoding(pipeline, video, audio, encoding);
     GstElement* sink = mux ? MakeGstElement("shout2send") : nullptr;

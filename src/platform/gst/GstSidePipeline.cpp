@@ -71,7 +71,7 @@ TTapVideo TapVideo(TGstSideTap& tap) {
     gst_structure_get_int(s, "width", &v.Width);
     gst_structure_get_int(s, "height", &v.Height);
     if (gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0)
-        v.Fps = std::max(1, num / den);
+        v.FpsNum = num, v.FpsDen = den;
     return v;
 }
 
@@ -87,7 +87,7 @@ void FitPictureSize(int width, int height, int maxWidth, int maxHeight, int& out
 }
 
 GstElement* AddPictureChain(GstElement* pipeline, GstElement* source, int width, int height,
-                            int fps) {
+                            int fps, int fpsDen) {
     gst_bin_add(GST_BIN(pipeline), source);
     GstElement *rate, *scale, *convert, *caps;
     if (!MakeGstElements({{&rate, "videorate"},
@@ -97,7 +97,7 @@ GstElement* AddPictureChain(GstElement* pipeline, GstElement* source, int width,
         return nullptr;
     TGstCapsRef frame(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
                                           G_TYPE_INT, width, "height", G_TYPE_INT, height,
-                                          "framerate", GST_TYPE_FRACTION, fps, 1,
+                                          "framerate", GST_TYPE_FRACTION, fps, fpsDen,
                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(caps, "caps", frame.get(), nullptr);
     // A run that starts long after the capture begins at the first frame it
@@ -121,14 +121,15 @@ void DropLooseElement(GstElement* element) {
 GstElement* AddWebmEncoding(GstElement* pipeline, GstElement* video, GstElement* audio,
                             const TSideEncoding& encoding) {
     if (audio) gst_bin_add(GST_BIN(pipeline), audio);
-    GstElement* last =
-        AddPictureChain(pipeline, video, encoding.Width, encoding.Height, encoding.Fps);
+    GstElement* last = AddPictureChain(pipeline, video, encoding.Width, encoding.Height,
+                                       encoding.Fps, encoding.FpsDen);
     GstElement *venc, *vqueue, *mux;
     if (!last || !MakeGstElements({{&venc, "vp8enc"}, {&vqueue, "queue"}, {&mux, "webmmux"}}))
         return nullptr;
     g_object_set(venc, "deadline", gint64(1), "cpu-used", 8, "threads", 1, "lag-in-frames", 0,
                  "end-usage", 1 /* cbr */, "target-bitrate", encoding.VideoBitRate,
-                 "keyframe-max-dist", encoding.Fps, nullptr);
+                 "keyframe-max-dist",
+                 std::max(1, (encoding.Fps + encoding.FpsDen - 1) / encoding.FpsDen), nullptr);
     g_object_set(mux, "streamable", TRUE, nullptr);
     gst_bin_add(GST_BIN(pipeline), mux);
     if (!LinkChain(pipeline, {venc, vqueue}) || !gst_element_link(last, venc) ||

@@ -58,7 +58,8 @@ bool MakeGstElements(std::initializer_list<std::pair<GstElement**, const char*>>
 
 // The capture picture a tap delivers (zeros where the caps say nothing).
 struct TTapVideo {
-    int Width = 0, Height = 0, Fps = 0;
+    int Width = 0, Height = 0;
+    int FpsNum = 0, FpsDen = 1; // the exact rate (29.97 is 30000/1001)
 };
 TTapVideo TapVideo(TGstSideTap& tap);
 // The size sent for a capture of width x height: within maxWidth x maxHeight,
@@ -69,14 +70,14 @@ void FitPictureSize(int width, int height, int maxWidth, int maxHeight, int& out
 // source (added to pipeline in any case) ! videorate ! videoscale ! videoconvert ! I420 at that
 // size and rate; the last element, or null when one is missing or a link fails.
 GstElement* AddPictureChain(GstElement* pipeline, GstElement* source, int width, int height,
-                            int fps);
+                            int fps, int fpsDen = 1);
 // One clock and one base time with the capture: the taps' running times are
 // this pipeline's running times.
 void FollowCaptureClock(GstElement* pipeline, TGstSideTap& tap, GstClock* clock);
 
 // What a side output encodes: picture size and rate, bit rates in bit/s.
 struct TSideEncoding {
-    int Width = 320, Height = 240, Fps = 15;
+    int Width = 320, Height = 240, Fps = 15, FpsDen = 1; // rate Fps/FpsDen
     int VideoBitRate = 400000;
     int AudioBitRate = 128000;
 };

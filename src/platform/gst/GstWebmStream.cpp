@@ -31,7 +31,11 @@ GstElement* TGstWebmStream::AddChain(GstElement* pipeline, GstElement* video, Gs
     const TTapVideo capture = TapVideo(*taps.Video);
     TSideEncoding encoding;
     FitSize(capture.Width, capture.Height, encoding.Width, encoding.Height);
-    encoding.Fps = capture.Fps > 0 ? std::min(capture.Fps, kMaxFrameRate) : kMaxFrameRate;
+    // The capture's rate when it is slower than the browser stream's (7.5 stays 15/2).
+    const bool slower = capture.FpsNum > 0 && capture.FpsDen > 0 &&
+                        capture.FpsNum < int64_t(kMaxFrameRate) * capture.FpsDen;
+    encoding.Fps = slower ? capture.FpsNum : kMaxFrameRate;
+    encoding.FpsDen = slower ? capture.FpsDen : 1;
     encoding.VideoBitRate = kVideoBitRate;
     GstElement* mux = AddWebmEncoding(pipeline, video, audio, encoding);
     GstElement* out = mux ? MakeGstElement("appsink") : nullptr;

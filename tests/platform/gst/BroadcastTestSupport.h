@@ -39,15 +39,17 @@ struct TBroadcastRig {
     TSideOutputs Outputs; // the browser stream, the relay and WebRTC, as a broadcast has them
 
     TBroadcastRig(TWMPofiles8 profile, bool withAudio, const std::string& fileName,
-                  uint32_t maxUsers = 3, uint32_t port = 0) {
+                  uint32_t maxUsers = 3, uint32_t port = 0,
+                  const std::string& camera = "Test Pattern",
+                  const std::string& microphone = "Test Tone") {
         RegisterBroadcastClasses();
         Graph.SetMode(gmCapture);
         Video.BaseFilter().AssignMoniker(
-            gsttest::FindDevice(CLSID_VideoInputDeviceCategory, "Test Pattern").Get());
+            gsttest::FindDevice(CLSID_VideoInputDeviceCategory, camera).Get());
         Video.SetFilterGraph(&Graph);
         if (withAudio) {
             Audio.BaseFilter().AssignMoniker(
-                gsttest::FindDevice(CLSID_AudioInputDeviceCategory, "Test Tone").Get());
+                gsttest::FindDevice(CLSID_AudioInputDeviceCategory, microphone).Get());
             Audio.SetFilterGraph(&Graph);
         }
         Writer.SetPort(port);

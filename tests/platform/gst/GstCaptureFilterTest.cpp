@@ -112,7 +112,9 @@ TEST(GstCaptureFilter, SetFormatFixesTheFormatAndRefusesWhatTheDeviceCannotDo) {
     ComPtr<IBaseFilter> tone = BindDevice(CLSID_AudioInputDeviceCategory, "Test Tone");
     AM_MEDIA_TYPE* sound = nullptr;
     ASSERT_EQ(S_OK, PinNamed(tone.Get(), "Capture").Query<IAMStreamConfig>()->GetFormat(&sound));
-    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config->SetFormat(sound));
+    EXPECT_EQ(E_FORMAT_REFUSED, config->SetFormat(sound));
+    EXPECT_EQ("\"Test Pattern\" cannot capture S16LE 44100 Hz, 2 channels.",
+              ErrorTextOf(E_FORMAT_REFUSED));
     sound->cbFormat = 0;
     EXPECT_EQ(VFW_E_INVALIDMEDIATYPE,
               PinNamed(tone.Get(), "Capture").Query<IAMStreamConfig>()->SetFormat(sound));

@@ -60,12 +60,14 @@ TEST(GstDeviceEnum, BuiltInDevicesCloseEachCategoryWithTheirFormats) {
     for (const char* size : {"160X120", "176X144", "320X240", "352X288", "640X480"})
         EXPECT_TRUE(Contains(
             pattern, std::string("Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 ") +
-                         size + ", 16 bits"))
+                         size + ", 16 bits, 30 fps"))
             << size;
     EXPECT_TRUE(Contains(
-        pattern, "Major Type: Video - Sub Type: RGB24 Format: VideoInfo RGB 320X240, 24 bits"));
+        pattern,
+        "Major Type: Video - Sub Type: RGB24 Format: VideoInfo RGB 320X240, 24 bits, 30 fps"));
     EXPECT_TRUE(Contains(
-        pattern, "Major Type: Video - Sub Type: IYUV Format: VideoInfo IYUV 320X240, 12 bits"));
+        pattern,
+        "Major Type: Video - Sub Type: IYUV Format: VideoInfo IYUV 320X240, 12 bits, 30 fps"));
 
     auto tone = FormatTexts(BindDevice(CLSID_AudioInputDeviceCategory, "Test Tone").Get());
     for (int rate : {11025, 22050, 44100, 48000})

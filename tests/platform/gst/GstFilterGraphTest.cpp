@@ -123,9 +123,9 @@ TEST(GstFilterGraph, ThreeSecondRecordingIsACompleteAviInTheChosenFormat) {
     TScratchDir dir;
     const std::string file = dir.File("capture.avi");
     TMainWindowCapture c;
-    const int yuy2 =
-        c.FormatIndex(c.videoFormats,
-                      "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits");
+    const int yuy2 = c.FormatIndex(
+        c.videoFormats,
+        "Major Type: Video - Sub Type: YUY2 Format: VideoInfo YUY2 320X240, 16 bits, 30 fps");
     const int pcm =
         c.FormatIndex(c.audioFormats, "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: "
                                       "PCM, 44100 Hertz, 16 Bits, 2 Channels");
@@ -165,9 +165,9 @@ TEST(GstFilterGraph, SetFormatChangesWhatIsRecorded) {
     TScratchDir dir;
     const std::string file = dir.File("formats.avi");
     TMainWindowCapture c;
-    const int iyuv =
-        c.FormatIndex(c.videoFormats,
-                      "Major Type: Video - Sub Type: IYUV Format: VideoInfo IYUV 320X240, 12 bits");
+    const int iyuv = c.FormatIndex(
+        c.videoFormats,
+        "Major Type: Video - Sub Type: IYUV Format: VideoInfo IYUV 320X240, 12 bits, 30 fps");
     const int u8mono =
         c.FormatIndex(c.audioFormats, "Major Type: Audio - Sub Type: PCM Format: WaveFormatEx: "
                                       "PCM, 22050 Hertz, 8 Bits, 1 Channels");

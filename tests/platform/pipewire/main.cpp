@@ -1,0 +1,17 @@
+// A real PipeWire daemon, started by the test, with a virtual camera.
+#include "platform/gst/GstRegistration.h"
+#include "platform/stream/WMWriterNetworkSink.h"
+#include "support/GstSanitizerSuppressions.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    RegisterGstPlatform();
+    RegisterWriterNetworkSink();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
