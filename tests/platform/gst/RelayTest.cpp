@@ -1,7 +1,7 @@
 // The relay of a broadcast to private RTMP (nginx) and Icecast servers,
 // pulled back with ffprobe/ffmpeg, while the ASF stream and the preview go on.
 #include "BroadcastTestSupport.h"
-#include "RelayServers.h"
+#include "support/RelayServers.h"
 #include "media/VideoWindow.h"
 #include "platform/RelayTarget.h"
 
