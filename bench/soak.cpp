@@ -8,7 +8,11 @@
 // SIGTERM and SIGKILL in turn). Without nginx's RTMP module a plain TCP
 // listener that accepts and drops stands in, and the run says so.
 //
-//   soak [--minutes N]      (default 10; fractions such as 0.5 for a quick look)
+//   soak [--minutes N] [--without asf,webm,page,restarts]
+//
+// N defaults to 10 (fractions such as 0.5 for a quick look); --without
+// leaves those visitors (or the relay's restarts) out, to find which one a
+// growth comes with.
 //
 // The program's resident memory, open descriptors and threads are sampled
 // after a 30 s warm-up and at the end, each time with the visitors held off
@@ -311,14 +315,21 @@ bool Pump(TRealProgram& program, milliseconds time, TRunFigures& f) {
 
 int main(int argc, char** argv) {
     double minutes = 10;
+    std::string without;
     for (int i = 1; i < argc; i += 2) {
-        if (std::strcmp(argv[i], "--minutes") != 0 || i + 1 >= argc ||
-            (minutes = std::atof(argv[i + 1])) <= 0) {
-            std::fprintf(stderr,
-                         "usage: soak [--minutes N]   (default 10; 0.5 for a quick look)\n");
+        const bool known = i + 1 < argc && (std::strcmp(argv[i], "--minutes") == 0 ||
+                                            std::strcmp(argv[i], "--without") == 0);
+        if (known && argv[i][2] == 'm') minutes = std::atof(argv[i + 1]);
+        if (known && argv[i][2] == 'w') without = std::string(",") + argv[i + 1] + ",";
+        if (!known || minutes <= 0) {
+            std::fprintf(stderr, "usage: soak [--minutes N] [--without asf,webm,page,restarts]   "
+                                 "(N: default 10; 0.5 for a quick look)\n");
             return 2;
         }
     }
+    const auto left = [&](const char* what) {
+        return without.find(std::string(",") + what + ",") == std::string::npos;
+    };
     ::signal(SIGINT, OnSignal);
     ::signal(SIGTERM, OnSignal);
     ::signal(SIGPIPE, SIG_IGN);
@@ -368,9 +379,12 @@ int main(int argc, char** argv) {
 
     TAudience::TCounts asfJoins, webmJoins, pageGets;
     TAudience audience;
-    audience.Add([asfPort] { return AsfPlayer(asfPort); }, milliseconds(2000), asfJoins);
-    audience.Add([asfPort] { return WebmClient(asfPort); }, milliseconds(3000), webmJoins);
-    audience.Add([httpPort] { return LandingPage(httpPort); }, milliseconds(1000), pageGets);
+    if (left("asf"))
+        audience.Add([asfPort] { return AsfPlayer(asfPort); }, milliseconds(2000), asfJoins);
+    if (left("webm"))
+        audience.Add([asfPort] { return WebmClient(asfPort); }, milliseconds(3000), webmJoins);
+    if (left("page"))
+        audience.Add([httpPort] { return LandingPage(httpPort); }, milliseconds(1000), pageGets);
 
     constexpr double kWarmUp = 30;
     const double end = kWarmUp + minutes * 60;
@@ -398,7 +412,7 @@ int main(int argc, char** argv) {
                 start.fds, start.threads, KindsText(start).c_str());
     std::fflush(stdout);
     while (alive && !g_interrupted && since() < end) {
-        if (since() >= nextRestart && since() < end - 10) {
+        if (left("restarts") && since() >= nextRestart && since() < end - 10) {
             nextRestart += restartEvery;
             if (nginx) {
                 nginx->Stop(restarts % 2 ? SIGKILL : SIGTERM);
