@@ -1,5 +1,7 @@
 #include "platform/gst/GstSideRunner.h"
 
+#include <malloc.h>
+
 TGstSideRunner::TGstSideRunner(TGstSideChain& chain, std::string name)
     : chain_(chain), name_(std::move(name)) {}
 
@@ -137,6 +139,12 @@ void TGstSideRunner::TearDown(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     chain_.RunStopping();
     run->Stop(taps.Video.Get(), taps.Audio.Get());
+    run.reset();
+    // The run's frames and encoder state were freed by its streaming threads
+    // into their malloc arenas, which keep the pages; each run gets other
+    // threads, so an always-on broadcast whose viewers and relay come and go
+    // would grow by megabytes a run. Hand the free pages back.
+    malloc_trim(0);
     chain_.RunEnded();
     lock.lock();
     schedule_.TornDown();

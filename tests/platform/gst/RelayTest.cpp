@@ -1,9 +1,9 @@
 // The relay of a broadcast to private RTMP (nginx) and Icecast servers,
 // pulled back with ffprobe/ffmpeg, while the ASF stream and the preview go on.
 #include "BroadcastTestSupport.h"
-#include "RelayServers.h"
 #include "media/VideoWindow.h"
 #include "platform/RelayTarget.h"
+#include "support/RelayServers.h"
 
 #include <QWidget>
 

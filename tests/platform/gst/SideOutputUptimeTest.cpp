@@ -1,7 +1,7 @@
 // Side outputs that join a capture that has run for a day: they begin with
 // the pictures captured now, not with a day of copies to catch up on.
 #include "GstTestSupport.h"
-#include "RelayServers.h"
+#include "support/RelayServers.h"
 
 #include "platform/ClassRegistry.h"
 #include "platform/gst/GstRelay.h"

@@ -1,8 +1,9 @@
 #pragma once
-// Private streaming servers for the relay tests: nginx with its RTMP module
-// (HLS on, a stream key checked by an on_publish callback) and icecast2, each
-// on free loopback ports in the test's own folder, with configs written here.
-#include "GstTestSupport.h"
+// Private streaming servers for the relay tests and benchmarks: nginx with its
+// RTMP module (HLS on, a stream key checked by an on_publish callback) and
+// icecast2, each on free loopback ports in the caller's own folder, with
+// configs written here.
+#include "support/TestPorts.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +11,9 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,16 @@ namespace relaytest {
 
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
+}
+
+// How often what occurs in the file at path (0 when it cannot be read).
+inline int CountInFile(const std::string& path, const std::string& what) {
+    std::ifstream in(path);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    int n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
 }
 
 // A server process started from a config in a folder of its own; killed with
@@ -127,12 +140,7 @@ class TNginxRtmp : public TServer {
         return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + key;
     }
     // How often a publisher asked to be let in.
-    int PublishAttempts() const {
-        int code = 0;
-        const std::string log =
-            gsttest::RunCommand("cat '" + dir_ + "/auth-access.log' 2>/dev/null", code);
-        return gsttest::CountOf(log, "GET /auth");
-    }
+    int PublishAttempts() const { return CountInFile(dir_ + "/auth-access.log", "GET /auth"); }
 
   private:
     int authPort_;
@@ -169,10 +177,7 @@ class TIcecast : public TServer {
     }
     // Lines of a source turned away for its password (a login may make two).
     int BadLogins() const {
-        int code = 0;
-        const std::string log =
-            gsttest::RunCommand("cat '" + dir_ + "/error.log' 2>/dev/null", code);
-        return gsttest::CountOf(log, "invalid or missing password");
+        return CountInFile(dir_ + "/error.log", "invalid or missing password");
     }
 };
 
