@@ -81,9 +81,12 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
     const TTapVideo capture = TapVideo(*taps.Video);
     int width = 0, height = 0;
     FitPictureSize(capture.Width, capture.Height, kMaxWidth, kMaxHeight, width, height);
-    const int fps = capture.Fps > 0 ? capture.Fps : 30;
+    // The capture's exact rate (15/2 stays 15/2); the keyframe spacing in whole frames.
+    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
+    const int fpsNum = known ? capture.FpsNum : 30, fpsDen = known ? capture.FpsDen : 1;
+    const int fps = std::max(1, (fpsNum + fpsDen - 1) / fpsDen);
     if (audio) gst_bin_add(GST_BIN(pipeline), audio);
-    GstElement* last = AddPictureChain(pipeline, video, width, height, fps);
+    GstElement* last = AddPictureChain(pipeline, video, width, height, fpsNum, fpsDen);
     GstElement *venc, *profile, *parse, *pay, *vtee;
     if (!last || !MakeGstElements({{&venc, "x264enc"},
                                    {&profile, "capsfilter"},

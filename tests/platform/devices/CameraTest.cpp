@@ -3,13 +3,13 @@
 // browser, a relay) and recording on each; a lost camera; hot-plugging.
 #include "BroadcastTestSupport.h"
 #include "FakeDeviceProvider.h"
-#include "RelayServers.h"
 #include "media/DeviceWatch.h"
 #include "media/EnumMediaType.h"
 #include "media/SysDevEnum.h"
 #include "media/VideoWindow.h"
 #include "platform/gst/GstFilterGraph.h"
 #include "platform/gst/GstMediaType.h"
+#include "support/RelayServers.h"
 
 #include <gtest/gtest.h>
 
