@@ -2,17 +2,35 @@
 // The broadcast's stored settings, named once: the ports the window's boxes
 // start with, the viewer limit, the archive the writer keeps, and the player
 // size the landing page falls back to.
+#include "platform/ArchiveFiles.h"
 #include "platform/RelayInterfaces.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 inline constexpr int kDefaultStreamPort = 8000; // "asf port": where viewers get the stream
 inline constexpr int kDefaultHttpPort = 8081;   // "http port": where the landing page is
 inline constexpr int kMaxViewers = 3;
-inline constexpr const char* kBroadcastArchive = "brim.asf"; // relative to the working folder
+inline constexpr const char* kBroadcastArchive = "brim.asf"; // in the archive folder
+inline constexpr int64_t kDefaultArchiveSegmentSeconds = 3600;
 inline constexpr int kDefaultPlayerWidth = 320;
 inline constexpr int kDefaultPlayerHeight = 300;
+
+// Where and how a broadcast keeps its archive. An earlier archive is never
+// replaced: it is kept under its start time (see ArchiveFiles.h), and the
+// running one is closed and kept the same way every SegmentSeconds, so
+// that a killed process loses at most one segment's index.
+struct TArchiveSettings {
+    bool Enabled = true;
+    std::string Folder;                                     // empty: the working folder
+    int64_t SegmentSeconds = kDefaultArchiveSegmentSeconds; // 0: one file per broadcast
+    TArchiveRetention Retention;
+    // The running archive's path: "brim.asf" in Folder.
+    std::string File() const {
+        return Folder.empty() ? kBroadcastArchive : Folder + "/" + kBroadcastArchive;
+    }
+};
 
 // What a broadcast is asked to serve on. Port 0 asks for a free port. With
 // Relay set, the broadcast is also published to that streaming server.
@@ -20,6 +38,7 @@ struct TBroadcastSettings {
     int StreamPort = kDefaultStreamPort;
     int HttpPort = kDefaultHttpPort;
     std::optional<TRelaySettings> Relay = std::nullopt;
+    TArchiveSettings Archive = {};
 };
 
 // The settings from the texts of the two port boxes: a text that is not an

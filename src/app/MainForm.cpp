@@ -6,6 +6,7 @@
 #include "app/MainFormLayout.h"
 #include "app/MenuTexts.h"
 #include "app/RelayDialog.h"
+#include "app/SettingsFile.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
 #include "app/ViewerTexts.h"
@@ -262,6 +263,8 @@ void TMainForm::StartPreview() {
 void TMainForm::StartBroadcast() {
     TBroadcastSettings asked = BroadcastSettingsFromTexts(Text(ed_asfport), Text(ed_internalport));
     asked.Relay = RelayForBroadcast(LoadRelayChoice());
+    if (asked.Relay) KeepSecretsOutOfCoreDumps();
+    asked.Archive.Folder = LoadArchiveFolder();
     const TBroadcastPorts served = capture_->StartBroadcast(asked);
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
@@ -271,7 +274,11 @@ void TMainForm::StartBroadcast() {
 }
 
 void TMainForm::StartRecord() {
-    capture_->StartRecord(Text(ed_recfile));
+    const std::string file = Text(ed_recfile);
+    if (WouldReplaceFile(file) &&
+        !AskQuestion("\"" + file + "\" exists already. Replace it with the new recording?"))
+        return;
+    capture_->StartRecord(file);
     ShowRunning(sh_record, bt_record);
 }
 
@@ -322,6 +329,7 @@ void TMainForm::filerelay1Click(QObject*) {
     TRelayDialog dialog(LoadRelayChoice(), this);
     if (dialog.exec() != QDialog::Accepted) return;
     const TRelayChoice choice = dialog.Choice();
+    if (!choice.Settings.Url.empty()) KeepSecretsOutOfCoreDumps();
     SaveRelayChoice(choice);
     // A running broadcast follows at once.
     if (capture_->Broadcasting()) capture_->SetRelay(RelayForBroadcast(choice));

@@ -2,15 +2,11 @@
 
 #include "common/Exception.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSettings>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,25 +20,7 @@ int Bounded(const QVariant& value, int low, int high, int def) {
     throw Exception("Could not save the relay settings to \"" + path + "\": " + why + ".");
 }
 
-// The file exists, mode 0600, before a secret goes into it.
-void MakePrivate(const std::string& path) {
-    const QString dir = QFileInfo(QString::fromStdString(path)).absolutePath();
-    if (!QDir().mkpath(dir)) CannotWrite(path, "its folder cannot be made");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) CannotWrite(path, std::strerror(errno));
-    const bool ok = ::fchmod(fd, 0600) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ok) CannotWrite(path, std::strerror(error));
-}
-
 } // namespace
-
-std::string SettingsFilePath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
-    return (base + "/kavaroxp/kavaroxp.conf").toStdString();
-}
 
 TRelayChoice LoadRelayChoice(const std::string& path) {
     QSettings file(QString::fromStdString(path), QSettings::IniFormat);
@@ -57,7 +35,7 @@ TRelayChoice LoadRelayChoice(const std::string& path) {
 }
 
 void SaveRelayChoice(const TRelayChoice& choice, const std::string& path) {
-    MakePrivate(path);
+    MakeSettingsFilePrivate(path, "the relay settings");
     {
         QSettings file(QString::fromStdString(path), QSettings::IniFormat);
         file.setValue("relay/url", QString::fromStdString(choice.Settings.Url));

@@ -3,6 +3,7 @@
 // $XDG_CONFIG_HOME/kavaroxp/kavaroxp.conf, ~/.config when the variable is
 // unset). The file holds a stream key or password: it is made readable by
 // its owner alone before anything is written to it.
+#include "app/SettingsFile.h"
 #include "platform/RelayInterfaces.h"
 
 #include <optional>
@@ -13,7 +14,6 @@ struct TRelayChoice {
     TRelaySettings Settings;
 };
 
-std::string SettingsFilePath();
 // Missing keys read as the defaults; values out of range too.
 TRelayChoice LoadRelayChoice(const std::string& path = SettingsFilePath());
 // Raises Exception naming the file when it cannot be written.
