@@ -360,8 +360,11 @@ struct TAsfArchiveGlue {
 
 void TGstAsfWriter::RotateArchive() {
     std::error_code ec;
-    // Renaming the open file is safe: the old sink keeps writing to it.
-    const std::string kept = KeepArchive(fileName_, ec);
+    // Renaming the open file is safe: the old sink keeps writing to it (it
+    // may hold nothing yet: its multiplexer writes once it has all streams).
+    const std::string kept = RotatedArchiveName(fileName_, ArchiveStartTime(fileName_));
+    if (::link(fileName_.c_str(), kept.c_str()) != 0 || ::unlink(fileName_.c_str()) != 0)
+        ec.assign(errno, std::generic_category());
     if (ec) {
         if (segmentHandler_)
             segmentHandler_({}, "\"" + fileName_ + "\" could not be kept: " + ec.message() +
