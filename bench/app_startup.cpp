@@ -15,27 +15,23 @@
 #include "app/SkinMenu.h"
 #include "platform/gst/GstRegistration.h"
 #include "platform/stream/WMWriterNetworkSink.h"
+#include "support/EventPump.h"
+#include "support/RealProgram.h"
+#include "support/TestPorts.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QPushButton>
-#include <QTimer>
 #include <QWindow>
 #include <gst/gst.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -65,13 +61,6 @@ double RssMb() {
     return ProcessRssMb(getpid());
 }
 
-// Runs the real event loop, as the program does, for a while.
-void RunFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 double ThreadCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -89,7 +78,7 @@ struct TLoad {
 TLoad CpuLoad(int seconds) {
     const double cpu = CpuSeconds(), ui = ThreadCpuSeconds();
     const auto start = Clock::now();
-    RunFor(seconds * 1000);
+    RunEventLoopFor(seconds * 1000);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     return {(CpuSeconds() - cpu) / wall, (ThreadCpuSeconds() - ui) / wall};
 }
@@ -103,11 +92,11 @@ int Child(int shownFd, int seconds, int argc, char** argv) {
     form.SetAboutForm(&about);
     form.show();
     while (!form.windowHandle() || !form.windowHandle()->isExposed())
-        RunFor(1);
+        RunEventLoopFor(1);
     if (write(shownFd, "shown\n", 6) != 6) return 1;
     close(shownFd);
 
-    RunFor(2000);
+    RunEventLoopFor(2000);
     const double idleRss = RssMb();
 
     TSkinMenuItem* devices = form.videoconnect1;
@@ -128,25 +117,25 @@ int Child(int shownFd, int seconds, int argc, char** argv) {
     double previewRss = 0;
     for (int round = 0; round < kRounds; ++round) {
         form.bt_preview->click();
-        RunFor(1000); // settle
+        RunEventLoopFor(1000); // settle
         const TLoad preview = CpuLoad(seconds);
         previewLoads.push_back(preview.Process);
         previewUi.push_back(preview.Ui);
         previewRss = std::max(previewRss, RssMb());
         form.bt_preview->click();
-        RunFor(300);
+        RunEventLoopFor(300);
 
         std::string error;
         if (!bare.Start(error)) {
             std::fprintf(stderr, "bare pipeline: %s\n", error.c_str());
             return 1;
         }
-        RunFor(1000);
+        RunEventLoopFor(1000);
         const TLoad bareRound = CpuLoad(seconds);
         bareLoads.push_back(bareRound.Process);
         bareUi.push_back(bareRound.Ui);
         bare.Stop();
-        RunFor(300);
+        RunEventLoopFor(300);
     }
     const double previewLoad = Median(previewLoads), bareLoad = Median(bareLoads);
 
@@ -159,32 +148,6 @@ int Child(int shownFd, int seconds, int argc, char** argv) {
                 Median(previewUi), Median(bareUi));
     std::printf("preview_cpu_ratio=%.3f\n", bareLoad > 0 ? previewLoad / bareLoad : 0.0);
     return 0;
-}
-
-// A free port on 127.0.0.1 (free a moment ago).
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
-    return port;
-}
-
-bool Answers(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
 }
 
 // The baseline of the headless row, in a fresh process: the same encoders
@@ -219,31 +182,18 @@ double BaselineRssMb(const char* self) {
 
 // The program without a window, in a scratch folder (its archive goes there).
 int HeadlessRow(const char* self) {
-    char folder[] = "/tmp/kx-bench-XXXXXX";
-    if (!mkdtemp(folder)) return 1;
+    TWorkDir folder;
     const int asfPort = FreePort(), httpPort = FreePort();
-    const std::string asf = std::to_string(asfPort), http = std::to_string(httpPort);
     const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder) != 0) _exit(126);
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            unsetenv(name);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execl(KX_PROGRAM, KX_PROGRAM, "--broadcast", "--asf-port", asf.c_str(), "--http-port",
-              http.c_str(), "--address", "127.0.0.1", "--seconds", "30",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    bool up = false;
-    while (!(up = Answers(asfPort)) && Clock::now() - start < std::chrono::seconds(20) &&
-           waitpid(pid, nullptr, WNOHANG) == 0)
-        usleep(1000);
+    TRealProgram program(folder.Path(),
+                         {"--broadcast", "--asf-port", std::to_string(asfPort), "--http-port",
+                          std::to_string(httpPort), "--address", "127.0.0.1", "--seconds", "30"});
+    const bool up =
+        WaitForPort(asfPort, std::chrono::seconds(20), [&] { return !program.Running(); });
     const double portMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (up) {
         usleep(3000 * 1000); // settled: encoders running, nobody watching
-        const double rss = ProcessRssMb(pid), baseline = BaselineRssMb(self);
+        const double rss = ProcessRssMb(program.Pid()), baseline = BaselineRssMb(self);
         std::printf("headless_port_ms=%.1f (goal < 500)\n", portMs);
         std::printf("headless_idle_rss_mb=%.1f (goal < 60) baseline_rss_mb=%.1f (the same "
                     "encoders in a bare pipeline)\n",
@@ -251,13 +201,12 @@ int HeadlessRow(const char* self) {
         std::printf("headless_rss_ratio=%.3f\n", baseline > 0 ? rss / baseline : 0.0);
         std::fflush(stdout);
     } else {
-        std::fprintf(stderr, "headless: the stream port never answered\n");
+        std::fprintf(stderr, "headless: the stream port never answered\n%s\n",
+                     program.Log().c_str());
     }
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::filesystem::remove_all(folder);
-    return up && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+    program.Signal(SIGTERM);
+    const int status = program.WaitExit(std::chrono::seconds(30));
+    return up && status == 0 ? 0 : 1;
 }
 
 } // namespace

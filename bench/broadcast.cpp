@@ -44,11 +44,10 @@
 #include "platform/gst/GstUtil.h"
 #include "platform/stream/WMWriterNetworkSink.h"
 #include "platform/stream/WebmSplitter.h"
+#include "support/EventPump.h"
 #include "support/GstSanitizerSuppressions.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -88,14 +87,6 @@ int Find(TSysDevEnum& devices, const char* name) {
     for (int i = 0; i < devices.DeviceCount(); ++i)
         if (devices.GetDevice(i).FriendlyName == name) return i;
     return -1;
-}
-
-// Runs the event loop (graph events) for a while without polling.
-void Pump(double seconds) {
-    if (seconds <= 0) return;
-    QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 uint32_t Le32(const uint8_t* p) {
@@ -407,19 +398,20 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
     // Browsers come once the broadcast runs, as visitors of the watch page do.
     browsers.Start(r.port, browserViewers);
     const double warmUp = std::max(1.0, o.seconds / 10);
-    Pump(warmUp - std::chrono::duration<double>(Clock::now() - t0).count());
+    RunEventLoopFor(
+        int(1000 * (warmUp - std::chrono::duration<double>(Clock::now() - t0).count())));
     const double rss0 = ResidentMb();
     std::unique_ptr<TRelayViewer> relayViewer;
     if (relay) {
         while (outputs.RelayStatus().State != TRelayState::Live &&
                Clock::now() - t0 < std::chrono::seconds(15))
-            Pump(0.1);
+            RunEventLoopFor(100);
         if (outputs.RelayStatus().State != TRelayState::Live)
             std::fprintf(stderr, "broadcast: the relay is not live: %s\n",
                          RelayStatusText(outputs.RelayStatus()).c_str());
         relayViewer = std::make_unique<TRelayViewer>(o.relay);
         while (relayViewer->Frames() == 0 && Clock::now() - t0 < std::chrono::seconds(20))
-            Pump(0.1);
+            RunEventLoopFor(100);
         // The Test Tone's lines: silence, then the tone, in turn; the viewer
         // times each tone from its switch to its arrival.
         auto line = [&](int pin) {
@@ -428,13 +420,14 @@ TOurs BroadcastThroughComponents(const TOptions& o, int browserViewers, bool rel
         };
         while (o.seconds - std::chrono::duration<double>(Clock::now() - t0).count() > 2.5) {
             line(3); // Silence
-            Pump(1.2);
+            RunEventLoopFor(1200);
             line(1); // Sine
             relayViewer->SoundStarted();
-            Pump(1.0);
+            RunEventLoopFor(1000);
         }
     }
-    Pump(o.seconds - std::chrono::duration<double>(Clock::now() - t0).count());
+    RunEventLoopFor(
+        int(1000 * (o.seconds - std::chrono::duration<double>(Clock::now() - t0).count())));
     r.rssGrowthMb = ResidentMb() - rss0;
     const double viewerCpu = viewers.CpuSeconds() + browsers.CpuSeconds();
     r.cpuPerSecond = (CpuSeconds() - viewerCpu - cpu0) /

@@ -3,7 +3,13 @@
 //   stream port: 2,000 silent connections, then one viewer (time to its 200)
 //   landing page: 2,000 idle + 200 slow-header connections, a 60 MB form
 //   POST and a 1 MB folded header, while a well-behaved client fetches "/".
-// Last line: page_p99_ms= rss_growth_mb= refused= crashed=
+//   body flood: 256 connections that announce 64 MB POST bodies and send
+//   them slowly (reconnecting when closed), against the landing page whose
+//   routes take no body, then against a server that declares nothing (the
+//   body budget alone), while a well-behaved client fetches "/".
+// Lines: stream_viewer_ms=, then page_p99_ms= rss_growth_mb= refused= crashed=,
+// then body_flood routes= page_p99_ms= page_ok= rss_growth_mb= refused_413=
+// refused_503= crashed= for each body-flood server.
 #include "BenchSupport.h"
 #include "http/NetHTTPServer.h"
 #include "platform/stream/AsfStreamServer.h"
@@ -20,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -125,6 +132,111 @@ std::vector<int> Flood(int port, int count) {
     return fds;
 }
 
+// The landing page as the program configures it; declared: its routes
+// say they take no body.
+pid_t SpawnPageServer(int& port, bool declared) {
+    return Spawn(
+        [declared](int out) {
+            const std::string page = BenchPage();
+            TNetHTTPServer server;
+            TNetSocketHandle& b = server.Bindings().Add();
+            b.SetIP("127.0.0.1");
+            server.ListenQueue = 99;
+            server.TerminateWaitTime = 7500;
+            server.MaxConnections = TNetCustomHTTPServer::kDefaultMaxConnections;
+            server.EvictWaitingAtLimit = true;
+            server.OnCommandGet = [&](TNetPeerThread&, TNetHTTPRequestInfo&,
+                                      TNetHTTPResponseInfo& rs) { rs.ContentString = page; };
+            if (declared)
+                server.OnBodyLimit = [](const TNetHTTPRequestInfo&) -> int64_t { return 0; };
+            server.SetActive(true);
+            int p = server.Bindings()[0].Port();
+            (void)!::write(out, &p, sizeof p);
+            pause();
+        },
+        port);
+}
+
+// 200 fetches of "/", 20 ms apart: each one's time, 5 s for a failed one.
+std::vector<double> FetchPages(int port, int& ok) {
+    std::vector<double> ms;
+    ok = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto t0 = Clock::now();
+        int fd = Connect(port, true);
+        SendAll(fd, "GET / HTTP/1.0\r\n\r\n");
+        const std::string reply = ReadReply(fd, 5000);
+        ::close(fd);
+        const bool served = reply.find("200 OK") != std::string::npos;
+        ok += served ? 1 : 0;
+        ms.push_back(served ? MsSince(t0) : 5000.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+}
+
+double P99(const std::vector<double>& sorted) {
+    return sorted[sorted.size() * 99 / 100 - 1];
+}
+
+// 256 clients announce 64 MB bodies and send 16 KB of them every 100 ms,
+// connecting again when the server closes; the page is fetched meanwhile.
+bool BodyFlood(bool declared) {
+    int port = 0;
+    pid_t http = SpawnPageServer(port, declared);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const long rss0 = StatusKiB(http, "VmRSS:");
+    std::atomic<bool> running{true};
+    std::atomic<int> refused413{0}, refused503{0};
+    std::thread flood([&] {
+        const std::string head = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 67108864\r\n\r\n";
+        const std::string piece(16 * 1024, 'b');
+        std::vector<int> fds(256, -1);
+        while (running) {
+            for (int& fd : fds) {
+                if (fd >= 0) {
+                    char buf[4096];
+                    ssize_t n;
+                    while ((n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) {
+                        const std::string got(buf, size_t(n));
+                        if (got.rfind("HTTP/1.1 413", 0) == 0) ++refused413;
+                        if (got.rfind("HTTP/1.1 503", 0) == 0) ++refused503;
+                    }
+                    bool gone = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+                    if (!gone &&
+                        ::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+                        gone = errno != EAGAIN && errno != EWOULDBLOCK;
+                    if (gone) {
+                        ::close(fd);
+                        fd = -1;
+                    }
+                }
+                if (fd < 0 && (fd = Connect(port, true)) >= 0) {
+                    SendAll(fd, head);
+                    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        for (int fd : fds)
+            if (fd >= 0) ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the flood under way
+    int ok = 0;
+    const std::vector<double> ms = FetchPages(port, ok);
+    running = false;
+    flood.join();
+    const long growth = StatusKiB(http, "VmHWM:") - rss0;
+    const int crashed = Crashed(http) ? 1 : 0;
+    if (!crashed) Finish(http);
+    std::printf("body_flood routes=%s page_p99_ms=%.1f page_ok=%d/200 rss_growth_mb=%.1f "
+                "refused_413=%d refused_503=%d crashed=%d\n",
+                declared ? "no-body" : "undeclared", P99(ms), ok, double(growth) / 1024.0,
+                refused413.load(), refused503.load(), crashed);
+    return crashed != 0;
+}
+
 int ClosedByServer(const std::vector<int>& fds) {
     int closed = 0;
     for (int fd : fds) {
@@ -177,24 +289,7 @@ int main() {
 
     // --- the landing page ---
     int port = 0;
-    pid_t http = Spawn(
-        [](int out) {
-            const std::string page = BenchPage();
-            TNetHTTPServer server;
-            TNetSocketHandle& b = server.Bindings().Add();
-            b.SetIP("127.0.0.1");
-            server.ListenQueue = 99;
-            server.TerminateWaitTime = 7500;
-            server.MaxConnections = TNetCustomHTTPServer::kDefaultMaxConnections;
-            server.EvictWaitingAtLimit = true;
-            server.OnCommandGet = [&](TNetPeerThread&, TNetHTTPRequestInfo&,
-                                      TNetHTTPResponseInfo& rs) { rs.ContentString = page; };
-            server.SetActive(true);
-            int p = server.Bindings()[0].Port();
-            (void)!::write(out, &p, sizeof p);
-            pause();
-        },
-        port);
+    pid_t http = SpawnPageServer(port, false);
     const long rss0 = StatusKiB(http, "VmRSS:");
     std::vector<int> idle = Flood(port, 2000);
     std::vector<int> slow = Flood(port, 200);
@@ -223,21 +318,12 @@ int main() {
         ReadReply(fd, 10000);
         ::close(fd);
     });
-    std::vector<double> ms;
-    for (int i = 0; i < 200; ++i) {
-        const auto t0 = Clock::now();
-        int fd = Connect(port, true);
-        SendAll(fd, "GET / HTTP/1.0\r\n\r\n");
-        const std::string reply = ReadReply(fd, 5000);
-        ::close(fd);
-        ms.push_back(reply.find("200 OK") != std::string::npos ? MsSince(t0) : 5000.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    int ok = 0;
+    const std::vector<double> ms = FetchPages(port, ok);
     big.join();
     running = false;
     slowSender.join();
-    std::sort(ms.begin(), ms.end());
-    const double p99 = ms[ms.size() * 99 / 100 - 1];
+    const double p99 = P99(ms);
     const long growth = StatusKiB(http, "VmHWM:") - rss0;
     const int refused = ClosedByServer(idle) + ClosedByServer(slow);
     const int crashed = Crashed(http) ? 1 : 0;
@@ -248,5 +334,8 @@ int main() {
     if (!crashed) Finish(http);
     std::printf("page_p99_ms=%.1f rss_growth_mb=%.1f refused=%d crashed=%d\n", p99,
                 double(growth) / 1024.0, refused, crashed);
-    return crashed;
+
+    // --- request bodies ---
+    const bool floodCrashed = BodyFlood(true) | BodyFlood(false);
+    return crashed || floodCrashed ? 1 : 0;
 }

@@ -78,7 +78,7 @@ class TCaptureController {
     // Told of a running mode's failure; the mode still runs until stopped.
     std::function<void(const TCaptureFailure& failure)> OnCaptureFailed;
 
-    bool Running() const { return !std::holds_alternative<TIdleMode>(session_.Mode()); }
+    bool Running() const { return !std::holds_alternative<TStoppedMode>(session_.Mode()); }
     bool Previewing() const { return std::holds_alternative<TPreviewMode>(session_.Mode()); }
     bool Broadcasting() const { return session_.Broadcasting(); }
     bool Recording() const { return std::holds_alternative<TRecordMode>(session_.Mode()); }

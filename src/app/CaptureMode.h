@@ -14,7 +14,7 @@ class ECaptureError : public Exception {
     using Exception::Exception;
 };
 
-struct TIdleMode {};
+struct TStoppedMode {};
 struct TPreviewMode {};
 struct TBroadcastMode {
     TBroadcastPorts Served; // the ports actually bound
@@ -23,7 +23,7 @@ struct TBroadcastMode {
 struct TRecordMode {
     std::string File; // as the start was given it
 };
-using TCaptureMode = std::variant<TIdleMode, TPreviewMode, TBroadcastMode, TRecordMode>;
+using TCaptureMode = std::variant<TStoppedMode, TPreviewMode, TBroadcastMode, TRecordMode>;
 
 // A running mode failing after its start (a device lost, the disk full, the
 // graph aborted): the cause and the user's next step.

@@ -124,7 +124,7 @@ bool TCaptureSession::StopCapture() {
     broadcast_.StopOutputs();
     if (graph_.Active()) errors.Step([&] { finished = graph_.Stop(); });
     errors.Step([this] { graph_.SetActive(false); });
-    mode_ = TIdleMode{};
+    mode_ = TStoppedMode{};
     errors.Step([this] { broadcast_.EndServing(); });
     errors.Rethrow();
     return finished;

@@ -38,6 +38,10 @@ void THeadlessConsole::Event(const std::string& text) {
         Write(TimeOfDay() + " " + text + "\n");
 }
 
+void THeadlessConsole::Picture(const std::string& lines) {
+    if (terminal_) Write("\r\033[K" + lines + status_);
+}
+
 void THeadlessConsole::Status(const std::string& text) {
     if (!terminal_ || text == status_) return;
     status_ = text;

@@ -10,6 +10,8 @@ class THeadlessConsole {
     THeadlessConsole();
 
     void Event(const std::string& text);
+    // Lines for a person at a terminal only (a QR code), above the status.
+    void Picture(const std::string& lines);
     void Status(const std::string& text);
     void Failure(const std::string& message);
     void ClearStatus();

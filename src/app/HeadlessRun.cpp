@@ -4,6 +4,7 @@
 #include "app/CaptureController.h"
 #include "app/HeadlessConsole.h"
 #include "app/MenuTexts.h"
+#include "app/QrCode.h"
 #include "app/SettingsFile.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusClock.h"
@@ -242,6 +243,9 @@ void THeadlessRun::StartBroadcast() {
     console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + ", watch page " +
                    Url("http", served_.HttpPort, "/watch") + ", stream " +
                    Url("mms", served_.StreamPort) + ", " + archive);
+    // A phone's camera reaches the watch page from this.
+    if (const auto code = TQrCode::Encode(Url("http", served_.HttpPort, "/watch")))
+        console_.Picture(code->TerminalText());
 }
 
 void THeadlessRun::Poll() {

@@ -3,7 +3,6 @@
 #include "app/BroadcastSettings.h"
 #include "app/WatchPage.h"
 #include "common/DateTime.h"
-#include "common/Stream.h"
 
 #include <map>
 #include <memory>
@@ -12,15 +11,7 @@
 namespace {
 
 void SendLandingPage(TNetHTTPResponseInfo& response, const TLandingPageTexts& texts) {
-    const std::string page = BuildLandingPage(texts);
-    auto stream = std::make_unique<TMemoryStream>();
-    stream->WriteBuffer(page.data(), static_cast<int64_t>(page.size()));
-    stream->SetPosition(0);
-    response.ContentLength = stream->Size();
-    response.SetContentSource(std::move(stream));
-    response.ContentType = "text/html";
-    response.SendHeader();
-    response.SendContent();
+    SendPage(response, BuildLandingPage(texts), "text/html");
 }
 
 // The documents the site answers, by path. Read by peer threads, never changed.
@@ -56,6 +47,9 @@ TLandingSite::TLandingSite() {
                                   TNetHTTPResponseInfo& response) {
         CommandGet(request, response);
     };
+    // No page takes a request body: one is turned away unread, so idle
+    // uploads cannot fill memory.
+    server_.OnBodyLimit = [](const TNetHTTPRequestInfo&) -> int64_t { return 0; };
 }
 
 TLandingSite::~TLandingSite() = default;

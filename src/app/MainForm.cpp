@@ -5,6 +5,7 @@
 #include "app/DesktopServices.h"
 #include "app/MainFormLayout.h"
 #include "app/MenuTexts.h"
+#include "app/PhoneDialog.h"
 #include "app/RelayDialog.h"
 #include "app/SettingsFile.h"
 #include "app/StatusBar.h"
@@ -225,7 +226,9 @@ void TMainForm::ShowRunning(TShape* indicator, QPushButton* running) {
 void TMainForm::ShowIdle() {
     timer_.SetEnabled(false);
     filewatch1->SetEnabled(false);
+    filephone1->SetEnabled(false);
     fileviewers1->SetEnabled(false);
+    if (phoneDialog_) phoneDialog_->hide();
     StatusBar->SetPanelText(1, "");
     StatusBar->SetPanelText(kRelayPanel, {});
     ShowLink("offline");
@@ -269,6 +272,7 @@ void TMainForm::StartBroadcast() {
     ShowLink("online @ " + SiteAddress(served.HttpPort));
     ShowRunning(sh_broadcast, bt_broadcast);
     filewatch1->SetEnabled(true);
+    filephone1->SetEnabled(true);
     fileviewers1->SetEnabled(true);
     StatusBar->SetPanelText(1, ViewersPanelText(0, capture_->MaxViewers()));
 }
@@ -317,6 +321,18 @@ void TMainForm::lb_quillonClick(QObject*) {
 
 void TMainForm::filewatch1Click(QObject*) {
     if (const std::optional<int> port = ServingSitePort()) OpenUrl(SiteAddress(*port) + "/watch");
+}
+
+void TMainForm::filephone1Click(QObject*) {
+    const std::optional<int> port = ServingSitePort();
+    if (!port) return;
+    const std::string address = SiteAddress(*port) + "/watch";
+    if (!phoneDialog_)
+        phoneDialog_ = new TPhoneDialog(address, this);
+    else
+        phoneDialog_->SetAddress(address);
+    phoneDialog_->show();
+    phoneDialog_->raise();
 }
 
 void TMainForm::fileviewers1Click(QObject*) {

@@ -24,6 +24,7 @@ class TAboutForm;
 class TClickLabel;
 class TShape;
 class TStatusBar;
+class TPhoneDialog;
 class TViewersDialog;
 
 class TMainForm : public QWidget {
@@ -65,6 +66,7 @@ class TMainForm : public QWidget {
     TSkinMenuItem* file1 = nullptr;
     TSkinMenuItem* fileexit1 = nullptr;
     TSkinMenuItem* filewatch1 = nullptr;   // the watch page; enabled while broadcasting
+    TSkinMenuItem* filephone1 = nullptr;   // its address as a QR code; likewise
     TSkinMenuItem* fileviewers1 = nullptr; // the viewer list; enabled while broadcasting
     TSkinMenuItem* filerelay1 = nullptr;   // the relay's settings
     TSkinMenuItem* video1 = nullptr;
@@ -93,6 +95,7 @@ class TMainForm : public QWidget {
     void aboutabout1Click(QObject* Sender);
     void fileexit1Click(QObject* Sender);
     void filewatch1Click(QObject* Sender);
+    void filephone1Click(QObject* Sender);
     void fileviewers1Click(QObject* Sender);
     void filerelay1Click(QObject* Sender);
 
@@ -108,6 +111,7 @@ class TMainForm : public QWidget {
     TSkinMainMenu& MainMenu1() { return mainMenu_; }
     // The viewer list the "viewers" item opened (null before the first time).
     TViewersDialog* ViewersDialog() const { return viewersDialog_; }
+    TPhoneDialog* PhoneDialog() const { return phoneDialog_; }
     // The address module's shared list as FormCreate read it (null before).
     const TStringList* LocalAddresses() const { return localAddresses_; }
 
@@ -148,6 +152,7 @@ class TMainForm : public QWidget {
     std::unique_ptr<TCaptureController> capture_; // made once the video window exists
     TTimer timer_;
     TViewersDialog* viewersDialog_ = nullptr; // a child of the window, made on first use
+    TPhoneDialog* phoneDialog_ = nullptr;     // likewise
     // When the viewers and relay panels were last brought up to date.
     QElapsedTimer audienceShown_;
     static constexpr int kAudiencePanelsMs = 250;

@@ -67,6 +67,8 @@ std::span<const TMenuLayout> MainFormMenu() {
         {"file1", nullptr, "&file", "system menu", true, true},
         {"filewatch1", "file1", "&watch in browser",
          "opens the broadcast's watch page in the web browser", false, false},
+        {"filephone1", "file1", "watch on a &phone…",
+         "shows the watch page's address as a code for a phone's camera", false, false},
         {"fileviewers1", "file1", "&viewers",
          "lists who watches the broadcast and disconnects a viewer", false, false},
         {"filerelay1", "file1", "&relay…", "relay the broadcast to an RTMP or Icecast server", true,

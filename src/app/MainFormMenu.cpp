@@ -46,6 +46,7 @@ void TMainForm::BuildMenu() {
     file1 = FindItem(mainMenu_, "file1");
     fileexit1 = FindItem(mainMenu_, "fileexit1");
     filewatch1 = FindItem(mainMenu_, "filewatch1");
+    filephone1 = FindItem(mainMenu_, "filephone1");
     fileviewers1 = FindItem(mainMenu_, "fileviewers1");
     filerelay1 = FindItem(mainMenu_, "filerelay1");
     video1 = FindItem(mainMenu_, "video1");
@@ -59,6 +60,7 @@ void TMainForm::BuildMenu() {
     aboutabout1 = FindItem(mainMenu_, "aboutabout1");
     Wire(fileexit1, &TMainForm::fileexit1Click);
     Wire(filewatch1, &TMainForm::filewatch1Click);
+    Wire(filephone1, &TMainForm::filephone1Click);
     Wire(fileviewers1, &TMainForm::fileviewers1Click);
     Wire(filerelay1, &TMainForm::filerelay1Click);
     Wire(aboutabout1, &TMainForm::aboutabout1Click);

@@ -13,5 +13,8 @@ class TNetHTTPResponseInfo;
 // the address is used as typed, escaped for HTML.
 std::string BuildWatchPage(const TLandingPageTexts& texts);
 
-// Sends the page as the answer (the caller has set the cache and date fields).
+// Sends a page as the answer, with its length and type (the caller has set
+// the cache and date fields).
+void SendPage(TNetHTTPResponseInfo& response, const std::string& page, const char* type);
+// Sends the watch page as the answer.
 void SendWatchPage(TNetHTTPResponseInfo& response, const TLandingPageTexts& texts);

@@ -6,18 +6,58 @@
 #include "net/NetURI.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+// Body memory one request holds out of its server's budget, given back
+// when the request ends.
+class TNetBodyReservation {
+  public:
+    TNetBodyReservation(std::atomic<int64_t>& held, int64_t budget)
+        : held_(held), budget_(budget) {}
+    ~TNetBodyReservation() { held_.fetch_sub(taken_); }
+    TNetBodyReservation(const TNetBodyReservation&) = delete;
+    TNetBodyReservation& operator=(const TNetBodyReservation&) = delete;
+    // Takes count bytes more, or nothing when they are not left.
+    bool Take(int64_t count) {
+        int64_t now = held_.load();
+        do {
+            if (count > budget_ - now) return false;
+        } while (!held_.compare_exchange_weak(now, now + count));
+        taken_ += count;
+        return true;
+    }
+
+  private:
+    std::atomic<int64_t>& held_;
+    int64_t budget_;
+    int64_t taken_ = 0;
+};
 
 namespace {
 constexpr int64_t kBodyChunk = 1024 * 1024; // a claimed length is honoured only as bytes arrive
+// After a refused body, what the client still sends is read and dropped for
+// this long (or this much, until a pause), so that the close does not reset
+// the connection before the refusal is read.
+constexpr int32_t kRefusalDrainTime = 1000; // ms
+constexpr int32_t kRefusalDrainPause = 100; // ms
+constexpr int64_t kRefusalDrainBytes = 1024 * 1024;
 
-// Forwards to another stream and refuses to grow it past a limit.
+// Forwards to another stream and refuses to grow it past a limit, or past
+// what the body budget has left: a body of unknown length takes its memory
+// as it arrives.
 class TNetLimitedStream : public TStream {
   public:
-    TNetLimitedStream(TStream& target, int64_t limit) : target_(target), limit_(limit) {}
+    TNetLimitedStream(TStream& target, int64_t limit, TNetBodyReservation& held)
+        : target_(target), limit_(limit), held_(held) {}
     int64_t Read(void* buffer, int64_t count) override { return target_.Read(buffer, count); }
     int64_t Write(const void* buffer, int64_t count) override {
         if (count > 0 && target_.Position() + count > limit_) throw ENetHTTPRequestTooLarge();
+        const int64_t growth = target_.Position() + count - taken_;
+        if (growth > 0) {
+            if (!held_.Take(growth)) throw ENetHTTPRequestTooLarge();
+            taken_ += growth;
+        }
         return target_.Write(buffer, count);
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override {
@@ -32,14 +72,20 @@ class TNetLimitedStream : public TStream {
   private:
     TStream& target_;
     int64_t limit_;
+    TNetBodyReservation& held_;
+    int64_t taken_ = 0;
 };
 
 // The body text as it arrives: one string, which the request record takes
-// over afterwards. Once a quarter of an announced length has arrived, room
-// for all of it is made at once, so growing never holds two large copies.
+// over afterwards. An announced length has been taken out of the body budget
+// before any byte is read, so room for all of it is made at once: the string
+// never grows by copying (which left freed copies of each step behind), and
+// its pages are only touched as bytes arrive.
 class TNetBodyStream : public TStream {
   public:
-    explicit TNetBodyStream(int64_t expected) : expected_(expected) {}
+    explicit TNetBodyStream(int64_t expected) {
+        if (expected > 0) data_.reserve(size_t(expected));
+    }
     int64_t Read(void* buffer, int64_t count) override {
         const int64_t n = std::clamp<int64_t>(Size() - position_, 0, std::max<int64_t>(count, 0));
         if (n > 0) std::memcpy(buffer, data_.data() + position_, size_t(n));
@@ -62,9 +108,6 @@ class TNetBodyStream : public TStream {
     }
     int64_t Size() override { return int64_t(data_.size()); }
     void SetSize(int64_t newSize) override {
-        if (newSize > int64_t(data_.capacity()) && expected_ > 0 && newSize <= expected_ &&
-            newSize >= expected_ / 4)
-            data_.reserve(size_t(expected_));
         data_.resize(size_t(std::max<int64_t>(newSize, 0)));
         position_ = std::min(position_, newSize);
     }
@@ -73,7 +116,6 @@ class TNetBodyStream : public TStream {
   private:
     std::string data_;
     int64_t position_ = 0;
-    int64_t expected_;
 };
 
 int HexValue(char c) {
@@ -241,15 +283,70 @@ void TNetCustomHTTPServer::ReadHeaderBlock(TNetTCPServerConnection& conn, TNetHe
     }
 }
 
-void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn,
-                                    TNetHTTPRequestInfo& request) {
-    request.BodyStream.reset();
-    MakeBodyStream(thread, request.BodyStream);
+bool TNetCustomHTTPServer::AdmitBody(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                                     TNetBodyReservation& held, TBodyPlan& plan) {
+    const int64_t declared = OnBodyLimit ? OnBodyLimit(request) : -1;
     // A form body is split into parameters later, which costs a multiple of
     // its size: its limit is lower.
-    const int64_t limit =
+    const int64_t cap =
         ParseParams && IsFormType(request.ContentType) ? kMaxFormBodySize : kMaxRequestBodySize;
-    if (request.ContentLength > limit) throw ENetHTTPRequestTooLarge();
+    plan.limit = declared < 0 ? cap : std::min(declared, cap);
+    if (declared < 0) {
+        if (request.ContentLength > cap) throw ENetHTTPRequestTooLarge();
+        plan.untilClose = request.Method == "POST" && request.ContentLength < 0;
+    } else if (!request.HeaderLines.GetFieldValue("Transfer-Encoding").empty()) {
+        // A length only known at the end: nothing the owner could bound.
+        RefuseBody(conn, request, declared == 0 ? 413 : 411);
+        return false;
+    } else if (request.ContentLength > plan.limit) {
+        RefuseBody(conn, request, 413);
+        return false;
+    }
+    if (request.ContentLength > 0 && !held.Take(request.ContentLength)) {
+        RefuseBody(conn, request, 503);
+        return false;
+    }
+    if ((request.ContentLength > 0 || plan.untilClose) && request.ProtocolVersion == "HTTP/1.1" &&
+        SameText(Trim(request.HeaderLines.GetFieldValue("Expect")), "100-continue"))
+        conn.WriteText("HTTP/1.1 100 Continue\r\n\r\n");
+    return true;
+}
+
+void TNetCustomHTTPServer::RefuseBody(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                                      int code) {
+    TNetHTTPResponseInfo response(conn);
+    response.HeadOnly = request.Method == "HEAD";
+    response.SetCloseAfterReply(true); // the unread body ends the connection
+    response.SetStatusCode(code);
+    if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+    if (code == 503) response.CustomHeaders.SetFieldValue("Retry-After", "5");
+    response.ContentType = "text/html";
+    response.ContentString =
+        "<HTML><BODY><B>" + IntToStr(code) + " " + response.StatusText() + "</B></BODY></HTML>";
+    response.SendContent();
+    // What the client still sends is dropped for a while; meanwhile the
+    // connection counts as waiting and gives way at the connection limit.
+    conn.WaitingForRequest = true;
+    conn.SetReadDeadline(kRefusalDrainTime);
+    try {
+        for (int64_t dropped = 0; dropped < kRefusalDrainBytes;) {
+            conn.InputBuffer().Clear();
+            if (conn.FillInputBuffer(false, kRefusalDrainPause, false) <= 0)
+                break; // closed, or a pause
+            dropped += conn.InputBuffer().Size();
+        }
+    } catch (const ENetException&) {
+        // gone: nothing left to protect
+    }
+    conn.InputBuffer().Clear();
+    conn.SetReadDeadline(0);
+}
+
+void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn,
+                                    TNetHTTPRequestInfo& request, TNetBodyReservation& held,
+                                    const TBodyPlan& plan) {
+    request.BodyStream.reset();
+    MakeBodyStream(thread, request.BodyStream);
     std::unique_ptr<TNetBodyStream> ownText;
     TStream* target = request.BodyStream.get();
     if (!target) {
@@ -263,8 +360,8 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetTCPServerConnect
             conn.ReadToStream(*target, chunk, false);
             remaining -= chunk;
         }
-    } else if (request.Method == "POST" && request.ContentLength < 0) {
-        TNetLimitedStream limited(*target, limit);
+    } else if (plan.untilClose) {
+        TNetLimitedStream limited(*target, plan.limit, held);
         conn.ReadToStream(limited, -1, true);
     }
     if (ownText) {
@@ -296,6 +393,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         return exitLoop;
     }
 
+    // Declared before the request: the body it holds is given back after it.
+    TNetBodyReservation bodyMemory(bodyMemoryHeld_, BodyMemoryBudget);
     TNetHTTPRequestInfo request;
     request.RequestLine = line;
     request.PeerAddress = conn.IOHandler() ? conn.IOHandler()->PeerIP() : std::string();
@@ -305,14 +404,29 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
     conn.SetReadDeadline(0);
     conn.WaitingForRequest = false;
     request.ParseHeaderLines();
-    ReadBody(thread, conn, request);
+    request.ProtocolVersion = version;
 
+    // What the request is for is known before its body is read, so the
+    // owner can turn a body away unread.
     std::string pathText = targetText;
     const size_t question = targetText.find('?');
     if (question != std::string::npos) {
         request.QueryText = targetText.substr(question + 1);
         pathText = targetText.substr(0, question);
     }
+    if (pathText == "*") {
+        request.Target = pathText; // "*"
+    } else {
+        TNetURI uri(pathText);
+        request.Target =
+            TNetURI::URLDecode(uri.Path()) + TNetURI::URLDecode(uri.Document()) + uri.Params();
+        if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
+    }
+
+    TBodyPlan body;
+    if (!AdmitBody(conn, request, bodyMemory, body)) return true;
+    ReadBody(thread, conn, request, bodyMemory, body);
+
     if (!request.QueryText.empty())
         request.ParamText = request.ParamText.empty()
                                 ? request.QueryText
@@ -336,17 +450,6 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
         if (!rest.empty()) request.CookieList.AddCookie(rest);
     }
 
-    request.ProtocolVersion = version;
-
-    if (pathText == "*") {
-        request.Target = pathText; // "*"
-    } else {
-        TNetURI uri(pathText);
-        request.Target =
-            TNetURI::URLDecode(uri.Path()) + TNetURI::URLDecode(uri.Document()) + uri.Params();
-        if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
-    }
-
     std::string authorization = request.HeaderLines.GetFieldValue("Authorization");
     request.HasCredentials = !authorization.empty();
     if (request.HasCredentials) {
@@ -358,6 +461,7 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, TNetTCPServerCon
     }
 
     TNetHTTPResponseInfo response(conn);
+    response.HeadOnly = method == "HEAD";
     response.SetCloseAfterReply(!(KeepAlive && SameText(request.Connection, "Keep-alive")));
 
     bool continueProcessing = true;
@@ -440,5 +544,6 @@ int64_t TNetCustomHTTPServer::ServeFileContents(TNetPeerThread&, TNetHTTPRespons
     if (response.ContentType.empty()) response.ContentType = mimeTable_->MimeTypeOfFile(fileName);
     response.ContentLength = FileSizeOf(fileName);
     response.SendHeader();
+    if (response.HeadOnly) return 0;
     return response.Connection().WriteFileContents(fileName, true);
 }

@@ -9,6 +9,7 @@
 #include "http/NetTCPServer.h"
 #include "net/NetMimeTable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,8 @@ class ENetHTTPRequestTooLarge : public ENetException {
     ENetHTTPRequestTooLarge() : ENetException("Request too large.") {}
 };
 
+class TNetBodyReservation; // a request's share of the body memory budget
+
 using TNetHTTPGetEvent =
     std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
                        TNetHTTPResponseInfo& AResponseInfo)>;
@@ -45,6 +48,11 @@ using TOnCreatePostStream =
     std::function<void(TNetPeerThread& ASender, std::unique_ptr<TStream>& VPostStream)>;
 using TOnCreateSession =
     std::function<void(TNetPeerThread& ASender, TNetHTTPSessionRef& VHTTPSession)>;
+// How many body bytes a request may send, asked once its request line and
+// header block are read (Method, Target, QueryText and the header fields are
+// set) and before any body byte is read. 0: the request takes no body;
+// negative: the server's default limits.
+using TNetHTTPBodyLimitEvent = std::function<int64_t(const TNetHTTPRequestInfo& ARequestInfo)>;
 using TNetHTTPInvalidSessionEvent = std::function<void(
     TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo, TNetHTTPResponseInfo& AResponseInfo,
     bool& VContinueProcessing, const std::string& AInvalidSessionID)>;
@@ -59,6 +67,9 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     // at most kMaxParams of them; a larger form is refused.
     static constexpr int64_t kMaxFormBodySize = 16 * 1024 * 1024;
     static constexpr int kMaxParams = 10000;
+    // Request bodies of all connections together hold at most this much; a
+    // body announced past what is left gets "503 Service Unavailable" unread.
+    static constexpr int64_t kBodyMemoryBudget = 64 * 1024 * 1024;
     // Limits for servers that face a network (the program uses them):
     // simultaneous connections, and the time limits below.
     static constexpr int kDefaultMaxConnections = 256;
@@ -85,6 +96,17 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     // BodyIdleTimeout ms. 0: no limit.
     int HeaderTimeout = kDefaultHeaderTimeout;
     int BodyIdleTimeout = kDefaultBodyIdleTimeout;
+
+    // Per request, the largest body accepted (see TNetHTTPBodyLimitEvent).
+    // When it is set and returns 0 or more, a body announced past that limit
+    // gets "413" before any of it is read, one of unknown length
+    // (Transfer-Encoding) gets 413 (limit 0) or "411 Length Required", and a
+    // POST without Content-Length has no body; the connection is then closed.
+    // Unset or negative: bodies up to kMaxRequestBodySize, as always.
+    TNetHTTPBodyLimitEvent OnBodyLimit;
+    // The budget for bodies held at once (kBodyMemoryBudget), and what is held now.
+    int64_t BodyMemoryBudget = kBodyMemoryBudget;
+    int64_t BodyMemoryHeld() const { return bodyMemoryHeld_.load(); }
 
     TNetHTTPOtherEvent OnCommandOther;
     TOnCreateSession OnCreateSession;
@@ -125,9 +147,19 @@ class TNetCustomHTTPServer : public TNetTCPServer {
     // One request on the connection; returns whether the loop ends after it.
     bool ServeRequest(TNetPeerThread& thread, TNetTCPServerConnection& conn, bool closeByDefault);
     void ReadHeaderBlock(TNetTCPServerConnection& conn, TNetHeaderList& lines);
+    struct TBodyPlan {
+        int64_t limit = 0;       // most bytes read
+        bool untilClose = false; // no length announced: read until the client closes
+    };
+    // Refuses a body the request may not send (answering it and returning
+    // false) or reserves its memory in held; sends "100 Continue" when asked.
+    bool AdmitBody(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                   TNetBodyReservation& held, TBodyPlan& plan);
+    void RefuseBody(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request, int code);
     void ReadBody(TNetPeerThread& thread, TNetTCPServerConnection& conn,
-                  TNetHTTPRequestInfo& request);
+                  TNetHTTPRequestInfo& request, TNetBodyReservation& held, const TBodyPlan& plan);
 
+    std::atomic<int64_t> bodyMemoryHeld_{0};
     bool sessionState_ = false;
     std::unique_ptr<TNetMimeTable> mimeTable_;
     std::unique_ptr<TNetHTTPDefaultSessionList> sessionList_;

@@ -194,7 +194,9 @@ void TNetHTTPResponseInfo::DropPendingHeader() noexcept {
 void TNetHTTPResponseInfo::SendContent() {
     if (!headerSent_) SendHeader();
     try {
-        if (contentSource_) {
+        if (HeadOnly) {
+            // nothing but the header
+        } else if (contentSource_) {
             connection_.WriteFromStream(*contentSource_, true, false, 0);
         } else if (!ContentString.empty()) {
             connection_.WriteText(ContentString);

@@ -39,6 +39,12 @@ class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
     void SetContentSource(TStream* stream, bool owns);
     bool OwnsContentSource = true;
 
+    // The answer to a HEAD request: the header (with the Content-Length the
+    // body would have) goes out, the body never does. SendContent and the
+    // server's file sending honour it; a handler that writes to Connection()
+    // itself checks it.
+    bool HeadOnly = false;
+
     bool CloseAfterReply() const { return closeAfterReply_; }
     // Also sets the Connection field: "close" or "keep-alive".
     void SetCloseAfterReply(bool value);
@@ -56,7 +62,8 @@ class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
     // FlushHeader first when its bytes must not wait.
     void SendHeader();
     void FlushHeader();
-    // Sends the header first when needed, then the body, then drops the content.
+    // Sends the header first when needed, then the body (not for HeadOnly),
+    // then drops the content.
     void SendContent();
 
     void BuildHeaderLines() override;

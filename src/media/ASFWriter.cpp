@@ -89,6 +89,15 @@ void TASFWriter::SetFileName(const std::string& name) {
     if (auto sink = Query<IFileSinkFilter>()) sink->SetFileName(name, nullptr); // result not used
 }
 
+void TASFWriter::SetViewerAccess(TViewerAccessCheck check, TOriginCheck origins) {
+    accessCheck_ = std::move(check);
+    originCheck_ = std::move(origins);
+    if (auto access = QueryAs<IStreamAccess>(networkSink_.Get())) {
+        access->SetAccessCheck(accessCheck_);
+        access->SetOriginCheck(originCheck_);
+    }
+}
+
 HRESULT TASFWriter::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -153,6 +162,11 @@ void TASFWriter::FilterAdded() {
     if (FAILED(networkSinkResult_)) return;
     sink->SetNetworkProtocol(WMT_PROTOCOL_HTTP);
     sink->SetMaximumClients(maxUsers_);
+    if (auto access = QueryAs<IStreamAccess>(sink.Get())) {
+        access->SetBindAddress(listenAddress_);
+        access->SetAccessCheck(accessCheck_);
+        access->SetOriginCheck(originCheck_);
+    }
     DWORD port = port_;
     // A port that cannot be opened (taken, say) leaves the writer without a
     // sink; the graph still runs, and the owner decides from the result.

@@ -7,6 +7,7 @@
 #include "media/Component.h"
 #include "media/FilterGraph.h"
 #include "platform/AsfInterfaces.h"
+#include "platform/StreamAccessInterfaces.h"
 
 #include <cstdint>
 #include <optional>
@@ -89,6 +90,12 @@ class TASFWriter : public TComponent, public IFilterMember {
     void SetMultiPass(bool value) noexcept { multiPass_ = value; }
     bool DontCompress() const noexcept { return dontCompress_; }
     void SetDontCompress(bool value) noexcept { dontCompress_ = value; }
+    // The address the sink listens on (empty: every interface), from the
+    // next activation on; who may watch and which pages may read the
+    // browser stream (none: anyone, any page), at once and from then on.
+    const std::string& ListenAddress() const noexcept { return listenAddress_; }
+    void SetListenAddress(std::string address) { listenAddress_ = std::move(address); }
+    void SetViewerAccess(TViewerAccessCheck check, TOriginCheck origins);
 
     // The live filter's interfaces (E_NOINTERFACE while there is none).
     HRESULT QueryInterface(REFIID iid, void** out);
@@ -126,6 +133,9 @@ class TASFWriter : public TComponent, public IFilterMember {
     bool autoIndex_ = true;
     bool multiPass_ = false;
     bool dontCompress_ = false;
+    std::string listenAddress_;
+    TViewerAccessCheck accessCheck_;
+    TOriginCheck originCheck_;
 
     // Live while attached to an active graph.
     ComPtr<IBaseFilter> filter_;

@@ -1,16 +1,12 @@
 #pragma once
 // Shared helpers of the application tests: the error box and browser
-// captured, event pumping with a deadline, free ports, a small HTTP client.
+// captured, a small HTTP client; event pumping and ports come from support/.
 #include "app/DesktopServices.h"
+#include "support/EventPump.h"
+#include "support/TestPorts.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Captures what the error box and the browser would show, for one test.
@@ -66,31 +62,6 @@ class TDesktopCapture {
     bool answer_ = true;
 };
 
-// Runs the event loop until done() holds or the time is up; returns done().
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-inline void PumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int FreePort();
-// Whether something accepts connections on 127.0.0.1:port.
-bool PortAccepts(int port);
 // Sends request to 127.0.0.1:port and returns everything read until the
 // server closes (or the time is up).
 std::string HttpExchange(int port, const std::string& request, int timeoutMs = 5000);

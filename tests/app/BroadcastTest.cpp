@@ -2,7 +2,7 @@
 // to real clients, the port choices, a busy port, the site link, and
 // closing the window while a viewer holds a connection open.
 #include "AppTestSupport.h"
-#include "GraphInspection.h"
+#include "RunningGraphFilters.h"
 #include "app/LandingPage.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"

@@ -2,7 +2,7 @@
 // capture device that fails, a writer that does not confirm its end. The mode
 // stops, says why once, and what was written stays readable.
 #include "AppTestSupport.h"
-#include "GraphInspection.h"
+#include "RunningGraphFilters.h"
 #include "app/MainForm.h"
 #include "app/StatusBar.h"
 #include "app/Widgets.h"

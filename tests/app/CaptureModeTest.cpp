@@ -15,7 +15,7 @@ TEST(CaptureMode, EachModeIsNamedWithItsOwnData) {
     EXPECT_EQ(FailureMessage(TRecordMode{"/tmp/a b.avi"}, lost),
               "Device lost: the recording to \"/tmp/a b.avi\" stopped; reconnect it and start "
               "again.");
-    EXPECT_EQ(RunningModeText(TIdleMode{}), "");
+    EXPECT_EQ(RunningModeText(TStoppedMode{}), "");
 }
 
 TEST(CaptureMode, AnUnconfirmedEndNamesTheModesFile) {
@@ -25,7 +25,7 @@ TEST(CaptureMode, AnUnconfirmedEndNamesTheModesFile) {
               "\"arch/brim.asf\" may be incomplete: its end was not confirmed in time.");
     EXPECT_EQ(UnconfirmedEndMessage(TBroadcastMode{}), ""); // no archive
     EXPECT_EQ(UnconfirmedEndMessage(TPreviewMode{}), "");
-    EXPECT_EQ(UnconfirmedEndMessage(TIdleMode{}), "");
+    EXPECT_EQ(UnconfirmedEndMessage(TStoppedMode{}), "");
 }
 
 } // namespace

@@ -43,6 +43,9 @@ TEST(LandingSite, EachPathGetsItsPageAndAnyOtherTheHeaderAlone) {
     const std::string other = HttpExchange(port, "GET /banners/quillon.gif HTTP/1.0\r\n\r\n");
     EXPECT_EQ(other.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << other;
     EXPECT_TRUE(EndsWith(other, "\r\n\r\n")) << other;
+    const std::string upload =
+        HttpExchange(port, "POST / HTTP/1.0\r\nContent-Length: 8000000\r\n\r\nxx");
+    EXPECT_EQ(upload.rfind("HTTP/1.1 413 ", 0), 0u) << upload;
 
     // Serving again listens where asked now; the old port closes.
     const int next = FreePort();

@@ -173,11 +173,11 @@ TEST_F(StartUp, MenuTreeAsTheLayoutSays) {
         EXPECT_EQ(item->HasSubmenu(), e.Submenu) << e.Name;
         EXPECT_FALSE(item->Checked()) << e.Name;
     }
-    const TSkinMenuItem* fields[] = {form.file1,         form.filewatch1,    form.fileviewers1,
-                                     form.filerelay1,    form.fileexit1,     form.video1,
-                                     form.videoconnect1, form.videoformats1, form.audio1,
-                                     form.audioconnect1, form.audioinput1,   form.audioformats1,
-                                     form.about2,        form.aboutabout1};
+    const TSkinMenuItem* fields[] = {form.file1,         form.filewatch1,    form.filephone1,
+                                     form.fileviewers1,  form.filerelay1,    form.fileexit1,
+                                     form.video1,        form.videoconnect1, form.videoformats1,
+                                     form.audio1,        form.audioconnect1, form.audioinput1,
+                                     form.audioformats1, form.about2,        form.aboutabout1};
     ASSERT_EQ(std::size(fields), MainFormMenu().size());
     for (size_t i = 0; i < std::size(fields); ++i)
         EXPECT_EQ(fields[i]->Name(), MainFormMenu()[i].Name);

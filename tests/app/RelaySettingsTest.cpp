@@ -69,7 +69,7 @@ TEST(RelaySettings, SetFromTheFileMenuAndShownWhileBroadcasting) {
     const std::string path = SettingsFilePath();
     std::remove(path.c_str());
     TMainForm form;
-    EXPECT_EQ(form.file1->IndexOf(form.filerelay1), 2); // after "watch in browser" and "viewers"
+    EXPECT_EQ(form.file1->IndexOf(form.filerelay1), 3); // after the watch page's two and "viewers"
 
     // A bad address keeps the dialog open and says why.
     bool sawError = false;

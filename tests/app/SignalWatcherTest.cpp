@@ -1,7 +1,5 @@
 #include "app/SignalWatcher.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "support/EventPump.h"
 
 #include <csignal>
 #include <vector>
@@ -14,10 +12,7 @@ TEST(SignalWatcher, TerminationSignalsArriveOnTheEventLoopOnce) {
     QObject::connect(&watcher, &TSignalWatcher::Signalled, [&](int s) { seen.push_back(s); });
     ::raise(SIGTERM);
     ::raise(SIGHUP);
-    QElapsedTimer t;
-    t.start();
-    while (seen.size() < 2 && t.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    PumpUntil([&] { return seen.size() >= 2; });
     EXPECT_EQ(seen, (std::vector<int>{SIGTERM, SIGHUP}));
     // Caught once: the next SIGTERM would end the process, as a stuck shutdown needs.
     struct sigaction now {};

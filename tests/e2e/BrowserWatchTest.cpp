@@ -1,47 +1,24 @@
 // A real browser watches a broadcast: headless Chromium opens the watch page
-// while the window broadcasts the Test Pattern and Test Tone.
+// of the real program broadcasting the Test Pattern and Test Tone without a
+// window; what it serves is followed through the viewer lines it logs.
 #include "ChromiumSession.h"
-#include "app/DesktopServices.h"
-#include "app/MainForm.h"
-#include "platform/gst/GstRegistration.h"
+#include "support/RealProgram.h"
+#include "support/TestPorts.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
+#include <csignal>
+#include <cstring>
+#include <functional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+using namespace std::chrono_literals;
+
 namespace {
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-void PumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 // Desktop players on the stream port that keep reading, on a thread of their own.
 class TAsfViewers {
@@ -49,13 +26,10 @@ class TAsfViewers {
     TAsfViewers(int port, int count) {
         for (int i = 0; i < count; ++i) {
             int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(uint16_t(port));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const sockaddr_in a = testports::Loopback(port);
             const char* request = "GET / HTTP/1.0\r\nUser-Agent: NSPlayer/7.10\r\n"
                                   "Pragma: xPlayStrm=1\r\n\r\n";
-            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
                 send(fd, request, strlen(request), MSG_NOSIGNAL);
             fds_.push_back(fd);
         }
@@ -112,20 +86,40 @@ TPageState Read(TChromiumSession& browser) {
     return s;
 }
 
+// The viewers the program says it serves, from its "viewer joined: ADDRESS
+// (KIND)" and "viewer left: ADDRESS (KIND, BYTES sent)" lines.
+struct TViewerLog {
+    int Browsers = 0;
+    int Players = 0;
+
+    // Reads the program's lines until done() holds; false when the time is up.
+    bool WaitUntil(TRealProgram& program, const std::function<bool()>& done,
+                   std::chrono::seconds limit = 10s) {
+        const auto deadline = TRealProgram::Clock::now() + limit;
+        std::string line;
+        while (!done()) {
+            if (!program.ReadLine(line, deadline)) return done();
+            const int step = line.find("viewer joined: ") != std::string::npos ? 1
+                             : line.find("viewer left: ") != std::string::npos ? -1
+                                                                               : 0;
+            if (line.find("(browser") != std::string::npos) Browsers += step;
+            if (line.find("(player") != std::string::npos) Players += step;
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
-    SetUrlOpener([](const std::string&) {});
-    SetErrorReporter([](const std::string& m) { ADD_FAILURE() << "error box: " << m; });
-    TMainForm form;
+    TWorkDir dir; // the archive brim.asf goes there
     const int httpPort = FreePort(), asfPort = FreePort();
-    form.videoconnect1->Items(form.videoconnect1->Count() - 1)->Click(); // Test Pattern
-    form.audioconnect1->Items(form.audioconnect1->Count() - 1)->Click(); // Test Tone
-    form.ed_internalport->setText(QString::number(httpPort));
-    form.ed_asfport->setText(QString::number(asfPort));
-    form.cb_ip->setEditText("127.0.0.1");
-    form.bt_broadcast->click();
-    ASSERT_TRUE(form.Capture().Broadcasting());
+    TRealProgram program(dir.Path(),
+                         {"--broadcast", "--address", "127.0.0.1", "--asf-port",
+                          std::to_string(asfPort), "--http-port", std::to_string(httpPort),
+                          "--video", "Test Pattern", "--audio", "Test Tone"});
+    program.WaitOutput("broadcasting");
+    TViewerLog viewers;
 
     TChromiumSession browser;
     ASSERT_TRUE(browser.Ok()) << browser.Error();
@@ -134,39 +128,38 @@ TEST(BrowserWatch, ChromiumPlaysTheBroadcastAndSeesAFullHouse) {
 
     // Playback starts, then the playhead moves on with the live stream.
     TPageState first;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 20000 && (first = Read(browser)).time <= 0)
-        PumpFor(200);
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 20s && (first = Read(browser)).time <= 0)
+        std::this_thread::sleep_for(200ms);
     ASSERT_GT(first.time, 0) << "never started; status: " << first.status;
-    t.restart();
+    start = std::chrono::steady_clock::now();
     TPageState now = first;
-    while (t.elapsed() < 8000 && now.time - first.time < 2.0) {
-        PumpFor(200);
+    while (std::chrono::steady_clock::now() - start < 8s && now.time - first.time < 2.0) {
+        std::this_thread::sleep_for(200ms);
         now = Read(browser);
     }
     EXPECT_GE(now.time - first.time, 2.0) << "status: " << now.status;
     EXPECT_EQ(now.width, 320);
-    EXPECT_EQ(now.status, "");
+    EXPECT_EQ(now.status.rfind("live (compatibility), ", 0), 0u) << now.status;
+    EXPECT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Browsers > 0; }))
+        << program.Output();
 
     // The browser leaves; three desktop players take every place.
     ASSERT_TRUE(browser.Navigate("about:blank"));
-    for (int i = 0; i < 100 && Count(form, TStreamViewerKind::Browser) > 0; ++i)
-        PumpFor(50);
-    EXPECT_EQ(Count(form, TStreamViewerKind::Browser), 0u);
+    EXPECT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Browsers == 0; }))
+        << program.Output();
     TAsfViewers players(asfPort, 3);
-    for (int i = 0; i < 100 && form.Capture().Viewers().size() < 3; ++i)
-        PumpFor(50);
-    ASSERT_EQ(form.Capture().Viewers().size(), 3u);
+    ASSERT_TRUE(viewers.WaitUntil(program, [&] { return viewers.Players == 3; }))
+        << program.Output();
     ASSERT_TRUE(browser.Navigate(watch));
     TPageState full;
-    t.restart();
-    while (t.elapsed() < 10000 && (full = Read(browser)).status.empty())
-        PumpFor(200);
+    start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 10s && (full = Read(browser)).status.empty())
+        std::this_thread::sleep_for(200ms);
     EXPECT_EQ(full.status, "all 3 places are taken \u2014 try again in a moment");
 
-    form.bt_broadcast->click();
-    EXPECT_FALSE(form.Capture().Broadcasting());
-    SetErrorReporter({});
-    SetUrlOpener({});
+    // Stopped as a service manager stops it: in order, without a failure.
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(), 0) << program.Log();
+    EXPECT_EQ(program.Output().find("failure:"), std::string::npos) << program.Output();
 }

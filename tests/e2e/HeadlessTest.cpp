@@ -29,8 +29,8 @@ TEST(Headless, TimedBroadcastServesPlayersAndThePageAndFinishesTheArchive) {
     TWorkDir dir;
     const int asfPort = FreePort();
     const int httpPort = FreePort();
-    TProgram program(dir.Path(), {"--broadcast", "--seconds", "8", "--asf-port", Port(asfPort),
-                                  "--http-port", Port(httpPort), "--address", "127.0.0.1"});
+    TRealProgram program(dir.Path(), {"--broadcast", "--seconds", "8", "--asf-port", Port(asfPort),
+                                      "--http-port", Port(httpPort), "--address", "127.0.0.1"});
     const std::string started = program.WaitOutput("broadcasting");
     EXPECT_NE(started.find("http://127.0.0.1:" + Port(httpPort) + "/"), std::string::npos)
         << started;
@@ -57,14 +57,14 @@ TEST(Headless, TimedBroadcastServesPlayersAndThePageAndFinishesTheArchive) {
 TEST(Headless, RecordingsEndOnTimeOrOnASignalWithCompleteFiles) {
     TWorkDir dir;
     const std::string timed = (dir.Path() / "timed.avi").string();
-    TProgram program(dir.Path(), {"--record", timed, "--seconds", "3"});
+    TRealProgram program(dir.Path(), {"--record", timed, "--seconds", "3"});
     EXPECT_EQ(program.WaitExit(), 0) << program.Log();
     EXPECT_NEAR(ProbeDuration(timed), 3.0, 0.5);
     const std::vector<std::string> kinds = ProbeStreamKinds(timed);
     EXPECT_TRUE(Has(kinds, "video") && Has(kinds, "audio"));
 
     const std::string stopped = (dir.Path() / "stopped.avi").string();
-    TProgram signalled(dir.Path(), {"--record", stopped, "--audio", "none"});
+    TRealProgram signalled(dir.Path(), {"--record", stopped, "--audio", "none"});
     signalled.WaitOutput("recording to");
     SleepFor(2000ms);
     signalled.Signal(SIGINT);
@@ -75,7 +75,7 @@ TEST(Headless, RecordingsEndOnTimeOrOnASignalWithCompleteFiles) {
 
 TEST(Headless, FailuresExitWithTheirStatusAndTheWindowsMessage) {
     TWorkDir dir;
-    TProgram bad(dir.Path(), {"--broadcast", "--asf-port", "eighty"});
+    TRealProgram bad(dir.Path(), {"--broadcast", "--asf-port", "eighty"});
     EXPECT_EQ(bad.WaitExit(), 2);
     EXPECT_NE(bad.Log().find("--asf-port: \"eighty\" is not a port"), std::string::npos)
         << bad.Log();
@@ -89,8 +89,8 @@ TEST(Headless, FailuresExitWithTheirStatusAndTheWindowsMessage) {
     a.sin_port = htons(static_cast<uint16_t>(asfPort));
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     listen(fd, 1);
-    TProgram busy(dir.Path(), {"--broadcast", "--asf-port", Port(asfPort), "--http-port",
-                               Port(FreePort()), "--seconds", "5"});
+    TRealProgram busy(dir.Path(), {"--broadcast", "--asf-port", Port(asfPort), "--http-port",
+                                   Port(FreePort()), "--seconds", "5"});
     EXPECT_EQ(busy.WaitExit(), 1);
     close(fd);
     EXPECT_NE(busy.Log().find("Stream port " + Port(asfPort) + " is in use: choose another port."),
@@ -98,7 +98,7 @@ TEST(Headless, FailuresExitWithTheirStatusAndTheWindowsMessage) {
         << busy.Log();
 
     // A disk that fills while recording.
-    TProgram full(dir.Path(), {"--record", "/dev/full", "--seconds", "5"});
+    TRealProgram full(dir.Path(), {"--record", "/dev/full", "--seconds", "5"});
     EXPECT_EQ(full.WaitExit(), 1);
     EXPECT_NE(full.Log().find("Disk full: the recording to \"/dev/full\" stopped; free some "
                               "space and start again."),

@@ -2,6 +2,8 @@
 // Loopback helpers of the HTTP tests: a raw socket client that sends exact
 // bytes and reads until the server closes, and a server on a free port.
 #include "http/NetHTTPServer.h"
+#include "support/TestPorts.h"
+#include "support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -138,35 +140,7 @@ inline long ResidentKiB() {
 
 // Waits (bounded) until the process is back at `threads` threads.
 inline bool WaitForThreadCount(int threads, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (ThreadCountNow() <= threads) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ThreadCountNow() <= threads;
-}
-
-template <class Pred> bool WaitFor(Pred pred, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
-}
-
-// A port nobody listens on right now (bound and released).
-inline int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const int port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
+    return WaitFor([&] { return ThreadCountNow() <= threads; }, timeoutMs);
 }
 
 // The header block (up to the blank line) and the body of a raw reply.

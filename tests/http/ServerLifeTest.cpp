@@ -17,10 +17,6 @@ long MsSince(Clock::time_point t) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
-bool Accepts(int port) {
-    RawClient c(port);
-    return c.Connected();
-}
 void PageHandler(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& rs) {
     rs.ContentString = "ok";
 }
@@ -44,14 +40,14 @@ TEST(ServerLife, EmptyBindingsGetOneOnDefaultPortAndKeepIt) {
     EXPECT_EQ(BodyOf(Exchange(first, "GET / HTTP/1.0\r\n\r\n")), "ok");
     server.SetActive(false);
     EXPECT_FALSE(server.Active());
-    EXPECT_FALSE(Accepts(first));
+    EXPECT_FALSE(PortAccepts(first));
 
     // The binding made the first time stays: a new DefaultPort changes nothing.
     server.SetDefaultPort(second);
     server.SetActive(true);
     ASSERT_EQ(server.Bindings().Count(), 1);
-    EXPECT_TRUE(Accepts(first));
-    EXPECT_FALSE(Accepts(second));
+    EXPECT_TRUE(PortAccepts(first));
+    EXPECT_FALSE(PortAccepts(second));
     server.SetActive(false);
 }
 
@@ -75,7 +71,7 @@ TEST(ServerLife, BusyPortRaisesAndLeavesServerInactive) {
     }
     EXPECT_FALSE(server.Active());
     EXPECT_FALSE(free.HandleAllocated()); // the binding before the failing one was closed
-    EXPECT_FALSE(Accepts(free.Port()));
+    EXPECT_FALSE(PortAccepts(free.Port()));
     EXPECT_EQ(BodyOf(Exchange(other.port, "GET / HTTP/1.0\r\n\r\n")), "ok");
     other.server.SetActive(false);
 }
@@ -129,7 +125,7 @@ TEST(ServerLife, HandlerThatNeverReturnsTimesOutAfterThirtyChecks) {
     EXPECT_GE(waited, 7400); // 30 checks, 250 ms apart
     EXPECT_LT(waited, 9500);
     EXPECT_TRUE(fx.server.Active()); // still reads true; the listeners are gone
-    EXPECT_FALSE(Accepts(fx.port));
+    EXPECT_FALSE(PortAccepts(fx.port));
     {
         std::lock_guard g(lock);
         release = true;

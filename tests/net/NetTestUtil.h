@@ -1,6 +1,8 @@
 #pragma once
 // Plain POSIX sockets playing the far end of the library's sockets in tests:
 // they give exact control over what the peer sends, when it closes and how.
+#include "support/TestPorts.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,13 +16,7 @@
 namespace nettest {
 
 // 127.0.0.1:port (0: any free port when binding).
-inline sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using testports::Loopback;
 
 inline int RawConnect(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -47,18 +46,17 @@ AsfPendingRequests::~AsfPendingRequests() {
     CloseAll();
 }
 
-void AsfPendingRequests::Add(int fd) {
+void AsfPendingRequests::Add(OwnedFd socket) {
     if (entries_.size() >= capacity_) {
-        ::close(entries_.front().fd);
         entries_.pop_front();
         ++evicted_;
     }
-    entries_.push_back({fd, {}, std::chrono::steady_clock::now()});
+    entries_.push_back({std::move(socket), {}, std::chrono::steady_clock::now()});
 }
 
 void AsfPendingRequests::AppendPollFds(std::vector<pollfd>& fds) const {
     for (const Entry& e : entries_)
-        fds.push_back({e.fd, POLLIN, 0});
+        fds.push_back({e.socket.Get(), POLLIN, 0});
 }
 
 std::vector<AsfPendingRequests::Ready> AsfPendingRequests::Service(const std::vector<pollfd>& fds,
@@ -73,7 +71,7 @@ std::vector<AsfPendingRequests::Ready> AsfPendingRequests::Service(const std::ve
         if (revents != 0) {
             char buf[2048];
             for (;;) {
-                const ssize_t got = ::recv(e.fd, buf, sizeof buf, MSG_DONTWAIT);
+                const ssize_t got = ::recv(e.socket.Get(), buf, sizeof buf, MSG_DONTWAIT);
                 if (got > 0) {
                     e.data.append(buf, size_t(got));
                     if (e.data.size() > kMaxRequestSize) break;
@@ -87,13 +85,11 @@ std::vector<AsfPendingRequests::Ready> AsfPendingRequests::Service(const std::ve
         }
         const StreamRequestState state = SniffStreamRequest(e.data);
         if (state == StreamRequestState::Complete) {
-            ready.push_back({e.fd, std::move(e.data)});
+            ready.push_back({std::move(e.socket), std::move(e.data)});
             continue;
         }
-        if (drop || state == StreamRequestState::Refused || now - e.since >= timeout_) {
-            ::close(e.fd);
-            continue;
-        }
+        // Refused, closed and expired ones close with the old list.
+        if (drop || state == StreamRequestState::Refused || now - e.since >= timeout_) continue;
         kept.push_back(std::move(e));
     }
     entries_.swap(kept);
@@ -108,7 +104,5 @@ int AsfPendingRequests::NextExpiryMs() const {
 }
 
 void AsfPendingRequests::CloseAll() {
-    for (const Entry& e : entries_)
-        ::close(e.fd);
     entries_.clear();
 }

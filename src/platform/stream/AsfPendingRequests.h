@@ -3,6 +3,8 @@
 // listener thread reads them itself, without a thread each, so that a flood of
 // silent connections cannot slow down accepting: there are at most a fixed
 // number of them (a new one closes the oldest), each for a limited time.
+#include "platform/stream/OwnedFd.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +25,7 @@ StreamRequestState SniffStreamRequest(std::string_view received);
 class AsfPendingRequests {
   public:
     struct Ready {
-        int fd;
+        OwnedFd socket;
         std::string request;
     };
 
@@ -33,7 +35,7 @@ class AsfPendingRequests {
     AsfPendingRequests& operator=(const AsfPendingRequests&) = delete;
 
     // Takes the socket; closes the oldest pending one when full.
-    void Add(int fd);
+    void Add(OwnedFd socket);
     // One entry per pending socket, in order, appended to fds.
     void AppendPollFds(std::vector<pollfd>& fds) const;
     // After a poll over fds (the pending sockets from offset on): reads what
@@ -49,7 +51,7 @@ class AsfPendingRequests {
 
   private:
     struct Entry {
-        int fd;
+        OwnedFd socket;
         std::string data;
         std::chrono::steady_clock::time_point since;
     };

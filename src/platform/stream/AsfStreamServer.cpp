@@ -1,65 +1,30 @@
 #include "platform/stream/AsfStreamServer.h"
 
 #include "platform/stream/AsfPendingRequests.h"
-#include "platform/stream/AsfStreamViewer.h"
+#include "platform/stream/StreamFraming.h"
+#include "platform/stream/StreamResponses.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
 
-using namespace asfstream;
-
 // Room for a burst of connections while the listener is busy.
 constexpr int kListenBacklog = 128;
-// A chunk's length field is 16 bits and counts 8 bytes of its own header.
-constexpr size_t kMaxChunkPayload = 0xFFFF - 8;
-
-void ChunkHeader(uint8_t out[12], uint16_t type, size_t payload, uint32_t seq) {
-    const uint16_t len = uint16_t(payload + 8);
-    out[0] = uint8_t(type & 0xFF);
-    out[1] = uint8_t(type >> 8);
-    out[2] = uint8_t(len & 0xFF);
-    out[3] = uint8_t(len >> 8);
-    out[4] = uint8_t(seq & 0xFF);
-    out[5] = uint8_t(seq >> 8);
-    out[6] = uint8_t(seq >> 16);
-    out[7] = uint8_t(seq >> 24);
-    out[8] = 0;
-    out[9] = 0;
-    out[10] = out[2];
-    out[11] = out[3];
-}
-
-constexpr uint16_t kChunkHeader = 0x4824; // "$H"
-constexpr uint16_t kChunkData = 0x4424;   // "$D"
-constexpr uint16_t kChunkEnd = 0x4524;    // "$E"
+// Enough socket buffer for the browser stream's higher rate.
+constexpr int kWebmSendBufferBytes = 128 * 1024;
 
 std::string ErrnoText(int err) {
     char buf[256];
     return std::string(strerror_r(err, buf, sizeof buf));
-}
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
-
-// True when the request line asks for the browser stream (a query is ignored).
-bool IsWebmTarget(const std::string& request) {
-    const size_t sp1 = request.find(' ');
-    if (sp1 == std::string::npos) return false;
-    const size_t end = request.find_first_of(" ?\r\n", sp1 + 1);
-    return request.compare(sp1 + 1, end - sp1 - 1, "/live.webm") == 0;
 }
 
 // "host:port" of a connected socket's peer ("?" when it cannot be read).
@@ -81,13 +46,25 @@ std::string PeerAddress(int fd) {
     return "?";
 }
 
+void SetSendBuffer(int fd, size_t bytes) {
+    const int value = int(bytes);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
+}
+
+// The ASF viewers that take the data packets (a header request takes only the header).
+bool TakesAsfPackets(StreamViewerKind kind) {
+    return kind == StreamViewerKind::Play || kind == StreamViewerKind::Plain;
+}
+
+const char* AsfContentType(StreamViewerKind kind) {
+    return kind == StreamViewerKind::Describe ? "application/vnd.ms.wms-hdr.asfv1"
+           : kind == StreamViewerKind::Play   ? "application/x-mms-framed"
+                                              : "video/x-ms-asf";
+}
+
 } // namespace
 
-// ---------------------------------------------------------------------------
-
 AsfStreamServer::AsfStreamServer() {
-    packetizer_.OnHeader = [this](Bytes header, uint32_t) { SetHeader(std::move(header)); };
-    packetizer_.OnPacket = [this](Bytes packet) { PushPacket(std::move(packet)); };
     webmSplitter_.OnHeader = [this](Bytes header, std::string codecs) {
         WebmHeader(std::move(header), std::move(codecs));
     };
@@ -100,9 +77,22 @@ AsfStreamServer::~AsfStreamServer() {
     Close();
 }
 
+// ---------------------------------------------------------------------------
+// Settings and state.
+
 void AsfStreamServer::SetBindAddress(std::string address) {
     std::lock_guard<std::mutex> g(lock_);
     bindAddress_ = std::move(address);
+}
+
+void AsfStreamServer::SetAccessCheck(TViewerAccessCheck check) {
+    std::lock_guard<std::mutex> g(lock_);
+    accessCheck_ = std::move(check);
+}
+
+void AsfStreamServer::SetOriginCheck(TOriginCheck check) {
+    std::lock_guard<std::mutex> g(lock_);
+    originCheck_ = std::move(check);
 }
 
 void AsfStreamServer::SetMaximumClients(uint32_t count) {
@@ -124,9 +114,9 @@ void AsfStreamServer::SetSendBufferBytes(size_t bytes) {
     std::lock_guard<std::mutex> g(lock_);
     if (bytes == sendBufferBytes_) return;
     sendBufferBytes_ = bytes;
-    int value = int(bytes);
+    // Browser viewers keep their own, larger buffer.
     for (auto& v : viewers_)
-        ::setsockopt(v->fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
+        if (v->kind != StreamViewerKind::Webm) SetSendBuffer(v->socket.Get(), bytes);
 }
 
 void AsfStreamServer::SetRequestTimeout(std::chrono::milliseconds timeout) {
@@ -137,6 +127,21 @@ void AsfStreamServer::SetRequestTimeout(std::chrono::milliseconds timeout) {
 void AsfStreamServer::SetMaxPendingConnections(size_t count) {
     std::lock_guard<std::mutex> g(lock_);
     maxPending_ = count;
+}
+
+void AsfStreamServer::SetWebmDemandHandler(std::function<void(bool)> handler) {
+    std::lock_guard<std::mutex> d(demandLock_);
+    webmDemand_ = std::move(handler);
+}
+
+void AsfStreamServer::SetWebmMaxQueueBytes(size_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    webmMaxQueueBytes_ = bytes;
+}
+
+void AsfStreamServer::SetWebmStartTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard<std::mutex> g(lock_);
+    webmStartTimeout_ = timeout;
 }
 
 bool AsfStreamServer::IsOpen() const {
@@ -154,19 +159,37 @@ bool AsfStreamServer::HasHeader() const {
     return header_ != nullptr;
 }
 
+bool AsfStreamServer::HasWebmHeader() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return webmHeader_ != nullptr;
+}
+
+size_t AsfStreamServer::CountViewers(bool webmOnly) const {
+    size_t n = 0;
+    for (const auto& v : viewers_)
+        if (v->Counted() && (!webmOnly || v->kind == StreamViewerKind::Webm)) ++n;
+    return n;
+}
+
 size_t AsfStreamServer::ViewerCount() const {
     std::lock_guard<std::mutex> g(lock_);
-    return streaming_;
+    return CountViewers(false);
+}
+
+size_t AsfStreamServer::WebmViewerCount() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return CountViewers(true);
 }
 
 std::vector<TStreamViewer> AsfStreamServer::Viewers() const {
     std::vector<TStreamViewer> list;
     std::lock_guard<std::mutex> g(lock_);
     for (const auto& v : viewers_) {
-        if (!v->admitted && !v->webmCounted) continue;
-        const TStreamViewerKind kind = v->kind == ViewerKind::Webm   ? TStreamViewerKind::Browser
-                                       : v->kind == ViewerKind::Play ? TStreamViewerKind::Player
-                                                                     : TStreamViewerKind::Plain;
+        if (!v->Counted()) continue;
+        const TStreamViewerKind kind =
+            v->kind == StreamViewerKind::Webm   ? TStreamViewerKind::Browser
+            : v->kind == StreamViewerKind::Play ? TStreamViewerKind::Player
+                                                : TStreamViewerKind::Plain;
         list.push_back({v->id, v->address, kind, v->since, v->bytesSent.load()});
     }
     return list;
@@ -175,14 +198,22 @@ std::vector<TStreamViewer> AsfStreamServer::Viewers() const {
 bool AsfStreamServer::DisconnectViewer(uint64_t id) {
     std::lock_guard<std::mutex> g(lock_);
     for (auto& v : viewers_) {
-        if (v->id != id || (!v->admitted && !v->webmCounted)) continue;
+        if (v->id != id || !v->Counted()) continue;
         std::lock_guard<std::mutex> vg(v->m);
-        DropViewer(*v);
+        v->Drop();
         headerReady_.notify_all(); // one still waiting for the stream's start
         return true;
     }
     return false;
 }
+
+void AsfStreamServer::SetStatus(StreamViewer& v, StreamViewerStatus status) {
+    std::lock_guard<std::mutex> vg(v.m);
+    v.status = status;
+}
+
+// ---------------------------------------------------------------------------
+// Listening.
 
 AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
     std::lock_guard<std::mutex> g(lock_);
@@ -190,17 +221,15 @@ AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
         port = port_;
         return {};
     }
-    auto failWith = [&](int err, const std::string& what) {
-        if (listenFd_ >= 0) ::close(listenFd_);
-        listenFd_ = -1;
+    auto failWith = [](int err, const std::string& what) {
         return OpenResult{err, what + ": " + ErrnoText(err)};
     };
     auto fail = [&](const std::string& what) { return failWith(errno, what); };
     if (port > 65535) return failWith(EINVAL, "port " + std::to_string(port));
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return fail("socket");
+    OwnedFd listenFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!listenFd) return fail("socket");
     int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(listenFd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(port));
@@ -209,12 +238,16 @@ AsfStreamServer::OpenResult AsfStreamServer::Open(uint32_t& port) {
     } else if (inet_pton(AF_INET, bindAddress_.c_str(), &addr.sin_addr) != 1) {
         return failWith(EINVAL, "address " + bindAddress_);
     }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (::bind(listenFd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return fail("bind to port " + std::to_string(port));
-    if (::listen(listenFd_, kListenBacklog) != 0) return fail("listen");
+    if (::listen(listenFd.Get(), kListenBacklog) != 0) return fail("listen");
     socklen_t alen = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &alen);
-    if (::pipe2(wakeFd_, O_CLOEXEC) != 0) return fail("pipe");
+    ::getsockname(listenFd.Get(), reinterpret_cast<sockaddr*>(&addr), &alen);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) return fail("pipe");
+    wakeRead_ = OwnedFd(wake[0]);
+    wakeWrite_ = OwnedFd(wake[1]);
+    listenFd_ = std::move(listenFd);
     port_ = ntohs(addr.sin_port);
     port = port_;
     open_ = true;
@@ -228,8 +261,8 @@ void AsfStreamServer::ListenLoop() {
     std::chrono::milliseconds timeout;
     {
         std::lock_guard<std::mutex> g(lock_);
-        listenFd = listenFd_;
-        wakeFd = wakeFd_[0];
+        listenFd = listenFd_.Get();
+        wakeFd = wakeRead_.Get();
         maxPending = maxPending_;
         timeout = requestTimeout_;
     }
@@ -246,7 +279,7 @@ void AsfStreamServer::ListenLoop() {
         if (fds[1].revents) break;
         ReapFinished();
         for (AsfPendingRequests::Ready& r : pending.Service(fds, 2))
-            if (!StartViewer(r.fd, std::move(r.request))) return;
+            if (!StartViewer(std::move(r.socket), std::move(r.request))) return;
         if (n > 0 && (fds[0].revents & POLLIN)) AcceptPending(listenFd, pending);
     }
 }
@@ -254,177 +287,167 @@ void AsfStreamServer::ListenLoop() {
 void AsfStreamServer::AcceptPending(int listenFd, AsfPendingRequests& pending) {
     // A bounded batch, so that the pending ones are read between batches.
     for (int i = 0; i < 64; ++i) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return; // drained, or out of descriptors for now
+        OwnedFd socket(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+        if (!socket) return; // drained, or out of descriptors for now
         int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        pending.Add(fd);
+        ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        pending.Add(std::move(socket));
     }
 }
 
-bool AsfStreamServer::StartViewer(int fd, std::string request) {
-    std::string peer = PeerAddress(fd);
+bool AsfStreamServer::StartViewer(OwnedFd socket, std::string request) {
+    std::string peer = PeerAddress(socket.Get());
+    const StreamViewerKind kind = StreamViewerKindOf(request);
     std::lock_guard<std::mutex> g(lock_);
-    auto v = std::make_shared<Viewer>(fd, nextViewerId_++, std::move(peer));
-    if (!open_) {
-        ::close(fd);
-        return false;
-    }
+    if (!open_) return false;
     // The kernel would otherwise grow the send buffer to megabytes, and a
     // stuck viewer of a low-rate stream would take minutes to notice.
-    if (sendBufferBytes_ > 0) {
-        int bytes = int(sendBufferBytes_);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-    }
-    viewers_.push_back(v);
-    v->thread = std::thread([this, v, request = std::move(request)] { ServeViewer(v, request); });
+    if (sendBufferBytes_ > 0 && kind != StreamViewerKind::Webm)
+        SetSendBuffer(socket.Get(), sendBufferBytes_);
+    StreamViewer& v = *viewers_.emplace_back(
+        std::make_unique<StreamViewer>(std::move(socket), nextViewerId_++, kind, std::move(peer)));
+    // The record outlives its thread: it leaves the list only to be joined.
+    v.thread = std::thread([this, &v, request = std::move(request)] { Serve(v, request); });
     return true;
 }
 
 void AsfStreamServer::ReapFinished() {
-    std::list<std::shared_ptr<Viewer>> done;
+    ViewerList done;
     {
         std::lock_guard<std::mutex> g(lock_);
         for (auto it = viewers_.begin(); it != viewers_.end();) {
-            if ((*it)->finished) {
-                done.push_back(*it);
-                it = viewers_.erase(it);
-            } else {
-                ++it;
-            }
+            auto next = std::next(it);
+            if ((*it)->status == StreamViewerStatus::Done) done.splice(done.end(), viewers_, it);
+            it = next;
         }
     }
-    for (auto& v : done) {
+    for (auto& v : done)
         v->thread.join();
-        ::close(v->fd); // nobody waits on it any more
-    }
+    // done goes out of scope: the sockets close now that nobody waits on them.
 }
 
-void AsfStreamServer::ServeViewer(const std::shared_ptr<Viewer>& v, const std::string& request) {
-    {
-        std::string lower = LowerAscii(request);
-        std::string method = request.substr(0, request.find(' '));
-        bool player = lower.find("\nuser-agent: nsplayer") != std::string::npos ||
-                      lower.find("\nuser-agent:nsplayer") != std::string::npos;
-        bool play = lower.find("xplaystrm=1") != std::string::npos;
-        v->kind = !player ? ViewerKind::Plain : play ? ViewerKind::Play : ViewerKind::Describe;
-        if (IsWebmTarget(request)) v->kind = ViewerKind::Webm;
-        if (method != "GET") {
-            SendText(v->fd, "HTTP/1.0 405 Method Not Allowed\r\nAllow: GET\r\n"
-                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        } else if (v->kind == ViewerKind::Webm) {
-            StreamWebm(v);
-        } else {
-            Stream(v);
+// ---------------------------------------------------------------------------
+// A viewer's thread.
+
+void AsfStreamServer::Serve(StreamViewer& v, const std::string& request) {
+    bool admitted = false;
+    std::string allowOrigin;
+    if (!IsGetRequest(request)) {
+        v.SendText(MethodNotAllowedAnswer());
+    } else if (Allowed(v, request, allowOrigin) && (admitted = Admit(v, allowOrigin))) {
+        if (v.kind == StreamViewerKind::Webm) UpdateWebmDemand();
+        std::string codecs;
+        if (const StreamPacket header = AwaitStart(v, codecs, allowOrigin)) {
+            const bool sent = v.kind == StreamViewerKind::Webm
+                                  ? v.SendText(WebmStreamHead(codecs, allowOrigin))
+                                  : v.SendText(AsfStreamHead(
+                                        AsfContentType(v.kind),
+                                        uint32_t(reinterpret_cast<uintptr_t>(&v) & 0x7FFFFFFF)));
+            if (sent) SendStream(v, *MakeStreamFraming(v.kind), header);
         }
     }
     {
         std::lock_guard<std::mutex> g(lock_);
-        if (v->admitted) --streaming_;
-        v->admitted = false;
-        v->registered = false;
+        SetStatus(v, StreamViewerStatus::Closed); // no longer counted
     }
-    ::shutdown(v->fd, SHUT_RDWR);
-    v->finished = true;
+    if (admitted && v.kind == StreamViewerKind::Webm) UpdateWebmDemand();
+    v.socket.Shutdown(); // whoever joins this thread closes it
+    // Last: once done, the listener may join this thread and free the record.
+    std::lock_guard<std::mutex> g(lock_);
+    SetStatus(v, StreamViewerStatus::Done);
 }
 
-void AsfStreamServer::Stream(const std::shared_ptr<Viewer>& v) {
-    Packet header;
+bool AsfStreamServer::Allowed(StreamViewer& v, const std::string& request,
+                              std::string& allowOrigin) {
+    TViewerAccessCheck check;
+    TOriginCheck origins;
     {
-        std::unique_lock<std::mutex> g(lock_);
-        if (!open_) return;
-        if (streaming_ >= maxClients_) {
+        std::lock_guard<std::mutex> g(lock_);
+        check = accessCheck_;
+        origins = originCheck_;
+    }
+    // A page of another origin may read the browser stream only when it is
+    // one the program named (its own landing page); players send no origin.
+    const std::string origin = RequestHeader(request, "Origin");
+    allowOrigin = !origins ? std::string("*") : origins(origin) ? origin : std::string();
+    if (!check) return true;
+    const TViewerAccess access =
+        check({v.address, RequestTarget(request), RequestHeader(request, "Authorization")});
+    if (access == TViewerAccess::Allow) return true;
+    const StreamStatus status = access == TViewerAccess::Unauthorized ? StreamStatus::Unauthorized
+                                : access == TViewerAccess::TooManyTries
+                                    ? StreamStatus::TooManyRequests
+                                    : StreamStatus::Forbidden;
+    v.SendText(AccessRefusedAnswer(status, v.kind == StreamViewerKind::Webm ? allowOrigin : ""));
+    return false;
+}
+
+bool AsfStreamServer::Admit(StreamViewer& v, const std::string& allowOrigin) {
+    std::unique_lock<std::mutex> g(lock_);
+    // One dropped before it got here stays dropped.
+    if (!open_ || v.status == StreamViewerStatus::Closed) return false;
+    if (CountViewers(false) >= maxClients_) {
+        g.unlock();
+        v.SendText(v.kind == StreamViewerKind::Webm ? WebmRefusedAnswer("full", allowOrigin)
+                                                    : AsfRefusedAnswer());
+        return false;
+    }
+    SetStatus(v, StreamViewerStatus::Waiting);
+    return true;
+}
+
+StreamPacket AsfStreamServer::AwaitStart(StreamViewer& v, std::string& codecs,
+                                         const std::string& allowOrigin) {
+    std::unique_lock<std::mutex> g(lock_);
+    auto closed = [&] { return !open_ || v.status == StreamViewerStatus::Closed; };
+    if (v.kind == StreamViewerKind::Webm) {
+        const auto deadline = std::chrono::steady_clock::now() + webmStartTimeout_;
+        headerReady_.wait_until(g, deadline, [&] { return webmHeader_ != nullptr || closed(); });
+        if (closed()) return nullptr;
+        if (!webmHeader_) {
             g.unlock();
-            SendText(v->fd, "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
-                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            v.SendText(WebmRefusedAnswer("not running", allowOrigin));
+            return nullptr;
+        }
+        StreamPacket header = webmHeader_;
+        codecs = webmCodecs_;
+        // Under the same lock as the header snapshot: the pieces from here on.
+        SetStatus(v, StreamViewerStatus::Joining);
+        g.unlock();
+        SetSendBuffer(v.socket.Get(), kWebmSendBufferBytes);
+        return header;
+    }
+    // A viewer that comes before the stream has started waits for it.
+    headerReady_.wait(g, [&] { return header_ != nullptr || ended_ || closed(); });
+    if (!header_ || closed()) return nullptr;
+    // Registering under the same lock as the header snapshot: the viewer
+    // gets every packet from here on, none twice.
+    if (TakesAsfPackets(v.kind)) SetStatus(v, StreamViewerStatus::Streaming);
+    return header_;
+}
+
+void AsfStreamServer::SendStream(StreamViewer& v, StreamFraming& framing,
+                                 const StreamPacket& header) {
+    if (!framing.Header(v, *header) || v.kind == StreamViewerKind::Describe) return;
+    const bool asf = v.kind != StreamViewerKind::Webm;
+    for (uint64_t sent = 0;; ++sent) {
+        StreamPacket p;
+        switch (v.Take(p)) {
+        case StreamViewer::Next::Gone:
             return;
+        case StreamViewer::Next::End:
+            framing.End(v);
+            return;
+        case StreamViewer::Next::Packet:
+            break;
         }
-        if (v->kind != ViewerKind::Describe) {
-            v->admitted = true;
-            ++streaming_;
-        }
-        // A viewer that comes before the stream has started waits for it.
-        headerReady_.wait(g, [&] {
-            std::lock_guard<std::mutex> vg(v->m);
-            return header_ != nullptr || !open_ || ended_ || v->closed;
-        });
-        if (!header_ || !open_) return;
-        header = header_;
-        // Registering under the same lock as the header snapshot: the viewer
-        // gets every packet from here on, none twice.
-        if (v->kind != ViewerKind::Describe) v->registered = true;
-    }
-
-    const char* type = v->kind == ViewerKind::Describe ? "application/vnd.ms.wms-hdr.asfv1"
-                       : v->kind == ViewerKind::Play   ? "application/x-mms-framed"
-                                                       : "video/x-ms-asf";
-    std::string response = std::string("HTTP/1.0 200 OK\r\nContent-Type: ") + type +
-                           "\r\nServer: kavaroXP\r\nCache-Control: no-cache\r\n"
-                           "Pragma: no-cache\r\nPragma: client-id=" +
-                           std::to_string(reinterpret_cast<uintptr_t>(v.get()) & 0x7FFFFFFF) +
-                           "\r\nPragma: features=\"broadcast\"\r\nConnection: close\r\n\r\n";
-    if (!SendText(v->fd, response)) return;
-
-    const bool framed = v->kind != ViewerKind::Plain;
-    uint32_t seq = 0;
-    if (framed) {
-        // The header goes out in as many $H chunks as it needs.
-        size_t off = 0;
-        do {
-            size_t part = std::min(header->size() - off, kMaxChunkPayload);
-            uint8_t ch[12];
-            ChunkHeader(ch, kChunkHeader, part, seq);
-            iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(header->data() + off), part}};
-            if (!SendCounted(*v, iov, 2)) return;
-            off += part;
-        } while (off < header->size());
-    } else {
-        iovec iov{const_cast<uint8_t*>(header->data()), header->size()};
-        if (!SendCounted(*v, &iov, 1)) return;
-    }
-    if (v->kind == ViewerKind::Describe) return;
-
-    uint64_t sent = 0;
-    for (;;) {
-        Packet p;
-        {
-            std::unique_lock<std::mutex> g(v->m);
-            while (!v->cv.wait_for(g, std::chrono::milliseconds(250),
-                                   [&] { return !v->queue.empty() || v->closed || v->eos; })) {
-                // Idle: notice a viewer that went away while nothing was sent.
-                if (PeerGone(v->fd)) return;
-            }
-            if (v->closed) return;
-            if (v->queue.empty()) break; // end of stream, everything sent
-            p = std::move(v->queue.front());
-            v->queue.pop_front();
-            v->queuedBytes -= p->size();
-        }
-        if (framed) {
-            if (p->size() > kMaxChunkPayload) return;
-            uint8_t ch[12];
-            ChunkHeader(ch, kChunkData, p->size(), ++seq);
-            iovec iov[2] = {{ch, 12}, {const_cast<uint8_t*>(p->data()), p->size()}};
-            if (!SendCounted(*v, iov, 2)) return;
-        } else {
-            iovec iov{const_cast<uint8_t*>(p->data()), p->size()};
-            if (!SendCounted(*v, &iov, 1)) return;
-        }
-        if (OnPacketSent) OnPacketSent(sent);
-        ++sent;
-    }
-    if (framed) {
-        uint8_t ch[12];
-        ChunkHeader(ch, kChunkEnd, 0, ++seq);
-        iovec iov{ch, 12};
-        SendAll(v->fd, &iov, 1);
+        if (!framing.Packet(v, *p)) return;
+        if (asf && OnPacketSent) OnPacketSent(sent);
     }
 }
 
-void AsfStreamServer::Feed(const uint8_t* data, size_t len) {
-    std::lock_guard<std::mutex> g(feedLock_);
-    packetizer_.Feed(data, len);
-}
+// ---------------------------------------------------------------------------
+// The ASF stream.
 
 void AsfStreamServer::SetHeader(Bytes header) {
     std::lock_guard<std::mutex> g(lock_);
@@ -432,7 +455,8 @@ void AsfStreamServer::SetHeader(Bytes header) {
     ended_ = false;
     // Viewers already waiting for the stream take every packet from the first.
     for (auto& v : viewers_)
-        if (v->admitted) v->registered = true;
+        if (TakesAsfPackets(v->kind) && v->status == StreamViewerStatus::Waiting)
+            SetStatus(*v, StreamViewerStatus::Streaming);
     headerReady_.notify_all();
 }
 
@@ -440,97 +464,148 @@ void AsfStreamServer::PushPacket(Bytes packet) {
     auto p = std::make_shared<const Bytes>(std::move(packet));
     ++packetsPushed_;
     std::lock_guard<std::mutex> g(lock_);
-    ++packetIndex_;
-    for (auto& v : viewers_)
-        if (v->registered) Enqueue(*v, p, maxQueueBytes_);
+    for (auto& v : viewers_) {
+        if (!TakesAsfPackets(v->kind) || v->status != StreamViewerStatus::Streaming) continue;
+        std::lock_guard<std::mutex> vg(v->m);
+        Enqueue(*v, p, maxQueueBytes_);
+    }
 }
 
-void AsfStreamServer::Enqueue(Viewer& v, const Packet& p, size_t limit) {
-    std::lock_guard<std::mutex> vg(v.m);
-    if (v.closed) return;
+void AsfStreamServer::Enqueue(StreamViewer& v, const StreamPacket& p, size_t limit) {
     if (v.queuedBytes + p->size() > limit) {
         // A viewer this far behind is stuck: drop it rather than hold
         // capture or the other viewers back.
-        DropViewer(v);
+        v.Drop();
         ++viewersDropped_;
         return;
     }
-    v.queuedBytes += p->size();
-    v.queue.push_back(p);
-    v.cv.notify_one();
-}
-
-// Caller holds v.m.
-void AsfStreamServer::DropViewer(Viewer& v) {
-    v.closed = true;
-    v.queue.clear();
-    v.queuedBytes = 0;
-    ::shutdown(v.fd, SHUT_RDWR); // wakes a send blocked on a full socket
-    v.cv.notify_all();
+    v.Push(p);
 }
 
 void AsfStreamServer::EndOfStream() {
     std::lock_guard<std::mutex> g(lock_);
     ended_ = true;
     for (auto& v : viewers_) {
+        if (!TakesAsfPackets(v->kind) || v->status != StreamViewerStatus::Streaming) continue;
         std::lock_guard<std::mutex> vg(v->m);
-        v->eos = true;
-        v->cv.notify_all();
+        v->Push(nullptr);
+    }
+    headerReady_.notify_all(); // those still waiting leave
+}
+
+// ---------------------------------------------------------------------------
+// The browser stream: WebM at /live.webm. Browser viewers share the viewer
+// cap, the per-viewer queue and the drop rule with the ASF viewers; each one
+// gets the kept WebM header, then the stream from the next cluster it can
+// begin with.
+
+void AsfStreamServer::UpdateWebmDemand() {
+    std::lock_guard<std::mutex> d(demandLock_);
+    bool wanted;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        wanted = open_ && CountViewers(true) > 0;
+    }
+    if (webmDemand_) webmDemand_(wanted);
+}
+
+void AsfStreamServer::FeedWebm(const uint8_t* data, size_t len) {
+    std::lock_guard<std::mutex> f(webmFeedLock_);
+    webmSplitter_.Feed(data, len);
+}
+
+void AsfStreamServer::ResetWebm() {
+    {
+        std::lock_guard<std::mutex> f(webmFeedLock_);
+        webmSplitter_.Reset();
+    }
+    std::lock_guard<std::mutex> g(lock_);
+    webmHeader_.reset();
+    // Viewers already watching begin again at the next stream's first cluster.
+    for (auto& v : viewers_)
+        if (v->kind == StreamViewerKind::Webm && v->status == StreamViewerStatus::Streaming)
+            SetStatus(*v, StreamViewerStatus::Joining);
+}
+
+void AsfStreamServer::WebmHeader(Bytes header, std::string codecs) {
+    auto h = std::make_shared<const Bytes>(std::move(header));
+    std::lock_guard<std::mutex> g(lock_);
+    webmHeader_ = h;
+    webmCodecs_ = std::move(codecs);
+    for (auto& v : viewers_) {
+        if (v->kind != StreamViewerKind::Webm || (v->status != StreamViewerStatus::Joining &&
+                                                  v->status != StreamViewerStatus::Streaming))
+            continue;
+        // A viewer already watching gets the new stream's header in line (a
+        // Media Source player takes it as a new initialisation segment),
+        // then the new stream from its first cluster.
+        std::lock_guard<std::mutex> vg(v->m);
+        v->status = StreamViewerStatus::Joining;
+        v->Push(h);
+    }
+    headerReady_.notify_all();
+}
+
+void AsfStreamServer::WebmPiece(Bytes piece, bool clusterStart, bool joinable) {
+    auto p = std::make_shared<const Bytes>(std::move(piece));
+    std::lock_guard<std::mutex> g(lock_);
+    for (auto& v : viewers_) {
+        if (v->kind != StreamViewerKind::Webm) continue;
+        if (v->status == StreamViewerStatus::Joining && clusterStart && joinable)
+            SetStatus(*v, StreamViewerStatus::Streaming);
+        if (v->status != StreamViewerStatus::Streaming) continue;
+        std::lock_guard<std::mutex> vg(v->m);
+        Enqueue(*v, p, webmMaxQueueBytes_);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Stopping.
+
+void AsfStreamServer::DropAll() {
+    for (auto& v : viewers_) {
+        std::lock_guard<std::mutex> vg(v->m);
+        v->Drop();
     }
     headerReady_.notify_all();
 }
 
 void AsfStreamServer::Disconnect() {
     std::lock_guard<std::mutex> g(lock_);
-    for (auto& v : viewers_) {
-        std::lock_guard<std::mutex> vg(v->m);
-        DropViewer(*v);
-    }
-    headerReady_.notify_all();
+    DropAll();
 }
 
 void AsfStreamServer::Close() {
     std::thread listener;
-    std::list<std::shared_ptr<Viewer>> viewers;
     {
         std::lock_guard<std::mutex> g(lock_);
         if (!open_ && !listener_.joinable() && viewers_.empty()) return;
         open_ = false;
-        if (wakeFd_[1] >= 0) {
+        if (wakeWrite_) {
             char c = 0;
-            (void)!::write(wakeFd_[1], &c, 1);
+            (void)!::write(wakeWrite_.Get(), &c, 1);
         }
         listener = std::move(listener_);
-        for (auto& v : viewers_) {
-            std::lock_guard<std::mutex> vg(v->m);
-            DropViewer(*v);
-        }
-        headerReady_.notify_all();
+        DropAll();
     }
     if (listener.joinable()) listener.join();
-    {
-        std::lock_guard<std::mutex> f(feedLock_);
-        packetizer_.Reset();
-    }
     {
         std::lock_guard<std::mutex> f(webmFeedLock_);
         webmSplitter_.Reset();
     }
+    ViewerList viewers;
     {
         std::lock_guard<std::mutex> g(lock_);
         viewers.swap(viewers_);
     }
-    for (auto& v : viewers) {
+    for (auto& v : viewers)
         v->thread.join();
-        ::close(v->fd);
-    }
+    viewers.clear(); // their sockets close after the joins
     std::lock_guard<std::mutex> g(lock_);
-    if (listenFd_ >= 0) ::close(listenFd_);
-    for (int& fd : wakeFd_) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    listenFd_ = -1;
+    // The listener has been joined: nobody waits on these any more.
+    listenFd_.Reset();
+    wakeRead_.Reset();
+    wakeWrite_.Reset();
     port_ = 0;
     // A later Open serves a new stream, never this one's header.
     header_.reset();

@@ -1,25 +1,26 @@
 #pragma once
-// The live ASF stream server behind the broadcast's network sink. It takes the
-// byte stream the ASF multiplexer writes, splits it into the header and the
-// fixed-size data packets, and serves it over HTTP to a bounded number of
-// viewers: Windows Media HTTP streaming ($H/$D chunks) for players, the plain
-// ASF stream for everything else. Beside it, at /live.webm, a WebM stream for
-// browsers, made only while at least one browser watches.
+// The live ASF stream server behind the broadcast's network sink. The writer
+// hands it the ASF header and the fixed-size data packets, and it serves them
+// over HTTP to a bounded number of viewers: Windows Media HTTP streaming
+// ($H/$D chunks) for players, the plain ASF stream for everything else.
+// Beside it, at /live.webm, a WebM stream for browsers, made only while at
+// least one browser watches.
 //
 // Threads: one listener thread, which also reads the requests, and one thread
-// per viewer whose request has arrived. Capture
-// threads only call Feed/SetHeader/PushPacket/EndOfStream, which never block on
-// a viewer: each viewer has a bounded queue and is dropped when it overflows.
-// The WebM side (FeedWebm, ResetWebm) follows the same rules.
-#include "platform/AsfPacketizer.h"
+// per viewer whose request has arrived. Capture threads only call
+// SetHeader/PushPacket/EndOfStream (and FeedWebm/ResetWebm for the browser
+// stream), which never block on a viewer: each viewer has a bounded queue and
+// is dropped when it overflows.
+#include "platform/StreamAccessInterfaces.h"
 #include "platform/StreamViewerInterfaces.h"
+#include "platform/stream/OwnedFd.h"
+#include "platform/stream/StreamViewer.h"
 #include "platform/stream/WebmSplitter.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -29,11 +30,12 @@
 #include <vector>
 
 class AsfPendingRequests;
+class StreamFraming;
 
 class AsfStreamServer {
   public:
     using Bytes = std::vector<uint8_t>;
-    enum class ViewerKind { Describe, Play, Plain, Webm };
+    using ViewerKind = StreamViewerKind;
 
     AsfStreamServer();
     ~AsfStreamServer();
@@ -46,7 +48,7 @@ class AsfStreamServer {
     uint32_t MaximumClients() const;
     // Bytes a viewer may have queued before it counts as stuck and is dropped.
     void SetMaxQueueBytes(size_t bytes);
-    // Socket send buffer of the viewers (0: the system's self-tuning one,
+    // Socket send buffer of the ASF viewers (0: the system's self-tuning one,
     // which may hold minutes of a low-rate stream).
     void SetSendBufferBytes(size_t bytes);
     // How long a connection may take to send its request.
@@ -55,6 +57,11 @@ class AsfStreamServer {
     // listener; past this many, a new one closes the oldest. Both settings
     // take effect at the next Open.
     void SetMaxPendingConnections(size_t count);
+    // Who may watch: asked for each request before the viewer is admitted
+    // (none: everyone), and which pages may read the browser stream from
+    // another origin (none: any). Any time; later requests follow.
+    void SetAccessCheck(TViewerAccessCheck check);
+    void SetOriginCheck(TOriginCheck check);
 
     // Starts listening. Port 0 picks a free port, written back. On failure
     // the result carries the system's error number and reason.
@@ -71,8 +78,8 @@ class AsfStreamServer {
     bool IsOpen() const;
     uint32_t Port() const;
 
-    // The encoder side.
-    void Feed(const uint8_t* data, size_t len);
+    // The encoder side: the ASF header (header object plus the data object
+    // header), then the data packets.
     void SetHeader(Bytes header);
     void PushPacket(Bytes packet);
     // Ends the stream: viewers get what is queued, then the end chunk.
@@ -87,7 +94,7 @@ class AsfStreamServer {
     uint64_t ViewersDropped() const { return viewersDropped_; }
     bool HasHeader() const;
     // Called on a viewer's thread after each data packet went out (for
-    // latency measurements); must be cheap and thread-safe.
+    // latency measurements); must be cheap and thread-safe. Set before Open.
     std::function<void(uint64_t packetIndex)> OnPacketSent;
 
     // The browser stream. The producer feeds the WebM bytes its muxer writes;
@@ -107,65 +114,65 @@ class AsfStreamServer {
     // told the stream is not running.
     void SetWebmStartTimeout(std::chrono::milliseconds timeout);
 
-    struct Viewer; // the server's own; declared here for its socket helpers
-
   private:
-    using Packet = std::shared_ptr<const Bytes>;
+    using ViewerList = std::list<std::unique_ptr<StreamViewer>>;
 
     void ListenLoop();
     void AcceptPending(int listenFd, AsfPendingRequests& pending);
-    bool StartViewer(int fd, std::string request);
-    void ServeViewer(const std::shared_ptr<Viewer>& v, const std::string& request);
-    void Stream(const std::shared_ptr<Viewer>& v);
-    void DropViewer(Viewer& v);
-    // Queues a packet for one viewer, or drops the viewer when it is more
-    // than limit bytes behind. Called with lock_ held.
-    void Enqueue(Viewer& v, const Packet& p, size_t limit);
+    bool StartViewer(OwnedFd socket, std::string request);
     void ReapFinished();
-    void StopViewers();
+    // A viewer's thread: answers, admits, waits for the stream's start, sends.
+    void Serve(StreamViewer& v, const std::string& request);
+    // Refused (and told why) when the access check turns the request away.
+    bool Allowed(StreamViewer& v, const std::string& request, std::string& allowOrigin);
+    bool Admit(StreamViewer& v, const std::string& allowOrigin);
+    StreamPacket AwaitStart(StreamViewer& v, std::string& codecs, const std::string& allowOrigin);
+    void SendStream(StreamViewer& v, StreamFraming& framing, const StreamPacket& header);
+    // With lock_ held.
+    size_t CountViewers(bool webmOnly) const;
+    void SetStatus(StreamViewer& v, StreamViewerStatus status);
+    // Queues a piece for one viewer, or drops the viewer when it is more
+    // than limit bytes behind. With lock_ and v.m held.
+    void Enqueue(StreamViewer& v, const StreamPacket& p, size_t limit);
+    void DropAll();
     // The browser stream's side.
-    void StreamWebm(const std::shared_ptr<Viewer>& v);
     void UpdateWebmDemand();
     void WebmHeader(Bytes header, std::string codecs);
     void WebmPiece(Bytes piece, bool clusterStart, bool joinable);
 
+    // Lock order: demandLock_, lock_, a viewer's m; webmFeedLock_ before lock_.
+    // lock_ guards every field from here to the atomics, and (with v.m) each viewer's status.
+    mutable std::mutex lock_;
     std::string bindAddress_;
     uint32_t maxClients_ = 0;
     size_t maxQueueBytes_ = 2 * 1024 * 1024;
     size_t sendBufferBytes_ = 0;
     std::chrono::milliseconds requestTimeout_{10000};
     size_t maxPending_ = 64;
-
-    // lock_ guards everything below it up to the atomics.
-    mutable std::mutex lock_;
-    std::condition_variable headerReady_;
-    int listenFd_ = -1;
-    int wakeFd_[2] = {-1, -1};
+    TViewerAccessCheck accessCheck_;
+    TOriginCheck originCheck_;
+    std::condition_variable headerReady_; // a stream's header came, or a waiter must leave
+    // Closed in Close only after the listener has been joined.
+    OwnedFd listenFd_;
+    OwnedFd wakeRead_, wakeWrite_; // Close wakes the listener through this pipe
     uint32_t port_ = 0;
     bool open_ = false;
     bool ended_ = false;
-    Packet header_;
-    uint64_t packetIndex_ = 0;
-    std::list<std::shared_ptr<Viewer>> viewers_;
-    size_t streaming_ = 0; // viewers admitted as play or plain
+    StreamPacket header_;
+    ViewerList viewers_; // in the order they came
     uint64_t nextViewerId_ = 1;
     std::thread listener_;
-
-    // The browser stream's state, also under lock_.
-    Packet webmHeader_;
+    // The browser stream's state.
+    StreamPacket webmHeader_;
     std::string webmCodecs_;
-    size_t webmViewers_ = 0;
     size_t webmMaxQueueBytes_ = 256 * 1024; // about four seconds of the browser stream
     std::chrono::milliseconds webmStartTimeout_{10000};
 
-    // Only the encoder side touches the packetizer.
-    std::mutex feedLock_;
-    AsfPacketizer packetizer_;
-    // Only the browser stream's producer touches the splitter.
+    // webmFeedLock_ guards the splitter (the browser stream's producer and Close).
     std::mutex webmFeedLock_;
     WebmSplitter webmSplitter_;
-    // Serialises the demand handler's calls, so that the last call tells the
-    // latest state.
+    // demandLock_ guards the demand handler and serialises its calls, so that
+    // the last call tells the latest state.
     std::mutex demandLock_;
     std::function<void(bool)> webmDemand_;
 

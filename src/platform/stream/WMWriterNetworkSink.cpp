@@ -142,6 +142,22 @@ HRESULT TWMWriterNetworkSink::DisconnectViewer(uint64_t id) {
     return server_.DisconnectViewer(id) ? S_OK : S_FALSE;
 }
 
+HRESULT TWMWriterNetworkSink::SetBindAddress(const std::string& address) {
+    if (server_.IsOpen()) return E_UNEXPECTED;
+    server_.SetBindAddress(address);
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::SetAccessCheck(TViewerAccessCheck check) {
+    server_.SetAccessCheck(std::move(check));
+    return S_OK;
+}
+
+HRESULT TWMWriterNetworkSink::SetOriginCheck(TOriginCheck check) {
+    server_.SetOriginCheck(std::move(check));
+    return S_OK;
+}
+
 void RegisterWriterNetworkSink() {
     RegisterClassFactory(CLSID_WMWriterNetworkSink, MakeClassFactory<TWMWriterNetworkSink>());
 }

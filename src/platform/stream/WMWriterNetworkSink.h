@@ -7,6 +7,7 @@
 // browser-stream source for it while browsers watch, and lists its viewers
 // (IStreamViewers).
 #include "platform/AsfInterfaces.h"
+#include "platform/StreamAccessInterfaces.h"
 #include "platform/StreamViewerInterfaces.h"
 #include "platform/WebmStreamInterfaces.h"
 #include "platform/stream/AsfStreamServer.h"
@@ -15,7 +16,7 @@
 #include <mutex>
 
 class TWMWriterNetworkSink
-    : public TComObject<IWMWriterNetworkSink, IWebmStreamSink, IStreamViewers> {
+    : public TComObject<IWMWriterNetworkSink, IWebmStreamSink, IStreamViewers, IStreamAccess> {
   public:
     TWMWriterNetworkSink();
 
@@ -45,6 +46,11 @@ class TWMWriterNetworkSink
     // IStreamViewers
     HRESULT GetViewers(std::vector<TStreamViewer>& viewers) override;
     HRESULT DisconnectViewer(uint64_t id) override;
+
+    // IStreamAccess
+    HRESULT SetBindAddress(const std::string& address) override;
+    HRESULT SetAccessCheck(TViewerAccessCheck check) override;
+    HRESULT SetOriginCheck(TOriginCheck check) override;
 
     // The server behind the sink (tests and measurements).
     AsfStreamServer& Server() { return server_; }

@@ -2,10 +2,9 @@
 // pipeline while a browser watches, checked with ffprobe and a raw viewer.
 #include "BroadcastTestSupport.h"
 #include "platform/stream/WebmSplitter.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 using namespace gsttest;
 using namespace bcasttest;
@@ -13,12 +12,6 @@ using namespace bcasttest;
 namespace {
 
 const char* kWebmRequest = "GET /live.webm HTTP/1.1\r\nHost: x\r\nOrigin: http://x:8081\r\n\r\n";
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    for (int waited = 0; !done() && waited < ms; waited += 50)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return done();
-}
 
 // What a browser viewer got: the response head, then the WebM as split by
 // the same rules the server uses.

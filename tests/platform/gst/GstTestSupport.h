@@ -1,11 +1,9 @@
 #pragma once
-// Helpers of the platform tests: a scratch folder, ffprobe/ffmpeg runs, the
-// UI event loop pumped until a condition holds, and device lookups.
+// Helpers of the platform tests: a scratch folder, ffprobe/ffmpeg runs and
+// device lookups; the event pump and ports come from support/.
 #include "platform/Platform.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
+#include "support/EventPump.h"
+#include "support/TestPorts.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,22 +80,6 @@ inline int CountOf(const std::string& text, const std::string& what) {
     for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
         ++n;
     return n;
-}
-
-// Runs the UI event loop until done() holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-inline void PumpFor(int ms) {
-    PumpUntil([] { return false; }, ms);
 }
 
 // The moniker of the named device in a category, from a fresh listing.

@@ -4,45 +4,17 @@
 // on free loopback ports in the test's own folder, with configs written here.
 #include "GstTestSupport.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace relaytest {
-
-// A port nothing listens on now (the kernel's pick, released again).
-inline int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-inline bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
@@ -73,11 +45,7 @@ class TServer {
             ::_exit(127);
         }
         ::close(log);
-        for (int i = 0; i < 100; ++i) {
-            if (Accepts(port_)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return WaitForPort(port_, std::chrono::seconds(5));
     }
     // SIGKILL: the server vanishes as in a crash, without saying goodbye.
     void Stop(int signal) {

@@ -240,3 +240,26 @@ TEST(Relay, IcecastMountCarriesVp8AndVorbis) {
     ASSERT_TRUE(icecast.Start());
     EXPECT_TRUE(r.WaitFor(TRelayState::Live, 10000)) << RelayStatusText(r.Status());
 }
+
+// Broadcasts started and stopped in a row while the relay retries against a
+// port nobody listens on and a browser waits for its stream: every stop
+// takes the side outputs down before the capture they are fed from (run
+// under the thread checker, this is the test of that hand-over).
+TEST(Relay, BroadcastsStartAndStopWhileTheRelayRetries) {
+    const std::string nobody = "rtmp://127.0.0.1:" + std::to_string(FreePort()) + "/live/key";
+    for (int round = 0; round < 5; ++round) {
+        TScratchDir dir;
+        TBroadcastRig rig(wmp_V80_56Video, true, dir.File("brim.asf"));
+        TRelaySettings settings;
+        settings.Url = nobody;
+        rig.Outputs.SetRelay(settings);
+        ASSERT_TRUE(rig.Graph.Run());
+        TViewer browser(rig.Writer.Port(), "GET /live.webm HTTP/1.0\r\n\r\n");
+        EXPECT_TRUE(PumpUntil(
+            [&] { return rig.Outputs.RelayStatus().State == TRelayState::Retrying; }, 5000))
+            << RelayStatusText(rig.Outputs.RelayStatus());
+        browser.ReadFor(100 * round);
+        rig.Stop();
+        EXPECT_EQ(TRelayState::Off, rig.Outputs.RelayStatus().State);
+    }
+}

@@ -1,4 +1,5 @@
 #include "platform/stream/AsfStreamServer.h"
+#include "platform/AsfPacketizer.h"
 #include "support/AsfTestStream.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -165,10 +167,14 @@ TEST_F(Server, ViewerBeforeTheStreamIsServedOnceItStarts) {
     int fd = Connect(port);
     Send(fd, kPlain);
     std::this_thread::sleep_for(100ms);
+    // As the writer feeds it: its packetizer's header and packets.
+    AsfPacketizer writer;
+    writer.OnHeader = [&](Bytes header, uint32_t) { server.SetHeader(std::move(header)); };
+    writer.OnPacket = [&](Bytes packet) { server.PushPacket(std::move(packet)); };
     Bytes h = MakeHeader(16);
-    server.Feed(h.data(), h.size());
+    ASSERT_TRUE(writer.Feed(h.data(), h.size()));
     Bytes p = MakePacket(16, 7);
-    server.Feed(p.data(), p.size());
+    ASSERT_TRUE(writer.Feed(p.data(), p.size()));
     HeadersOf(fd);
     std::string got = ReadFor(fd, h.size() + 16);
     EXPECT_EQ(got.size(), h.size() + 16); // the packet fed after registration arrives
@@ -266,7 +272,11 @@ TEST_F(Server, NonHttpGreetingIsClosedAtOnce) {
 }
 
 TEST_F(Server, HugeAndSilentRequestsNeverDisturbTheStream) {
+    // The time-out applies from the next Open.
+    server.Close();
     server.SetRequestTimeout(300ms);
+    port = 0;
+    ASSERT_TRUE(server.Open(port));
     server.SetHeader(MakeHeader(16));
     int silent = Connect(port);
     int huge = Connect(port);
@@ -391,4 +401,56 @@ TEST(ServerFlood, SilentConnectionsAreCappedOldestFirstAndAViewerStillGetsIn) {
     close(viewer);
     for (int fd : silent)
         close(fd);
+}
+
+TEST(ServerChurn, ViewersComingAndGoingMidStreamLeaveNoDescriptorBehind) {
+    auto openDescriptors = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++n;
+        return n;
+    };
+    const size_t before = openDescriptors();
+    {
+        AsfStreamServer server;
+        server.SetBindAddress("127.0.0.1");
+        server.SetMaximumClients(2);
+        uint32_t port = 0;
+        ASSERT_TRUE(server.Open(port));
+        std::atomic<bool> run{true};
+        // The stream starts, ends and starts over while viewers are dropped,
+        // listed and refused.
+        std::thread producer([&] {
+            for (int i = 0; run; ++i) {
+                if (i % 40 == 0) server.SetHeader(MakeHeader(64));
+                server.PushPacket(MakePacket(64, uint8_t(i)));
+                if (i % 40 == 39) server.EndOfStream();
+                if (i % 23 == 0) server.ResetWebm();
+                if (i % 57 == 0) server.Disconnect();
+                if (i % 13 == 0)
+                    for (const TStreamViewer& v : server.Viewers())
+                        server.DisconnectViewer(v.Id);
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+        const char* requests[] = {kPlain, kPlay, kDescribe, "POST / HTTP/1.0\r\n\r\n",
+                                  "GET /live.webm HTTP/1.0\r\n\r\n"};
+        std::vector<int> open;
+        for (int i = 0; i < 200; ++i) {
+            open.push_back(Connect(port));
+            Send(open.back(), requests[i % 5]);
+            ReadFor(open.back(), 100, 20ms);
+            if (open.size() > 3) {
+                close(open.front());
+                open.erase(open.begin());
+            }
+        }
+        run = false;
+        producer.join();
+        server.Close();
+        EXPECT_EQ(0u, server.ViewerCount());
+        for (int fd : open)
+            close(fd);
+    }
+    EXPECT_EQ(before, openDescriptors());
 }
