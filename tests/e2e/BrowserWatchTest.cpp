@@ -68,13 +68,6 @@ struct TPageState {
     std::string status;
 };
 
-size_t Count(TMainForm& form, TStreamViewerKind kind) {
-    size_t n = 0;
-    for (const TStreamViewer& v : form.Capture().Viewers())
-        n += v.Kind == kind;
-    return n;
-}
-
 TPageState Read(TChromiumSession& browser) {
     TPageState s;
     const std::string v = browser.Evaluate(kProbe);
