@@ -22,7 +22,41 @@ uint32_t Le32(const uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
 }
 
+// Width in bytes of a packet field whose length type is the two bits at shift.
+size_t FieldWidth(uint8_t flags, int shift) {
+    static constexpr size_t kWidths[4] = {0, 1, 2, 4};
+    return kWidths[(flags >> shift) & 3];
+}
+
+uint32_t ReadField(const uint8_t* p, size_t width) {
+    uint32_t v = 0;
+    for (size_t i = width; i-- > 0;)
+        v = (v << 8) | p[i];
+    return v;
+}
+
 } // namespace
+
+bool AsfPacketizer::CompletePacketLength(uint8_t* packet, size_t size) {
+    size_t pos = 0;
+    // Error correction data first, when its flag (the top bit) is set.
+    if (size > 0 && (packet[0] & 0x80)) pos = 1 + (packet[0] & 0x0F);
+    if (pos + 2 > size) return false;
+    const uint8_t flags = packet[pos];
+    pos += 2; // the length type flags and the property flags
+    const size_t lengthWidth = FieldWidth(flags, 5), sequenceWidth = FieldWidth(flags, 1),
+                 paddingWidth = FieldWidth(flags, 3);
+    if (lengthWidth < 2 || paddingWidth == 0 ||
+        pos + lengthWidth + sequenceWidth + paddingWidth > size)
+        return false;
+    uint8_t* lengthField = packet + pos;
+    const uint32_t length = ReadField(lengthField, lengthWidth);
+    const uint32_t padding = ReadField(lengthField + lengthWidth + sequenceWidth, paddingWidth);
+    if (length >= size || uint64_t(length) + padding != size) return false;
+    for (size_t i = 0; i < lengthWidth; ++i)
+        lengthField[i] = uint8_t(uint64_t(size) >> (8 * i));
+    return true;
+}
 
 bool AsfPacketizer::ParseHeader(const uint8_t* data, size_t len, uint64_t& headerObjectSize,
                                 uint32_t& packetSize) {

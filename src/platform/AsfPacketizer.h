@@ -24,6 +24,12 @@ class AsfPacketizer {
     static bool ParseHeader(const uint8_t* data, size_t len, uint64_t& headerObjectSize,
                             uint32_t& packetSize);
 
+    // asfmux writes a padded packet's length field as the bytes in use
+    // (length + padding = packet size), where readers take it as the whole
+    // packet and so see more padding than packet ("invalid padsize"). Makes
+    // the field the packet's size; true when the packet was changed.
+    static bool CompletePacketLength(uint8_t* packet, size_t size);
+
   private:
     Bytes pending_;
     size_t consumed_ = 0; // bytes of pending_ already handed out

@@ -65,3 +65,32 @@ TEST(AsfPacketizer, StopsAtTheEndOfABoundedDataObject) {
     pk.Feed(stream.data(), stream.size());
     EXPECT_EQ(packets, 2);
 }
+
+// The last packet asfmux writes: length field 216, padding 584 in an 800-byte
+// packet. Readers want the whole packet's length there; full packets,
+// inconsistent fields and other layouts are left alone.
+TEST(AsfPacketizer, APaddedPacketAnnouncesItsWholeLength) {
+    const Bytes head = {0x51, 0x5d, 0xd8, 0x00, 0x48, 0x02, 0x93, 0x07, 0, 0, 0, 0, 0x82};
+    Bytes padded(800, 0x4e);
+    std::copy(head.begin(), head.end(), padded.begin());
+    ASSERT_TRUE(AsfPacketizer::CompletePacketLength(padded.data(), padded.size()));
+    EXPECT_EQ(padded[2] | padded[3] << 8, 800);
+    EXPECT_EQ(padded[4] | padded[5] << 8, 584); // the padding stays
+    EXPECT_TRUE(std::equal(head.begin() + 6, head.end(), padded.begin() + 6));
+    EXPECT_FALSE(AsfPacketizer::CompletePacketLength(padded.data(), padded.size())); // once
+
+    Bytes withCorrection(803, 0);
+    withCorrection[0] = 0x82; // two bytes of error correction data
+    std::copy(head.begin(), head.end(), withCorrection.begin() + 3);
+    withCorrection[5] = 0xdb; // 219 + 584 = 803
+    ASSERT_TRUE(AsfPacketizer::CompletePacketLength(withCorrection.data(), 803));
+    EXPECT_EQ(withCorrection[5] | withCorrection[6] << 8, 803);
+
+    Bytes full(800, 0);
+    full[0] = 0x51, full[2] = 0x20, full[3] = 0x03; // length 800, padding 0
+    EXPECT_FALSE(AsfPacketizer::CompletePacketLength(full.data(), full.size()));
+    Bytes odd = padded;
+    odd[2] = 0x10; // length + padding is not the size: not asfmux's layout
+    EXPECT_FALSE(AsfPacketizer::CompletePacketLength(odd.data(), odd.size()));
+    EXPECT_FALSE(AsfPacketizer::CompletePacketLength(padded.data(), 4)); // too short
+}

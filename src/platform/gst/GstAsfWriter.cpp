@@ -96,6 +96,25 @@ guint PacketSizeFor(const TAsfProfile& p) {
     return guint(std::clamp(p.TotalBitRate() / 80, 800, 4800));
 }
 
+// The multiplexer's data packets (time-stamped, of the packet size; not its
+// header or index) with their length field made whole: the padded last
+// packet of each file is otherwise misread.
+GstPadProbeReturn CompletePacket(GstPad*, GstPadProbeInfo* info, gpointer packetSize) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || gst_buffer_get_size(buffer) != GPOINTER_TO_UINT(packetSize) ||
+        !GST_BUFFER_PTS_IS_VALID(buffer) || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER))
+        return GST_PAD_PROBE_OK;
+    // A copy only when the multiplexer kept a reference of its own.
+    buffer = gst_buffer_make_writable(buffer);
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) {
+        AsfPacketizer::CompletePacketLength(map.data, map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 void DropElement(GstBin* bin, GstElement* e) {
     gst_element_set_state(e, GST_STATE_NULL);
     gst_bin_remove(bin, e);
@@ -260,6 +279,9 @@ GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink, TOutpu
         chain.Elements.emplace_back(GST_ELEMENT(gst_object_ref(e)));
     }
     gst_element_link(mux, sink);
+    TGstRef<GstPad> muxOut(gst_element_get_static_pad(mux, "src"));
+    gst_pad_add_probe(muxOut.get(), GST_PAD_PROBE_TYPE_BUFFER, &CompletePacket,
+                      GUINT_TO_POINTER(PacketSizeFor(*profile_)), nullptr);
     // Every connected input, audio first, into the multiplexer through a queue.
     std::vector<std::pair<GstElement*, GstElement*>> feeds; // tee, queue
     for (auto& p : pins_) {

@@ -331,6 +331,14 @@ TEST(AsfWriter, TheArchiveIsClosedAndKeptEverySegmentWhileTheStreamGoesOn) {
         EXPECT_EQ(first, "frame,1\n");
     }
     EXPECT_GT(ProbeDuration(Probe(file)), 0.8); // the rest, under the file name
+    // Every file reads to its end without a complaint.
+    kept.push_back(file);
+    for (const std::string& name : kept) {
+        int code = 0;
+        EXPECT_EQ("", RunCommand("ffmpeg -nostdin -v error -i '" + name + "' -f null - 2>&1", code))
+            << name;
+        EXPECT_EQ(0, code);
+    }
     std::lock_guard s(sink->lock);
     EXPECT_EQ(sink->headers, 1);
     EXPECT_TRUE(sink->ended);
