@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
     // A closed pipe (a reader that went away: `| head -1`, a viewer, a relay
     // server) is a failed write to handle, never the end of the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // Likewise a file that reached its size limit (ulimit -f): the write
+    // fails and is reported as a full disk, with the archive complete.
+    std::signal(SIGXFSZ, SIG_IGN);
     NetRaiseOpenFileLimit(); // a full connection limit must not starve capture
     if (IsCommandLineRun(argc, argv)) return RunWithoutWindow(argc, argv);
     QApplication app(argc, argv);
