@@ -9,9 +9,11 @@
 //   body budget alone), while a well-behaved client fetches "/".
 // Lines: stream_viewer_ms=, then page_p99_ms= rss_growth_mb= refused= crashed=,
 // then body_flood routes= page_p99_ms= page_ok= rss_growth_mb= refused_413=
-// refused_503= crashed= for each body-flood server.
+// refused_503= crashed= for each body-flood server, then unfold_ratio=: the
+// time to unfold a folded header of 4n lines over n lines (linear: about 4).
 #include "BenchSupport.h"
 #include "http/NetHTTPServer.h"
+#include "http/NetHeaderList.h"
 #include "platform/stream/AsfStreamServer.h"
 #include "support/AsfTestStream.h"
 
@@ -176,6 +178,21 @@ std::vector<double> FetchPages(int port, int& ok) {
     return ms;
 }
 
+// Seconds to unfold a header folded over `lines` continuation lines, 5 times.
+double UnfoldSeconds(int lines) {
+    TNetHeaderList list;
+    list.UnfoldLines = true;
+    list.Add("X-Folded: start");
+    for (int i = 0; i < lines; ++i)
+        list.Add(" x");
+    const auto t0 = Clock::now();
+    size_t total = 0;
+    for (int round = 0; round < 5; ++round)
+        total += list.GetFieldValue("X-Folded").size();
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    return total ? s : 0;
+}
+
 double P99(const std::vector<double>& sorted) {
     return sorted[sorted.size() * 99 / 100 - 1];
 }
@@ -337,5 +354,10 @@ int main() {
 
     // --- request bodies ---
     const bool floodCrashed = BodyFlood(true) | BodyFlood(false);
+
+    // --- header unfolding ---
+    UnfoldSeconds(20000); // warm-up
+    const double small = UnfoldSeconds(40000), large = UnfoldSeconds(160000);
+    std::printf("unfold_ratio=%.2f\n", small > 0 ? large / small : 0);
     return crashed || floodCrashed ? 1 : 0;
 }
