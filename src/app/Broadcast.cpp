@@ -7,6 +7,7 @@
 #include "platform/RelayTarget.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -16,6 +17,26 @@ std::string StreamPortError(int port, HRESULT result) {
         return "Stream port " + number + " is in use: choose another port.";
     return "The stream cannot be served on port " + number + " (" + MediaErrorText(result) +
            "): choose another port.";
+}
+
+// The running archive's path once the folder is known to take it and an
+// earlier archive there has been kept; empty without an archive.
+std::string PrepareArchive(const TArchiveSettings& archive) {
+    if (!archive.Enabled) return {};
+    if (!archive.Folder.empty()) {
+        std::error_code ignored; // a folder that cannot be made is reported below
+        std::filesystem::create_directories(archive.Folder, ignored);
+    }
+    if (const std::string problem = FolderWriteProblem(archive.Folder); !problem.empty())
+        throw ECaptureError(problem);
+    const std::string file = archive.File();
+    std::error_code ec;
+    KeepArchive(file, ec);
+    if (ec)
+        throw ECaptureError("The earlier archive \"" + file + "\" could not be kept (" +
+                            ec.message() + "): move it away and start again.");
+    PruneArchives(file, archive.Retention);
+    return file;
 }
 
 } // namespace
@@ -39,6 +60,11 @@ void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
     site_.Gate().ClearFailedTries();
     listenAddress_ = settings.ListenAddress;
     writer_.SetListenAddress(settings.ListenAddress);
+    archive_ = PrepareArchive(settings.Archive);
+    writer_.SetFileName(archive_);
+    writer_.SetArchiveSegmentSeconds(settings.Archive.Enabled ? settings.Archive.SegmentSeconds
+                                                              : 0);
+    writer_.SetArchiveRetention(settings.Archive.Retention);
     writer_.SetPort(static_cast<uint32_t>(settings.StreamPort));
     SetRelay(settings.Relay);
     // WebRTC viewers reach us at the announced address (the one the pages

@@ -24,8 +24,9 @@ class TBroadcast {
 
     // The writer becomes a member of the graph, so that the graph builds it too.
     void Join() { writer_.SetFilterGraph(&graph_); }
-    // The writer joins the next graph with the asked port and relay, and a
-    // profile with audio when there is an audio device.
+    // The writer joins the next graph with the asked port, relay and archive,
+    // and a profile with audio when there is an audio device. Raises when the
+    // archive's folder cannot be written or an earlier archive cannot be kept.
     void Prepare(const TBroadcastSettings& settings, bool withAudio);
     // The next graph is a preview or a recording: no writer in it.
     void Leave() { writer_.SetFilterGraph(nullptr); }
@@ -61,6 +62,8 @@ class TBroadcast {
     // Every viewer goes (a new password ends the sessions of the old).
     void DisconnectAll();
     int MaxViewers() const { return static_cast<int>(writer_.MaxUsers()); }
+    // The archive the last Prepare chose (empty: none).
+    const std::string& ArchiveFile() const { return archive_; }
 
   private:
     ComPtr<IStreamViewers> ViewerList() const;
@@ -70,4 +73,5 @@ class TBroadcast {
     TASFWriter writer_{"brimASF"};
     std::string listenAddress_; // of the broadcast being prepared or served
     TSideOutputs outputs_;
+    std::string archive_;
 };

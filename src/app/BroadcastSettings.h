@@ -2,8 +2,10 @@
 // The broadcast's stored settings, named once: the ports the window's boxes
 // start with, the viewer limit, the archive the writer keeps, and the player
 // size the landing page falls back to.
+#include "platform/ArchiveFiles.h"
 #include "platform/RelayInterfaces.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,9 +14,25 @@ inline constexpr int kDefaultHttpPort = 8081;   // "http port": where the landin
 inline constexpr int kMaxViewers = 3; // of every kind together (players, browsers, WebRTC)
 // The UDP ports WebRTC viewers' media goes out from (one a viewer).
 inline constexpr int kDefaultWebRtcMinPort = 50000, kDefaultWebRtcMaxPort = 50100;
-inline constexpr const char* kBroadcastArchive = "brim.asf"; // relative to the working folder
+inline constexpr const char* kBroadcastArchive = "brim.asf"; // in the archive folder
+inline constexpr int64_t kDefaultArchiveSegmentSeconds = 3600;
 inline constexpr int kDefaultPlayerWidth = 320;
 inline constexpr int kDefaultPlayerHeight = 300;
+
+// Where and how a broadcast keeps its archive. An earlier archive is never
+// replaced: it is kept under its start time (see ArchiveFiles.h), and the
+// running one is closed and kept the same way every SegmentSeconds, so
+// that a killed process loses at most one segment's index.
+struct TArchiveSettings {
+    bool Enabled = true;
+    std::string Folder;                                     // empty: the working folder
+    int64_t SegmentSeconds = kDefaultArchiveSegmentSeconds; // 0: one file per broadcast
+    TArchiveRetention Retention;
+    // The running archive's path: "brim.asf" in Folder.
+    std::string File() const {
+        return Folder.empty() ? kBroadcastArchive : Folder + "/" + kBroadcastArchive;
+    }
+};
 
 // What a broadcast is asked to serve on. Port 0 asks for a free port; both
 // servers listen at ListenAddress (empty: every interface). With Relay set,
@@ -25,6 +43,7 @@ struct TBroadcastSettings {
     std::string ListenAddress = {};
     int WebRtcMinPort = kDefaultWebRtcMinPort, WebRtcMaxPort = kDefaultWebRtcMaxPort;
     std::optional<TRelaySettings> Relay = std::nullopt;
+    TArchiveSettings Archive = {};
 };
 
 // The settings from the texts of the two port boxes: a text that is not an

@@ -1,6 +1,7 @@
 #include "app/CaptureController.h"
 
 #include "app/CaptureSteps.h"
+#include "app/SettingsFile.h"
 
 TCaptureController::TCaptureController(TVideoWindow* videoWindow)
     : session_(graph_, devices_, site_, videoWindow) {
@@ -68,4 +69,12 @@ void TCaptureController::SetViewerPasswordHash(const std::string& hash) {
 std::string TCaptureController::RelayStatusText() {
     if (!Broadcasting()) return {};
     return session_.Broadcast().RelayStatusText();
+}
+
+void TCaptureController::RememberDevices() const {
+    try {
+        SaveRememberedDevices({devices_.VideoDeviceName(), devices_.AudioDeviceName()});
+    } catch (const std::exception&) {
+        // Not inspected: the mode runs; only a restart's choice is at stake.
+    }
 }

@@ -59,11 +59,21 @@ class TCaptureController {
     const TCaptureChoices& Choices() const { return devices_.Choices(); }
 
     // The modes (see TCaptureSession). A broadcast returns the ports served.
-    void StartPreview() { session_.StartPreview(); }
-    TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings) {
-        return session_.StartBroadcast(settings);
+    // A started mode's devices are remembered in the settings file
+    // (devices/video, devices/audio), for a restart to ask for them again.
+    void StartPreview() {
+        session_.StartPreview();
+        RememberDevices();
     }
-    void StartRecord(const std::string& fileName) { session_.StartRecord(fileName); }
+    TBroadcastPorts StartBroadcast(const TBroadcastSettings& settings) {
+        const TBroadcastPorts served = session_.StartBroadcast(settings);
+        RememberDevices();
+        return served;
+    }
+    void StartRecord(const std::string& fileName) {
+        session_.StartRecord(fileName);
+        RememberDevices();
+    }
     // Back to idle, every step run; the report says what the user must hear.
     TStopReport StopCapture();
     // The running mode failed (OnCaptureFailed): it stops, and the report
@@ -110,6 +120,7 @@ class TCaptureController {
 
   private:
     TStopReport Stop(const TCaptureFailure* failure);
+    void RememberDevices() const;
 
     // The site first: the session's broadcast serves through it.
 

@@ -18,6 +18,7 @@ struct TStoppedMode {};
 struct TPreviewMode {};
 struct TBroadcastMode {
     TBroadcastPorts Served; // the ports actually bound
+    std::string Archive;    // the running archive; empty: none
 };
 struct TRecordMode {
     std::string File; // as the start was given it
@@ -33,6 +34,9 @@ struct TCaptureFailure {
 
 // The cause of a failure that lost a capture device.
 inline constexpr const char* kDeviceLostCause = "Device lost";
+// Whether recording to file would replace an existing file (a device such
+// as /dev/null is not replaced).
+bool WouldReplaceFile(const std::string& file);
 
 // What runs, as a message names it ("the recording to "f.avi"", say); empty
 // when idle.

@@ -84,7 +84,7 @@ TBroadcastPorts TCaptureSession::StartBroadcast(const TBroadcastSettings& settin
         ignored.Step([this] { StopCapture(); });
         throw;
     }
-    mode_ = TBroadcastMode{served};
+    mode_ = TBroadcastMode{served, broadcast_.ArchiveFile()};
     return served;
 }
 

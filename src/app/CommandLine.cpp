@@ -5,10 +5,14 @@
 #include "platform/RelayTarget.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QRegularExpression>
 
 #include <arpa/inet.h>
 
+#include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -37,6 +41,12 @@ const TOptionRule kRules[] = {
     {"allow", {TCommand::Broadcast}},
     {"deny", {TCommand::Broadcast}},
     {"webrtc-ports", {TCommand::Broadcast}},
+    {"relay-url-file", {TCommand::Broadcast}},
+    {"no-archive", {TCommand::Broadcast}},
+    {"archive-dir", {TCommand::Broadcast}},
+    {"archive-keep", {TCommand::Broadcast}},
+    {"archive-segment", {TCommand::Broadcast}},
+    {"overwrite", {TCommand::Record}},
     {"seconds", {TCommand::Broadcast, TCommand::Record, TCommand::ListDevices}},
     {"watch", {TCommand::ListDevices}},
 };
@@ -82,7 +92,80 @@ void PortRange(const QString& text, int& min, int& max, std::string& error) {
     max = b;
 }
 
+// Every address in text with its secret masked, as the status line shows
+// it: a mistyped argument must not put a stream key into the journal.
+std::string MaskUrls(const std::string& text) {
+    static const QRegularExpression url(R"([A-Za-z][A-Za-z0-9+.-]*://[^\s"']+)");
+    const QString in = QString::fromStdString(text);
+    QString out;
+    qsizetype at = 0;
+    for (auto it = url.globalMatch(in); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += in.mid(at, m.capturedStart() - at);
+        const std::string found = m.captured().toStdString();
+        std::string ignored;
+        if (const std::optional<TRelayTarget> target = ParseRelayUrl(found, ignored)) {
+            out += QString::fromStdString(target->MaskedUrl());
+        } else {
+            const size_t rest = found.find("://") + 3;
+            out += QString::fromStdString(found.substr(0, rest) + MaskSecret(found.substr(rest)));
+        }
+        at = m.capturedEnd();
+    }
+    out += in.mid(at);
+    return out.toStdString();
+}
+
+// The relay address in path, refused (as ssh refuses a key) when others may read it.
+std::string ReadRelayUrlFile(const QString& path, std::string& error) {
+    const std::string shown = path.toStdString();
+    struct stat s {};
+    if (::stat(shown.c_str(), &s) != 0) {
+        error = "--relay-url-file: \"" + shown + "\" cannot be read: " + std::strerror(errno);
+        return {};
+    }
+    if ((s.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(s.st_mode & 07777));
+        error = "--relay-url-file: \"" + shown + "\" may be read by other users (mode " + mode +
+                "): make it yours alone (chmod 600)";
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = "--relay-url-file: \"" + shown + "\" cannot be read";
+        return {};
+    }
+    for (const QByteArray& line : file.read(64 * 1024).split('\n')) {
+        const QByteArray url = line.trimmed();
+        if (!url.isEmpty() && !url.startsWith('#')) return url.toStdString();
+    }
+    error = "--relay-url-file: \"" + shown + "\" holds no address";
+    return {};
+}
+
 } // namespace
+
+std::optional<uint64_t> ParseByteSize(const QString& text) {
+    static const QRegularExpression form(R"(^\s*(\d+(?:\.\d+)?)\s*([KMGT]?)(?:i?B)?\s*$)",
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    const double number = m.captured(1).toDouble();
+    const int power = QString("KMGT").indexOf(m.captured(2).toUpper()) + 1;
+    const double bytes = number * std::pow(1024.0, m.captured(2).isEmpty() ? 0 : power);
+    if (!(bytes >= 0) || bytes > 1e18) return std::nullopt;
+    return static_cast<uint64_t>(bytes);
+}
+
+std::optional<int64_t> ParseDuration(const QString& text) {
+    static const QRegularExpression form(R"(^(?:(\d+)h)?(?:(\d+)m)?(?:(\d+)s?)?$)");
+    const QString t = text.trimmed().toLower();
+    const QRegularExpressionMatch m = form.match(t);
+    if (t.isEmpty() || !m.hasMatch() || t.length() > 18) return std::nullopt;
+    return m.captured(1).toLongLong() * 3600 + m.captured(2).toLongLong() * 60 +
+           m.captured(3).toLongLong();
+}
 
 bool IsCommandLineRun(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -94,7 +177,8 @@ bool IsCommandLineRun(int argc, char** argv) {
     return false;
 }
 
-TCommandLine ParseCommandLine(const QStringList& arguments) {
+TCommandLine ParseCommandLine(const QStringList& arguments,
+                              const std::string& relayFromEnvironment) {
     TCommandLine line;
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -136,8 +220,28 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         {"height",
          "Player height on the page (default: " + QString::number(kDefaultPlayerHeight) + ").", "N",
          QString::number(kDefaultPlayerHeight)},
-        {"relay", "Also publishes the broadcast to a streaming server (rtmp:// or icecast://).",
+        {"relay",
+         "Also publishes the broadcast to a streaming server (rtmp:// or icecast://); other "
+         "users can read it (ps): prefer --relay-url-file or " +
+             QString(kRelayUrlVariable) + ".",
          "URL"},
+        {"relay-url-file",
+         "Reads the relay address from FILE, which must be readable by you alone (chmod 600).",
+         "FILE"},
+        {"no-archive", "Broadcasts without an archive."},
+        {"archive-dir",
+         "Writes the archive in DIR (default: archive/dir of the settings file, else the "
+         "working folder).",
+         "DIR"},
+        {"archive-keep",
+         "Keeps at most SIZE (500M, 20G) of earlier archives, the oldest removed first "
+         "(default: all while 1 GiB stays free).",
+         "SIZE"},
+        {"archive-segment",
+         "Closes the archive and begins a new one every DURATION (90s, 30m, 1h; 0: never; "
+         "default: 1h).",
+         "DURATION"},
+        {"overwrite", "Lets --record replace an existing file."},
         {"webrtc-ports", "UDP ports for WebRTC viewers (default: " + webRtcPorts + ").", "A-B",
          webRtcPorts},
         {"watch", "With --list-devices: then prints each device plugged in or taken away, "
@@ -161,7 +265,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         line.Help.replace(7, at - 7, "kavaroxp");
 
     auto fail = [&](std::string why) {
-        line.Error = std::move(why);
+        line.Error = MaskUrls(why);
         return line;
     };
     if (!parser.parse(arguments)) return fail(parser.errorText().toStdString());
@@ -217,10 +321,52 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     line.Address = parser.value("address").toStdString();
     PortRange(parser.value("webrtc-ports"), line.Ports.WebRtcMinPort, line.Ports.WebRtcMaxPort,
               error);
-    line.Relay = parser.value("relay").toStdString();
+    if (parser.isSet("relay") && parser.isSet("relay-url-file"))
+        refuse("give the relay either with --relay or with --relay-url-file");
+    const char* relayFrom = "--relay";
     if (parser.isSet("relay")) {
+        line.Relay = parser.value("relay").toStdString();
+        line.Warning = "--relay shows the stream key to every user of this machine (ps, "
+                       "/proc): prefer --relay-url-file or " +
+                       std::string(kRelayUrlVariable) + ".";
+    } else if (parser.isSet("relay-url-file")) {
+        relayFrom = "--relay-url-file";
         std::string why;
-        if (!ParseRelayUrl(line.Relay, why)) refuse("--relay: " + why);
+        line.Relay = ReadRelayUrlFile(parser.value("relay-url-file"), why);
+        if (!why.empty()) refuse(why);
+    } else if (line.Command == TCommand::Broadcast && !relayFromEnvironment.empty()) {
+        relayFrom = kRelayUrlVariable;
+        line.Relay = relayFromEnvironment;
+    }
+    if (!line.Relay.empty() || parser.isSet("relay")) {
+        std::string why;
+        if (!ParseRelayUrl(line.Relay, why)) refuse(std::string(relayFrom) + ": " + why);
+    }
+    line.Overwrite = parser.isSet("overwrite");
+    line.Ports.Archive.Enabled = !parser.isSet("no-archive");
+    if (parser.isSet("no-archive"))
+        for (const char* name : {"archive-dir", "archive-keep", "archive-segment"})
+            if (parser.isSet(name))
+                refuse(std::string("--") + name + " does not apply with --no-archive");
+    line.ArchiveFolderGiven = parser.isSet("archive-dir");
+    line.Ports.Archive.Folder = parser.value("archive-dir").toStdString();
+    if (line.ArchiveFolderGiven && line.Ports.Archive.Folder.empty())
+        refuse("--archive-dir: the folder name is empty");
+    if (parser.isSet("archive-keep")) {
+        const std::optional<uint64_t> keep = ParseByteSize(parser.value("archive-keep"));
+        if (!keep || *keep == 0)
+            refuse("--archive-keep: \"" + parser.value("archive-keep").toStdString() +
+                   "\" is not a size (500M, 20G)");
+        else
+            line.Ports.Archive.Retention.KeepBytes = *keep;
+    }
+    if (parser.isSet("archive-segment")) {
+        const std::optional<int64_t> segment = ParseDuration(parser.value("archive-segment"));
+        if (!segment || (*segment > 0 && *segment < 10) || *segment > 366 * 86400)
+            refuse("--archive-segment: \"" + parser.value("archive-segment").toStdString() +
+                   "\" is not a duration (10s to 366 days: 90s, 30m, 1h; 0: never)");
+        else
+            line.Ports.Archive.SegmentSeconds = *segment;
     }
     const std::string listen = parser.value("listen").toStdString();
     if (listen == "local") {

@@ -6,6 +6,9 @@
 
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -23,16 +26,22 @@ struct TCommandLine {
     int Width = kDefaultPlayerWidth, Height = kDefaultPlayerHeight;
     std::string RecordFile;
     double Seconds = 0; // stop after this long; 0: run until a signal
+    // A streaming server to publish to as well (from --relay, the file of
+    // --relay-url-file or KAVAROXP_RELAY_URL); empty: none.
+    std::string Relay;
+    bool Overwrite = false; // --record may replace an existing file
+    // Ports.Archive.Folder was given (else the settings file's, or the working folder).
+    bool ArchiveFolderGiven = false;
     bool Watch = false; // --list-devices: then print devices plugged in or taken away
-    std::string Relay;  // a streaming server to publish to as well; empty: none
     // Where both servers listen: empty for every interface (--listen all),
     // 127.0.0.1 for --listen local, or the address given.
     std::string ListenAddress;
     std::string PasswordFile;             // the viewer password's file; empty: no password
     std::vector<std::string> Allow, Deny; // address ranges ("10.0.0.0/8"), as given
 
-    std::string Error; // why the command line cannot be run; empty when it can
-    std::string Help;  // every option with its default
+    std::string Error;   // why the command line cannot be run; empty when it can
+    std::string Help;    // every option with its default
+    std::string Warning; // to print before the run (a secret given in the open, say)
 };
 
 // Exit statuses of a run without the window.
@@ -44,5 +53,15 @@ inline constexpr int kExitBadCommand = 2; // an unknown option or a bad value
 // starting with "--", or -h, -v, -?. Qt's own single-dash options (-platform, say)
 // still go to the window.
 bool IsCommandLineRun(int argc, char** argv);
-// The arguments (the program's name first) read and checked.
-TCommandLine ParseCommandLine(const QStringList& arguments);
+// The arguments (the program's name first) read and checked; the relay
+// address may come from the environment variable (relayFromEnvironment).
+// No error text holds a stream key or password.
+TCommandLine ParseCommandLine(const QStringList& arguments,
+                              const std::string& relayFromEnvironment = {});
+inline constexpr const char* kRelayUrlVariable = "KAVAROXP_RELAY_URL";
+
+// "1500000", "500M", "2G", "1.5GiB": a number of bytes (K, M, G, T in
+// units of 1024); nothing for anything else.
+std::optional<uint64_t> ParseByteSize(const QString& text);
+// "90", "90s", "30m", "1h", "1h30m": a number of seconds; nothing for anything else.
+std::optional<int64_t> ParseDuration(const QString& text);

@@ -10,6 +10,7 @@
 namespace {
 TReplaceable<TErrorReporter> gReporter;
 TReplaceable<TUrlOpener> gOpener;
+TReplaceable<TQuestionAsker> gAsker;
 } // namespace
 
 void SetErrorReporter(TErrorReporter reporter) {
@@ -18,6 +19,18 @@ void SetErrorReporter(TErrorReporter reporter) {
 
 void SetUrlOpener(TUrlOpener opener) {
     gOpener.Set(std::move(opener));
+}
+
+void SetQuestionAsker(TQuestionAsker asker) {
+    gAsker.Set(std::move(asker));
+}
+
+bool AskQuestion(const std::string& question) {
+    if (const TQuestionAsker asker = gAsker.Get()) return asker(question);
+    return QMessageBox::question(QApplication::activeWindow(), QStringLiteral("kavaroXP"),
+                                 QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void ShowErrorBox(const std::string& message) {

@@ -75,6 +75,9 @@ class TDeviceChoices {
     void ChooseAudioFormat(int format) { choices_.AudioFormat = format; }
     void ChooseAudioInput(int line) { choices_.AudioInput = line; }
     const TCaptureChoices& Choices() const { return choices_; }
+    // The chosen devices' names as listed; empty: none chosen.
+    std::string VideoDeviceName() const { return ListedName(videoDevices_, choices_.VideoDevice); }
+    std::string AudioDeviceName() const { return ListedName(audioDevices_, choices_.AudioDevice); }
 
     // For a start: the chosen devices' filters (null: none chosen), a check
     // that their lists are still there (raised before the graph is touched),
@@ -85,6 +88,11 @@ class TDeviceChoices {
     void ApplyChoices();
 
   private:
+    static std::string ListedName(const std::vector<TDeviceEntry>& listed, int index) {
+        return index >= 0 && index < static_cast<int>(listed.size())
+                   ? listed[static_cast<size_t>(index)].FriendlyName
+                   : std::string();
+    }
     // A choice needs the lists of OpenDeviceLists (none after the end, say).
     void RequireLists() const;
     // The listed device at index, found again by its identity; raises when it

@@ -3,89 +3,25 @@
 #include "app/AddressList.h"
 #include "app/CaptureController.h"
 #include "app/DeviceListing.h"
+#include "app/HeadlessConsole.h"
 #include "app/MenuTexts.h"
 #include "app/QrCode.h"
+#include "app/SettingsFile.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusClock.h"
 #include "app/ViewerPassword.h"
 #include "app/ViewerTexts.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <map>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
-
-// Where the run reports: one live status line on a terminal, plain lines
-// (with the time) otherwise. Failures go to standard error as well.
-class TConsole {
-  public:
-    TConsole() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
-
-    void Event(const std::string& text) {
-        if (terminal_) {
-            std::fprintf(stdout, "\r\033[K%s\n%s", text.c_str(), status_.c_str());
-        } else {
-            std::fprintf(stdout, "%s %s\n", TimeOfDay().c_str(), text.c_str());
-        }
-        std::fflush(stdout);
-    }
-    // Lines for a person at a terminal only (a QR code), above the status.
-    void Picture(const std::string& lines) {
-        if (!terminal_) return;
-        std::fprintf(stdout, "\r\033[K%s%s", lines.c_str(), status_.c_str());
-        std::fflush(stdout);
-    }
-    void Status(const std::string& text) {
-        if (!terminal_ || text == status_) return;
-        status_ = text;
-        // A line longer than the terminal wraps, and only its last row would be redrawn.
-        winsize size{};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
-            status_.size() >= size.ws_col)
-            status_.resize(size.ws_col - 1);
-        std::fprintf(stdout, "\r\033[K%s", status_.c_str());
-        std::fflush(stdout);
-    }
-    void Failure(const std::string& message) {
-        if (terminal_) {
-            std::fprintf(stdout, "\r\033[K");
-            std::fflush(stdout);
-            status_.clear();
-        } else {
-            Event("failure: " + message);
-        }
-        std::fprintf(stderr, "%s\n", message.c_str());
-    }
-    void ClearStatus() {
-        if (terminal_ && !status_.empty()) std::fprintf(stdout, "\r\033[K");
-        status_.clear();
-    }
-    void End() {
-        if (terminal_ && !status_.empty()) std::fprintf(stdout, "\n");
-        status_.clear();
-        std::fflush(stdout);
-    }
-
-  private:
-    static std::string TimeOfDay() {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char text[32];
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-        return text;
-    }
-
-    const bool terminal_;
-    std::string status_;
-};
 
 // A failure that ends the run before it starts, with its message.
 struct TRunError {
@@ -108,13 +44,17 @@ class THeadlessRun {
 
   private:
     void ChooseDevices();
+    // wanted: the name asked for, else the one used last, else the first listed.
     int ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,
-                     const char* kind);
+                     const std::string& usedLast, const char* kind);
     void CheckIndex(int index, const std::vector<std::string>& list, const char* what,
                     const std::string& device);
     void Start();
     // The password, the address rules and where to listen, from the options.
     void ApplyAccess(TBroadcastSettings& settings);
+    void StartBroadcast();
+    // The --seconds timer, in steps a timer can hold.
+    void ScheduleStop();
     void Poll();
     // The end of the run: the mode stopped, the report told, the loop left
     // with status (failed when there was anything to tell).
@@ -127,7 +67,8 @@ class THeadlessRun {
 
     const TCommandLine& line_;
     TCaptureController capture_;
-    TConsole console_;
+    THeadlessConsole console_;
+    QDeadlineTimer stopAt_;
     std::vector<std::string> videoNames_, audioNames_;
     std::string address_;
     TBroadcastPorts served_;
@@ -142,21 +83,25 @@ class THeadlessRun {
 int THeadlessRun::Exec() {
     int status = kExitOk;
     try {
+        // Before anything starts: a signal during the start ends the run
+        // once it has started, in order, with complete files.
+        TSignalWatcher watcher;
+        QObject::connect(&watcher, &TSignalWatcher::Signalled, [this](int) { Stop(); });
         capture_.OpenDeviceLists(Collect(videoNames_), Collect(audioNames_));
         if (line_.Command == TCommand::ListDevices) {
             status = ListDevices(capture_, line_.Watch, line_.Seconds);
         } else {
             ChooseDevices();
             Start();
-            TSignalWatcher watcher;
-            QObject::connect(&watcher, &TSignalWatcher::Signalled, [this](int) { Stop(); });
             capture_.OnCaptureFailed = [this](const TCaptureFailure& f) { Failed(f); };
             QTimer poll;
             QObject::connect(&poll, &QTimer::timeout, [this] { Poll(); });
             poll.start(250);
-            if (line_.Seconds > 0)
-                QTimer::singleShot(static_cast<int>(line_.Seconds * 1000), Qt::PreciseTimer,
-                                   [this] { Stop(); });
+            if (line_.Seconds > 0) {
+                stopAt_.setPreciseRemainingTime(0, static_cast<qint64>(line_.Seconds * 1e9),
+                                                Qt::PreciseTimer);
+                ScheduleStop();
+            }
             Poll();
             status = QCoreApplication::exec();
         }
@@ -178,7 +123,17 @@ int THeadlessRun::Exec() {
 }
 
 int THeadlessRun::ChooseDevice(const std::vector<std::string>& names, const std::string& wanted,
-                               const char* kind) {
+                               const std::string& usedLast, const char* kind) {
+    if (wanted.empty() && !usedLast.empty()) {
+        // A restart must not fall back to another device (the Test Pattern)
+        // and broadcast it as if nothing had happened.
+        for (size_t i = 0; i < names.size(); ++i)
+            if (SameName(names[i], usedLast)) return static_cast<int>(i);
+        throw TRunError{std::string("The ") + kind + " device \"" + usedLast +
+                        "\" used last is not connected: connect it again, or name another "
+                        "with --" +
+                        kind + " (kavaroxp --list-devices shows the names)."};
+    }
     if (wanted.empty()) {
         if (names.empty())
             throw TRunError{std::string("No ") + kind + " device is present: connect one."};
@@ -199,13 +154,14 @@ void THeadlessRun::CheckIndex(int index, const std::vector<std::string>& list, c
 
 void THeadlessRun::ChooseDevices() {
     std::vector<std::string> formats, lines;
-    const int video = ChooseDevice(videoNames_, line_.Video, "video");
+    const TRememberedDevices last = LoadRememberedDevices();
+    const int video = ChooseDevice(videoNames_, line_.Video, last.Video, "video");
     capture_.ChooseVideoDevice(video, Collect(formats));
     CheckIndex(line_.VideoFormat, formats, "video format", videoNames_[size_t(video)]);
     if (line_.VideoFormat >= 0) capture_.ChooseVideoFormat(line_.VideoFormat);
 
     if (SameName(line_.Audio, "none")) return;
-    const int audio = ChooseDevice(audioNames_, line_.Audio, "audio");
+    const int audio = ChooseDevice(audioNames_, line_.Audio, last.Audio, "audio");
     capture_.ChooseAudioDevice(audio, Collect(formats), Collect(lines));
     const std::string& name = audioNames_[size_t(audio)];
     CheckIndex(line_.AudioFormat, formats, "audio format", name);
@@ -214,12 +170,28 @@ void THeadlessRun::ChooseDevices() {
     if (line_.AudioInput >= 0) capture_.ChooseAudioInput(line_.AudioInput);
 }
 
-void THeadlessRun::Start() {
-    if (line_.Command == TCommand::Record) {
-        capture_.StartRecord(line_.RecordFile);
-        console_.Event("recording to \"" + line_.RecordFile + "\"");
+void THeadlessRun::ScheduleStop() {
+    const qint64 left = stopAt_.remainingTime();
+    if (left == 0) {
+        Stop();
         return;
     }
+    QTimer::singleShot(StopTimerStepMs(left), Qt::PreciseTimer, [this] { ScheduleStop(); });
+}
+
+void THeadlessRun::Start() {
+    if (line_.Command != TCommand::Record) {
+        StartBroadcast();
+        return;
+    }
+    if (!line_.Overwrite && WouldReplaceFile(line_.RecordFile))
+        throw TRunError{"\"" + line_.RecordFile +
+                        "\" exists already: give another name, or --overwrite to replace it."};
+    capture_.StartRecord(line_.RecordFile);
+    console_.Event("recording to \"" + line_.RecordFile + "\"");
+}
+
+void THeadlessRun::StartBroadcast() {
     address_ = line_.Address;
     if (address_.empty()) {
         const TStringList& local = LocalAddressList();
@@ -231,19 +203,23 @@ void THeadlessRun::Start() {
     page.SetAddress(address_);
     TBroadcastSettings settings = line_.Ports;
     if (!line_.Relay.empty()) {
+        KeepSecretsOutOfCoreDumps();
         TRelaySettings relay; // the quality the window's settings start with
         relay.Url = line_.Relay;
         settings.Relay = relay;
     }
     ApplyAccess(settings);
+    if (!line_.ArchiveFolderGiven) settings.Archive.Folder = LoadArchiveFolder();
     served_ = capture_.StartBroadcast(settings);
+    const std::string archive = settings.Archive.Enabled
+                                    ? "archive \"" + settings.Archive.File() + "\""
+                                    : std::string("no archive");
     // With a password, the links carry its token: they are what viewers get.
     const std::string query = capture_.Gate().LinkQuery();
     const std::string watch = Url("http", served_.HttpPort, "/watch") + query;
     console_.Event("broadcasting: landing page " + Url("http", served_.HttpPort) + query +
                    ", watch page " + watch + ", stream " + Url("mms", served_.StreamPort) + query +
-                   ", archive \"" + kBroadcastArchive + "\"" +
-                   (query.empty() ? "" : ", players log in as user \"viewer\""));
+                   ", " + archive + (query.empty() ? "" : ", players log in as user \"viewer\""));
     // A phone's camera reaches the watch page from this.
     if (const auto code = TQrCode::Encode(watch)) console_.Picture(code->TerminalText());
 }
@@ -322,6 +298,11 @@ void THeadlessRun::Finish(int status, const TStopReport& report) {
 }
 
 } // namespace
+
+int StopTimerStepMs(int64_t remainingMs) {
+    // A QTimer holds an int of milliseconds: a longer run is timed in steps.
+    return static_cast<int>(std::clamp<int64_t>(remainingMs, 0, kLongestStopTimerStepMs));
+}
 
 int RunCommandLine(const TCommandLine& line) {
     if (line.Command == TCommand::Help) {

@@ -7,5 +7,12 @@
 // of --seconds.
 #include "app/CommandLine.h"
 
+#include <cstdint>
+
 // Needs a QCoreApplication (no display); returns the exit status.
 int RunCommandLine(const TCommandLine& line);
+
+// The next step of the --seconds timer for the time left (a day at most:
+// a timer cannot hold 3,000,000 seconds in milliseconds).
+inline constexpr int kLongestStopTimerStepMs = 86'400'000;
+int StopTimerStepMs(int64_t remainingMs);

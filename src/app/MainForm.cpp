@@ -8,6 +8,7 @@
 #include "app/MenuTexts.h"
 #include "app/PhoneDialog.h"
 #include "app/RelayDialog.h"
+#include "app/SettingsFile.h"
 #include "app/StatusBar.h"
 #include "app/StatusClock.h"
 #include "app/ViewerTexts.h"
@@ -296,6 +297,8 @@ void TMainForm::StartBroadcast() {
     capture_->SetViewerPasswordHash(access.PasswordHash);
     listen_ = access.Listen;
     capture_->LandingTexts().SetAddress(AnnouncedAddress());
+    if (asked.Relay) KeepSecretsOutOfCoreDumps();
+    asked.Archive.Folder = LoadArchiveFolder();
     TBroadcastPorts served;
     try {
         served = capture_->StartBroadcast(asked);
@@ -313,7 +316,11 @@ void TMainForm::StartBroadcast() {
 }
 
 void TMainForm::StartRecord() {
-    capture_->StartRecord(Text(ed_recfile));
+    const std::string file = Text(ed_recfile);
+    if (WouldReplaceFile(file) &&
+        !AskQuestion("\"" + file + "\" exists already. Replace it with the new recording?"))
+        return;
+    capture_->StartRecord(file);
     ShowRunning(sh_record, bt_record);
 }
 
@@ -376,6 +383,7 @@ void TMainForm::filerelay1Click(QObject*) {
     TRelayDialog dialog(LoadRelayChoice(), this);
     if (dialog.exec() != QDialog::Accepted) return;
     const TRelayChoice choice = dialog.Choice();
+    if (!choice.Settings.Url.empty()) KeepSecretsOutOfCoreDumps();
     SaveRelayChoice(choice);
     // A running broadcast follows at once.
     if (capture_->Broadcasting()) capture_->SetRelay(RelayForBroadcast(choice));

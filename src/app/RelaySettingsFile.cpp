@@ -2,15 +2,11 @@
 
 #include "common/Exception.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSettings>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,32 +20,20 @@ int Bounded(const QVariant& value, int low, int high, int def) {
 
 void WritePrivateSettings(const std::string& path, const std::string& what,
                           const std::function<void(QSettings& file)>& write) {
-    auto cannotWrite = [&](const std::string& why) {
-        throw Exception("Could not save the " + what + " to \"" + path + "\": " + why + ".");
-    };
     // The file exists, mode 0600, before a secret goes into it.
-    const QString dir = QFileInfo(QString::fromStdString(path)).absolutePath();
-    if (!QDir().mkpath(dir)) cannotWrite("its folder cannot be made");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) cannotWrite(std::strerror(errno));
-    const bool ok = ::fchmod(fd, 0600) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ok) cannotWrite(std::strerror(error));
+    MakeSettingsFilePrivate(path, "the " + what);
     {
         QSettings file(QString::fromStdString(path), QSettings::IniFormat);
         write(file);
         file.sync();
-        if (file.status() != QSettings::NoError) cannotWrite("the file could not be written");
+        if (file.status() != QSettings::NoError)
+            throw Exception("Could not save the " + what + " to \"" + path +
+                            "\": the file could not be written.");
     }
     // QSettings replaces the file as a whole: make sure the new one is private too.
-    if (::chmod(path.c_str(), 0600) != 0) cannotWrite(std::strerror(errno));
-}
-
-std::string SettingsFilePath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
-    return (base + "/kavaroxp/kavaroxp.conf").toStdString();
+    if (::chmod(path.c_str(), 0600) != 0)
+        throw Exception("Could not save the " + what + " to \"" + path +
+                        "\": " + std::strerror(errno) + ".");
 }
 
 TRelayChoice LoadRelayChoice(const std::string& path) {

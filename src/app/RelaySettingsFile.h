@@ -3,6 +3,7 @@
 // $XDG_CONFIG_HOME/kavaroxp/kavaroxp.conf, ~/.config when the variable is
 // unset). The file holds a stream key or password: it is made readable by
 // its owner alone before anything is written to it.
+#include "app/SettingsFile.h"
 #include "platform/RelayInterfaces.h"
 
 #include <functional>
@@ -16,7 +17,6 @@ struct TRelayChoice {
     TRelaySettings Settings;
 };
 
-std::string SettingsFilePath();
 // Writes keys into the settings file, which is made readable by its owner
 // alone (0600) first; raises Exception naming what and the file when it
 // cannot be written.

@@ -13,9 +13,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 
-#include <malloc.h>
-
+#include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <string>
 
 namespace {
@@ -24,13 +24,17 @@ namespace {
 int RunWithoutWindow(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavaroXP");
-    const TCommandLine line = ParseCommandLine(QCoreApplication::arguments());
+    const TCommandLine line = ParseCommandLine(
+        QCoreApplication::arguments(), qEnvironmentVariable(kRelayUrlVariable).toStdString());
+    // Nothing started by this process needs the address again.
+    qunsetenv(kRelayUrlVariable);
     if (!line.Error.empty()) {
         std::string reason = line.Error;
         if (!reason.empty() && reason.back() == '.') reason.pop_back();
         std::fprintf(stderr, "kavaroxp: %s (kavaroxp --help lists the options)\n", reason.c_str());
         return kExitBadCommand;
     }
+    if (!line.Warning.empty()) std::fprintf(stderr, "kavaroxp: %s\n", line.Warning.c_str());
     if (line.Command == TCommand::Broadcast || line.Command == TCommand::Record ||
         line.Command == TCommand::ListDevices) {
         RegisterGstPlatform();
@@ -48,18 +52,25 @@ int main(int argc, char** argv) {
     // viewers and relay come and go grew by megabytes a minute. Two arenas
     // serve the program's few busy threads; set before the first thread.
     mallopt(M_ARENA_MAX, 2);
+    // A closed pipe (a reader that went away: `| head -1`, a viewer, a relay
+    // server) is a failed write to handle, never the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Likewise a file that reached its size limit (ulimit -f): the write
+    // fails and is reported as a full disk, with the archive complete.
+    std::signal(SIGXFSZ, SIG_IGN);
     NetRaiseOpenFileLimit(); // a full connection limit must not starve capture
     if (IsCommandLineRun(argc, argv)) return RunWithoutWindow(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("kavaroXP");
+    // Ctrl+C, kill and a closed terminal end the run as closing the window
+    // does, also when they come while the window is being made.
+    TSignalWatcher watcher;
     RegisterGstPlatform();
     RegisterWriterNetworkSink();
     TMainForm MainForm;
     TAboutForm AboutForm(&MainForm);
     MainForm.SetAboutForm(&AboutForm);
-    MainForm.show();
-    // Ctrl+C, kill and a closed terminal end the run as closing the window does.
-    TSignalWatcher watcher;
     QObject::connect(&watcher, &TSignalWatcher::Signalled, &MainForm, &TMainForm::close);
+    MainForm.show();
     return app.exec();
 }

@@ -125,6 +125,11 @@ void TASFWriter::OnFilterOperation(TFilterOperation operation) {
 
 void TASFWriter::FilterAdded() {
     SetProfile(profile_);
+    if (auto archive = Query<IAsfArchive>()) {
+        archive->SetSegmentDuration(segmentSeconds_ * 10'000'000);
+        archive->SetRetention(retention_);
+        archive->SetSegmentHandler(segmentHandler_);
+    }
     SetFileName(fileName_);
     if (auto config2 = Query<IConfigAsfWriter2>()) {
         config2->SetParam(AM_CONFIGASFWRITER_PARAM_AUTOINDEX, autoIndex_ ? 1 : 0, 0);

@@ -67,6 +67,17 @@ class TASFWriter : public TComponent, public IFilterMember {
     std::string FileName();
     void SetFileName(const std::string& name);
 
+    // The archive in segments (see IAsfArchive), applied when the filter is
+    // made: a segment of this many seconds (0: one file), kept and pruned so.
+    int64_t ArchiveSegmentSeconds() const noexcept { return segmentSeconds_; }
+    void SetArchiveSegmentSeconds(int64_t seconds) noexcept { segmentSeconds_ = seconds; }
+    void SetArchiveRetention(const TArchiveRetention& retention) noexcept {
+        retention_ = retention;
+    }
+    void SetArchiveSegmentHandler(IAsfArchive::TSegmentHandler handler) {
+        segmentHandler_ = std::move(handler);
+    }
+
     // 0: the sink opens a free port and writes it back here on activation.
     uint32_t Port() const noexcept { return port_; }
     void SetPort(uint32_t port) noexcept { port_ = port; }
@@ -114,6 +125,9 @@ class TASFWriter : public TComponent, public IFilterMember {
     TFilterGraph* filterGraph_ = nullptr; // not owned
     TWMPofiles8 profile_ = wmp_V80_255VideoPDA;
     std::string fileName_;
+    int64_t segmentSeconds_ = 0;
+    TArchiveRetention retention_;
+    IAsfArchive::TSegmentHandler segmentHandler_;
     uint32_t port_ = 0;
     uint32_t maxUsers_ = 0;
     bool autoIndex_ = true;

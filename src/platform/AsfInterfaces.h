@@ -6,9 +6,12 @@
 // interface): the writer calls OnHeader once with the ASF header (header
 // object plus the 50-byte data object header), then OnDataUnit per data
 // packet, from its streaming thread, and OnEndWriting when it stops.
+#include "platform/ArchiveFiles.h"
 #include "platform/FilterInterfaces.h"
 
+#include <functional>
 #include <span>
+#include <string>
 
 struct IServiceProvider : IUnknown {
     static constexpr GUID Iid{
@@ -55,6 +58,24 @@ struct IWMWriterSink : IUnknown {
     virtual HRESULT OnEndWriting() = 0;
 };
 
+// The writer's archive file in segments: at each boundary the file is
+// finished (index, duration), kept under its start time (KeepArchive), the
+// oldest kept ones pruned as the retention asks, and a new file begun under
+// the same name with a key frame; the live stream does not notice.
+struct IAsfArchive : IUnknown {
+    static constexpr GUID Iid{
+        0x3F8E2B71, 0x5C0D, 0x4A9E, {0x9B, 0x62, 0x1D, 0x47, 0xC3, 0x80, 0xA5, 0x1E}};
+    using Base = IUnknown;
+    // 0: one file until the end. Set while stopped.
+    virtual HRESULT SetSegmentDuration(REFERENCE_TIME duration) = 0;
+    virtual HRESULT SetRetention(const TArchiveRetention& retention) = 0;
+    // Told on a writer thread of each finished segment by its kept name (or
+    // an empty name and a reason when it could not be kept); never of the
+    // last file, which stays under the file name.
+    using TSegmentHandler = std::function<void(const std::string& kept, const std::string& error)>;
+    virtual HRESULT SetSegmentHandler(TSegmentHandler handler) = 0;
+};
+
 enum WMT_NET_PROTOCOL : DWORD { WMT_PROTOCOL_HTTP = 0 };
 
 // WSAEADDRINUSE as a result code: the port is taken (a network sink's Open).
@@ -99,6 +120,7 @@ struct IWMWriterAdvanced2 : IWMWriterAdvanced {
 inline constexpr const GUID& IID_IServiceProvider = IServiceProvider::Iid;
 inline constexpr const GUID& IID_IConfigAsfWriter = IConfigAsfWriter::Iid;
 inline constexpr const GUID& IID_IConfigAsfWriter2 = IConfigAsfWriter2::Iid;
+inline constexpr const GUID& IID_IAsfArchive = IAsfArchive::Iid;
 inline constexpr const GUID& IID_IWMWriterSink = IWMWriterSink::Iid;
 inline constexpr const GUID& IID_IWMWriterNetworkSink = IWMWriterNetworkSink::Iid;
 inline constexpr const GUID& IID_IWMWriterAdvanced = IWMWriterAdvanced::Iid;

@@ -21,10 +21,25 @@ class TDesktopCapture {
             std::lock_guard lock(lock_);
             urls_.push_back(u);
         });
+        SetQuestionAsker([this](const std::string& q) {
+            std::lock_guard lock(lock_);
+            questions_.push_back(q);
+            return answer_;
+        });
     }
     ~TDesktopCapture() {
         SetErrorReporter({});
         SetUrlOpener({});
+        SetQuestionAsker({});
+    }
+    // The questions asked so far, each answered with Answer (Yes unless set).
+    std::vector<std::string> Questions() {
+        std::lock_guard lock(lock_);
+        return questions_;
+    }
+    void Answer(bool yes) {
+        std::lock_guard lock(lock_);
+        answer_ = yes;
     }
     std::vector<std::string> Errors() {
         std::lock_guard lock(lock_);
@@ -43,6 +58,8 @@ class TDesktopCapture {
     std::mutex lock_;
     std::vector<std::string> errors_;
     std::vector<std::string> urls_;
+    std::vector<std::string> questions_;
+    bool answer_ = true;
 };
 
 // Sends request to 127.0.0.1:port and returns everything read until the

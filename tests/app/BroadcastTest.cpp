@@ -5,6 +5,7 @@
 #include "RunningGraphFilters.h"
 #include "app/LandingPage.h"
 #include "app/MainForm.h"
+#include "app/SettingsFile.h"
 #include "app/StatusBar.h"
 #include "app/ViewersDialog.h"
 #include "app/Widgets.h"
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
@@ -26,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -125,6 +128,43 @@ TEST_F(Broadcast, StateTableAndLabel) {
     EXPECT_TRUE(form.videoconnect1->Enabled());
     EXPECT_FALSE(PortAccepts(httpPort));
     EXPECT_FALSE(PortAccepts(asfPort));
+}
+
+// The settings file's archive/dir takes the archive; the next broadcast
+// keeps the earlier one under its start time; a folder that cannot be
+// written stops the start with its name.
+TEST_F(Broadcast, TheArchiveGoesToTheSettingsFilesFolderAndIsKept) {
+    const std::filesystem::path folder = std::filesystem::absolute("archives");
+    std::filesystem::remove_all(folder);
+    auto setFolder = [](const std::string& dir) {
+        QSettings file(QString::fromStdString(SettingsFilePath()), QSettings::IniFormat);
+        if (dir.empty())
+            file.remove("archive/dir");
+        else
+            file.setValue("archive/dir", QString::fromStdString(dir));
+    };
+    setFolder(folder.string());
+    for (int run = 0; run < 2; ++run) {
+        Start();
+        PumpFor(1500);
+        form.bt_broadcast->click();
+    }
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(brim-\d{8}-\d{6}\.asf)"))) << names[0];
+    EXPECT_EQ(names[1], "brim.asf");
+
+    setFolder("/proc/kavaroxp-archives");
+    form.bt_broadcast->click();
+    setFolder({});
+    ASSERT_EQ(desktop.Errors().size(), 1u);
+    EXPECT_NE(desktop.Errors()[0].find("\"/proc/kavaroxp-archives\""), std::string::npos)
+        << desktop.Errors()[0];
+    EXPECT_FALSE(form.Capture().Broadcasting());
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(Broadcast, CurlGetsTheWholeLandingPage) {

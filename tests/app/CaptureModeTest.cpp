@@ -21,8 +21,9 @@ TEST(CaptureMode, EachModeIsNamedWithItsOwnData) {
 TEST(CaptureMode, AnUnconfirmedEndNamesTheModesFile) {
     EXPECT_EQ(UnconfirmedEndMessage(TRecordMode{"take.avi"}),
               "\"take.avi\" may be incomplete: its end was not confirmed in time.");
-    EXPECT_EQ(UnconfirmedEndMessage(TBroadcastMode{}),
-              "\"brim.asf\" may be incomplete: its end was not confirmed in time.");
+    EXPECT_EQ(UnconfirmedEndMessage(TBroadcastMode{{}, "arch/brim.asf"}),
+              "\"arch/brim.asf\" may be incomplete: its end was not confirmed in time.");
+    EXPECT_EQ(UnconfirmedEndMessage(TBroadcastMode{}), ""); // no archive
     EXPECT_EQ(UnconfirmedEndMessage(TPreviewMode{}), "");
     EXPECT_EQ(UnconfirmedEndMessage(TStoppedMode{}), "");
 }

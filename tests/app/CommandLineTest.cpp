@@ -1,16 +1,23 @@
 // The command line of a run without the window: what it accepts, and a
 // one-line reason for everything it refuses.
 #include "app/CommandLine.h"
+#include "app/HeadlessRun.h"
 
 #include <gtest/gtest.h>
 
+#include <QString>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <sys/stat.h>
+
 namespace {
 
-TCommandLine Parse(std::vector<QString> args) {
+TCommandLine Parse(std::vector<QString> args, const std::string& environment = {}) {
     QStringList list{"kavaroxp"};
     for (const QString& a : args)
         list << a;
-    return ParseCommandLine(list);
+    return ParseCommandLine(list, environment);
 }
 
 TEST(CommandLine, ReadsEveryValueOfABroadcast) {
@@ -76,6 +83,71 @@ TEST(CommandLine, RefusesWithOneLineReason) {
     }
 }
 
+TEST(CommandLine, TheRelayAddressComesFromAPrivateFileOrTheEnvironment) {
+    const std::string key = "live_123456_SECRETKEY";
+    const std::string url = "rtmp://live.example.net/app/" + key;
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("relay-url").toStdString();
+    std::ofstream(file) << "# the relay\n" << url << "\n";
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(Parse({"--broadcast", "--relay-url-file", QString::fromStdString(file)}).Relay, url);
+    EXPECT_EQ(Parse({"--broadcast"}, url).Relay, url);
+    EXPECT_EQ(Parse({"--broadcast"}, url).Warning, "");
+    EXPECT_EQ(Parse({"--record", "a.avi"}, url).Relay, ""); // only a broadcast relays
+    EXPECT_NE(Parse({"--broadcast", "--relay", QString::fromStdString(url)}).Warning.find("ps"),
+              std::string::npos);
+
+    ::chmod(file.c_str(), 0644); // as ssh refuses such a key
+    const TCommandLine open =
+        Parse({"--broadcast", "--relay-url-file", QString::fromStdString(file)});
+    EXPECT_NE(open.Error.find("mode 0644"), std::string::npos) << open.Error;
+
+    // No refusal shows the key: not a stray argument, not an unknown option, not a bad value.
+    for (const std::vector<QString>& args :
+         {std::vector<QString>{"--broadcast", QString::fromStdString(url)},
+          std::vector<QString>{"--broadcast", "--" + QString::fromStdString(url)},
+          std::vector<QString>{"--record", "a.avi", "--relay", QString::fromStdString(url)},
+          std::vector<QString>{"--broadcast", "--relay",
+                               "ftp://h/" + QString::fromStdString(key)}}) {
+        const TCommandLine line = Parse(args);
+        EXPECT_NE(line.Error, "");
+        EXPECT_EQ(line.Error.find("SECRET"), std::string::npos) << line.Error;
+    }
+}
+
+TEST(CommandLine, ArchiveAndRecordingOptions) {
+    const TCommandLine line = Parse({"--broadcast", "--archive-dir", "/srv/arch", "--archive-keep",
+                                     "20G", "--archive-segment", "30m"});
+    ASSERT_EQ(line.Error, "");
+    EXPECT_EQ(line.Ports.Archive.File(), "/srv/arch/brim.asf");
+    EXPECT_EQ(line.Ports.Archive.Retention.KeepBytes, 20ull << 30);
+    EXPECT_EQ(line.Ports.Archive.SegmentSeconds, 1800);
+    EXPECT_FALSE(Parse({"--broadcast", "--no-archive"}).Ports.Archive.Enabled);
+    EXPECT_EQ(Parse({"--broadcast"}).Ports.Archive.SegmentSeconds, 3600);
+    EXPECT_TRUE(Parse({"--record", "a.avi", "--overwrite"}).Overwrite);
+    for (const std::vector<QString>& bad :
+         {std::vector<QString>{"--broadcast", "--archive-keep", "lots"},
+          std::vector<QString>{"--broadcast", "--archive-segment", "3s"},
+          std::vector<QString>{"--broadcast", "--no-archive", "--archive-dir", "x"},
+          std::vector<QString>{"--broadcast", "--overwrite"}})
+        EXPECT_NE(Parse(bad).Error, "") << bad.back().toStdString();
+    EXPECT_EQ(ParseByteSize("1.5GiB"), uint64_t(1.5 * (1 << 30)));
+    EXPECT_EQ(ParseByteSize("500M"), 500ull << 20);
+    EXPECT_EQ(ParseDuration("1h30m"), 5400);
+    EXPECT_EQ(ParseDuration("90"), 90);
+    EXPECT_FALSE(ParseDuration("h"));
+}
+
+TEST(CommandLine, ALongRunIsTimedInStepsATimerCanHold) {
+    const TCommandLine line = Parse({"--broadcast", "--seconds", "3000000"});
+    ASSERT_EQ(line.Error, "");
+    EXPECT_DOUBLE_EQ(line.Seconds, 3e6);
+    // 3e9 ms do not fit a timer's int: the first step is a day, the last the rest.
+    EXPECT_EQ(StopTimerStepMs(int64_t(line.Seconds * 1000)), kLongestStopTimerStepMs);
+    EXPECT_EQ(StopTimerStepMs(1500), 1500);
+    EXPECT_EQ(StopTimerStepMs(-1), 0);
+}
+
 TEST(CommandLine, HelpListsEveryOptionWithItsDefault) {
     const TCommandLine line = Parse({"--help"});
     EXPECT_EQ(line.Command, TCommand::Help);
@@ -85,9 +157,12 @@ TEST(CommandLine, HelpListsEveryOptionWithItsDefault) {
           "--audio-format", "--asf-port", "--http-port", "--address", "--width", "--height",
           "--seconds", "--watch", "--version", "--webrtc-ports"})
         EXPECT_NE(line.Help.find(option), std::string::npos) << option;
+    // The help wraps its column wherever the longest option puts it.
+    const std::string flat = QString::fromStdString(line.Help).simplified().toStdString();
     for (const char* value :
-         {"default: 8000", "default: 8081", "default: 320", "default: 300", "default: 50000-50100"})
-        EXPECT_NE(line.Help.find(value), std::string::npos) << value;
+         {"default: 8000", "default: 8081", "default: 320", "default: 300", "default: 1h",
+          "default: 50000-50100", "--relay-url-file", "--archive-keep", "--overwrite"})
+        EXPECT_NE(flat.find(value), std::string::npos) << value;
 }
 
 TEST(CommandLine, OnlyDoubleDashOptionsLeaveTheWindow) {

@@ -171,6 +171,23 @@ TEST_F(Modes, RecordWritesAPlayableAviOfTheChosenFormats) {
     const double seconds = std::stod(m[1]);
     EXPECT_GT(seconds, 1.0);
     EXPECT_LT(seconds, 6.0);
+
+    // The recording is there now: another one asks first, and No keeps it.
+    const auto size = std::filesystem::file_size(path);
+    desktop.Answer(false);
+    form.bt_record->click();
+    ASSERT_EQ(desktop.Questions().size(), 1u);
+    EXPECT_NE(desktop.Questions()[0].find("\"" + path + "\" exists already"), std::string::npos)
+        << desktop.Questions()[0];
+    ExpectIdle();
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+    desktop.Answer(true);
+    form.bt_record->click();
+    EXPECT_TRUE(form.Capture().Recording());
+    form.bt_record->click();
+    ExpectIdle();
+    EXPECT_EQ(desktop.Questions().size(), 2u);
+    EXPECT_NE(std::filesystem::file_size(path), size); // replaced by the short one
     std::filesystem::remove(path);
 }
 

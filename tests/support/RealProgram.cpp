@@ -112,6 +112,10 @@ TRealProgram::TRealProgram(const std::filesystem::path& dir, const std::vector<s
     out_ = fromChild[0];
 }
 
+std::string TRealProgram::Path() {
+    return KX_PROGRAM;
+}
+
 TRealProgram::~TRealProgram() {
     Kill();
     if (in_ >= 0) close(in_);

@@ -45,6 +45,9 @@ class TRealProgram {
     TRealProgram(const TRealProgram&) = delete;
     TRealProgram& operator=(const TRealProgram&) = delete;
 
+    // The binary under test, for a run through the shell (a pipe, another folder).
+    static std::string Path();
+
     pid_t Pid() const { return pid_; }
     // Whether it still runs (an ended program is reaped and its status kept).
     bool Running();

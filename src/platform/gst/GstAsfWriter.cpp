@@ -5,6 +5,7 @@
 #include "platform/gst/GstMediaType.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/video/video-event.h>
 
 #include <algorithm>
 #include <cstring>
@@ -154,7 +155,9 @@ TGstAsfWriter::~TGstAsfWriter() {
 
 HRESULT TGstAsfWriter::QueryOtherInterface(REFIID iid, void** out) {
     void* found = nullptr;
-    if (iid == IConfigAsfWriter::Iid || iid == IConfigAsfWriter2::Iid)
+    if (iid == IAsfArchive::Iid)
+        found = static_cast<IAsfArchive*>(this);
+    else if (iid == IConfigAsfWriter::Iid || iid == IConfigAsfWriter2::Iid)
         found = static_cast<IConfigAsfWriter2*>(this);
     else if (iid == IFileSinkFilter::Iid)
         found = static_cast<IFileSinkFilter*>(this);
@@ -263,7 +266,8 @@ void TGstAsfWriter::CloseBranch(TGstAsfInputPin* pin) {
 
 // ---------------------------------------------------------------- outputs
 
-GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink) {
+GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink, TOutputChain& chain,
+                                       bool live) {
     GstElement* mux = MakeGstElement("asfmux");
     if (!mux || !sink) {
         if (mux) gst_object_unref(gst_object_ref_sink(mux));
@@ -273,13 +277,14 @@ GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink) {
     g_object_set(mux, "streamable", streamable, "packet-size", PacketSizeFor(*profile_), nullptr);
     for (GstElement* e : {mux, sink}) {
         gst_bin_add(GST_BIN(bin_.get()), e);
-        outputElements_.emplace_back(GST_ELEMENT(gst_object_ref(e)));
+        chain.Elements.emplace_back(GST_ELEMENT(gst_object_ref(e)));
     }
     gst_element_link(mux, sink);
     TGstRef<GstPad> muxOut(gst_element_get_static_pad(mux, "src"));
     gst_pad_add_probe(muxOut.get(), GST_PAD_PROBE_TYPE_BUFFER, &CompletePacket,
                       GUINT_TO_POINTER(PacketSizeFor(*profile_)), nullptr);
     // Every connected input, audio first, into the multiplexer through a queue.
+    std::vector<std::pair<GstElement*, GstElement*>> feeds; // tee, queue
     for (auto& p : pins_) {
         auto* pin = static_cast<TGstAsfInputPin*>(p.Get());
         if (!pin->Tee) continue;
@@ -291,18 +296,160 @@ GstElement* TGstAsfWriter::AddMuxChain(bool streamable, GstElement* sink) {
                          "max-size-time", guint64(3 * GST_SECOND), nullptr);
         }
         gst_bin_add(GST_BIN(bin_.get()), queue);
-        outputElements_.emplace_back(GST_ELEMENT(gst_object_ref(queue)));
-        GstPad* teePad = gst_element_request_pad_simple(pin->Tee, "src_%u");
-        if (!teePad) continue;
-        teePads_.emplace_back(teePad);
-        TGstRef<GstPad> queueSink(gst_element_get_static_pad(queue, "sink"));
-        gst_pad_link(teePad, queueSink.get());
+        chain.Elements.emplace_back(GST_ELEMENT(gst_object_ref(queue)));
         TGstRef<GstPad> muxPad(
             gst_element_request_pad_simple(mux, pin->Audio() ? "audio_%u" : "video_%u"));
         TGstRef<GstPad> queueSrc(gst_element_get_static_pad(queue, "src"));
         if (muxPad) gst_pad_link(queueSrc.get(), muxPad.get());
+        feeds.emplace_back(pin->Tee, queue);
+    }
+    // A tee pushing into an element that does not play yet would stop the capture.
+    if (live)
+        for (const auto& e : chain.Elements)
+            gst_element_sync_state_with_parent(e.get());
+    for (auto [tee, queue] : feeds) {
+        GstPad* teePad = gst_element_request_pad_simple(tee, "src_%u");
+        if (!teePad) continue;
+        chain.TeePads.emplace_back(teePad);
+        TGstRef<GstPad> queueSink(gst_element_get_static_pad(queue, "sink"));
+        gst_pad_link(teePad, queueSink.get());
     }
     return mux;
+}
+
+// Glue of the archive's segments: the clock pad's buffers, the idle tee
+// pads of a closing branch, the end held at its file sink.
+struct TAsfArchiveGlue {
+    struct TClosing {
+        TGstAsfWriter* Writer;
+        TGstAsfWriter::TOutputChain* Chain;
+    };
+
+    static GstPadProbeReturn Buffer(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+        auto* writer = static_cast<TGstAsfWriter*>(self);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const GstClockTime pts = buffer ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
+        if (!GST_CLOCK_TIME_IS_VALID(pts)) return GST_PAD_PROBE_OK;
+        std::lock_guard lock(writer->archiveLock_);
+        const bool video = writer->clockIsVideo_;
+        if (writer->segmentDuration_ == 0 || writer->archive_.Elements.empty())
+            return GST_PAD_PROBE_OK;
+        if (!GST_CLOCK_TIME_IS_VALID(writer->segmentStart_)) writer->segmentStart_ = pts;
+        if (pts < writer->segmentStart_ + writer->segmentDuration_) return GST_PAD_PROBE_OK;
+        if (video && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) {
+            // The next file must begin with a picture of its own.
+            if (!writer->keyAsked_)
+                gst_pad_push_event(
+                    pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+            writer->keyAsked_ = true;
+            return GST_PAD_PROBE_OK;
+        }
+        writer->RotateArchive();
+        writer->segmentStart_ = pts;
+        writer->keyAsked_ = false;
+        return GST_PAD_PROBE_OK;
+    }
+
+    // Runs while the tee pad pushes nothing: its old queue gets the end.
+    static GstPadProbeReturn Idle(GstPad* teePad, GstPadProbeInfo*, gpointer) {
+        if (TGstRef<GstPad> peer{gst_pad_get_peer(teePad)}) {
+            gst_pad_unlink(teePad, peer.get());
+            gst_pad_send_event(peer.get(), gst_event_new_eos());
+        }
+        return GST_PAD_PROBE_REMOVE;
+    }
+
+    static GstPadProbeReturn FileEnd(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS)
+            return GST_PAD_PROBE_OK;
+        auto* closing = static_cast<TClosing*>(data);
+        closing->Writer->AddRef(); // released when the call is done
+        gst_element_call_async(
+            closing->Writer->bin_.get(),
+            [](GstElement*, gpointer d) {
+                auto* c = static_cast<TClosing*>(d);
+                c->Writer->FinishClosing(c->Chain);
+            },
+            new TClosing(*closing),
+            [](gpointer d) {
+                auto* c = static_cast<TClosing*>(d);
+                c->Writer->Release();
+                delete c;
+            });
+        // The pipeline must not take one branch's end for its own.
+        return GstPadProbeReturn(GST_PAD_PROBE_DROP | GST_PAD_PROBE_HANDLED);
+    }
+};
+
+void TGstAsfWriter::RotateArchive() {
+    std::error_code ec;
+    // Renaming the open file is safe: the old sink keeps writing to it (it
+    // may hold nothing yet: its multiplexer writes once it has all streams).
+    const std::string kept = RotatedArchiveName(fileName_, ArchiveStartTime(fileName_));
+    if (::link(fileName_.c_str(), kept.c_str()) != 0 || ::unlink(fileName_.c_str()) != 0)
+        ec.assign(errno, std::generic_category());
+    if (ec) {
+        if (segmentHandler_)
+            segmentHandler_({}, "\"" + fileName_ + "\" could not be kept: " + ec.message() +
+                                    "; it goes on growing");
+        return;
+    }
+    auto old = std::make_unique<TOutputChain>(std::move(archive_));
+    archive_ = TOutputChain{};
+    old->Kept = kept;
+    GstElement* filesink = MakeGstElement("filesink");
+    if (filesink)
+        g_object_set(filesink, "location", fileName_.c_str(), "sync", FALSE, "async", FALSE,
+                     nullptr);
+    // The old branch's file sink holds its end; then the tees let go of it.
+    for (const auto& e : old->Elements)
+        if (std::strcmp(G_OBJECT_TYPE_NAME(e.get()), "GstFileSink") == 0) {
+            TGstRef<GstPad> in(gst_element_get_static_pad(e.get(), "sink"));
+            gst_pad_add_probe(
+                in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &TAsfArchiveGlue::FileEnd,
+                new TAsfArchiveGlue::TClosing{this, old.get()},
+                [](gpointer d) { delete static_cast<TAsfArchiveGlue::TClosing*>(d); });
+        }
+    for (const auto& teePad : old->TeePads)
+        gst_pad_add_probe(teePad.get(), GST_PAD_PROBE_TYPE_IDLE, &TAsfArchiveGlue::Idle, nullptr,
+                          nullptr);
+    closing_.push_back(std::move(old));
+    AddMuxChain(false, filesink, archive_, true);
+}
+
+void TGstAsfWriter::FinishClosing(TOutputChain* chain) {
+    std::unique_ptr<TOutputChain> done;
+    TSegmentHandler handler;
+    TArchiveRetention retention;
+    {
+        std::lock_guard lock(archiveLock_);
+        auto it = std::find_if(closing_.begin(), closing_.end(),
+                               [chain](const auto& c) { return c.get() == chain; });
+        if (it == closing_.end()) return; // torn down meanwhile
+        done = std::move(*it);
+        closing_.erase(it);
+        handler = segmentHandler_;
+        retention = retention_;
+    }
+    // Its end is in the file once the sink closes it.
+    DropChain(GST_BIN(bin_.get()), *done);
+    PruneArchives(fileName_, retention);
+    if (handler) handler(done->Kept, {});
+}
+
+void TGstAsfWriter::DropChain(GstBin* bin, TOutputChain& chain) {
+    for (const auto& e : chain.Elements)
+        gst_element_set_state(e.get(), GST_STATE_NULL);
+    for (const auto& teePad : chain.TeePads) {
+        if (TGstRef<GstPad> peer{gst_pad_get_peer(teePad.get())})
+            gst_pad_unlink(teePad.get(), peer.get());
+        TGstRef<GstElement> tee(gst_pad_get_parent_element(teePad.get()));
+        if (tee) gst_element_release_request_pad(tee.get(), teePad.get());
+    }
+    chain.TeePads.clear();
+    for (const auto& e : chain.Elements)
+        gst_bin_remove(bin, e.get());
+    chain.Elements.clear();
 }
 
 bool TGstAsfWriter::RebuildOutputs() {
@@ -323,32 +470,51 @@ bool TGstAsfWriter::RebuildOutputs() {
         gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                           &TAsfAppSinkGlue::Event, this, nullptr);
     }
-    bool complete = AddMuxChain(true, appsink) != nullptr;
+    bool complete = AddMuxChain(true, appsink, stream_, false) != nullptr;
     if (!fileName_.empty()) {
         GstElement* filesink = MakeGstElement("filesink");
         if (filesink)
             g_object_set(filesink, "location", fileName_.c_str(), "sync", FALSE, "async", FALSE,
                          nullptr);
-        complete = AddMuxChain(false, filesink) != nullptr && complete;
+        std::lock_guard lock(archiveLock_);
+        complete = AddMuxChain(false, filesink, archive_, false) != nullptr && complete;
+        segmentStart_ = GST_CLOCK_TIME_NONE;
+        keyAsked_ = false;
+        // The segments are timed by the video (its key frames begin files), else the audio.
+        TGstAsfInputPin* clock = nullptr;
+        for (auto& p : pins_) {
+            auto* pin = static_cast<TGstAsfInputPin*>(p.Get());
+            if (pin->Tee && (!clock || !pin->Audio())) clock = pin;
+        }
+        if (clock) {
+            clockIsVideo_ = !clock->Audio();
+            clockPad_.reset(gst_element_get_static_pad(clock->Tee, "sink"));
+            clockProbe_ = gst_pad_add_probe(clockPad_.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                                            &TAsfArchiveGlue::Buffer, this, nullptr);
+        }
     }
-    for (const auto& e : outputElements_)
-        gst_element_sync_state_with_parent(e.get());
+    for (TOutputChain* chain : {&stream_, &archive_})
+        for (const auto& e : chain->Elements)
+            gst_element_sync_state_with_parent(e.get());
     return complete;
 }
 
 void TGstAsfWriter::TearDownOutputs() {
-    for (const auto& e : outputElements_)
-        gst_element_set_state(e.get(), GST_STATE_NULL);
-    for (const auto& teePad : teePads_) {
-        if (TGstRef<GstPad> peer{gst_pad_get_peer(teePad.get())})
-            gst_pad_unlink(teePad.get(), peer.get());
-        TGstRef<GstElement> tee(gst_pad_get_parent_element(teePad.get()));
-        if (tee) gst_element_release_request_pad(tee.get(), teePad.get());
+    std::vector<std::unique_ptr<TOutputChain>> closing;
+    TOutputChain archive;
+    {
+        std::lock_guard lock(archiveLock_);
+        if (clockPad_) gst_pad_remove_probe(clockPad_.get(), clockProbe_);
+        clockPad_.reset();
+        closing.swap(closing_);
+        archive = std::move(archive_);
+        archive_ = TOutputChain{};
     }
-    teePads_.clear();
-    for (const auto& e : outputElements_)
-        gst_bin_remove(GST_BIN(bin_.get()), e.get());
-    outputElements_.clear();
+    GstBin* bin = GST_BIN(bin_.get());
+    DropChain(bin, stream_);
+    DropChain(bin, archive);
+    for (auto& c : closing)
+        DropChain(bin, *c);
     std::lock_guard lock(sinksLock_);
     packetizer_.Reset();
     header_.clear();
@@ -459,6 +625,27 @@ HRESULT TGstAsfWriter::GetCurFile(std::string& fileName, AM_MEDIA_TYPE* type) {
         type->majortype = MEDIATYPE_Stream;
         type->formattype = FORMAT_None;
     }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------- IAsfArchive
+
+HRESULT TGstAsfWriter::SetSegmentDuration(REFERENCE_TIME duration) {
+    if (duration < 0) return E_INVALIDARG;
+    std::lock_guard lock(archiveLock_);
+    segmentDuration_ = GstClockTime(duration) * 100;
+    return S_OK;
+}
+
+HRESULT TGstAsfWriter::SetRetention(const TArchiveRetention& retention) {
+    std::lock_guard lock(archiveLock_);
+    retention_ = retention;
+    return S_OK;
+}
+
+HRESULT TGstAsfWriter::SetSegmentHandler(TSegmentHandler handler) {
+    std::lock_guard lock(archiveLock_);
+    segmentHandler_ = std::move(handler);
     return S_OK;
 }
 

@@ -10,9 +10,19 @@
 // filesink (the archive, with its index and duration). Only connected inputs
 // take part, so a multiplexer never waits for a stream that cannot come.
 //
+// The archive in segments (IAsfArchive): once a segment's time has passed,
+// the video encoder is asked for a key frame; at that frame the file is
+// renamed to its kept name, its branch unlinked from the tees (on an idle
+// pad, so nothing is in flight) and sent an end of stream, a new branch
+// begun under the file name and linked in its place. The old multiplexer
+// finishes its file (index, duration); its end is held at the file sink
+// and the branch freed on a thread of GStreamer's own (the streaming
+// thread cannot change the states of its own elements).
+//
 // Threads: the UI thread configures, connects and adds sinks; the appsink's
 // streaming thread splits the stream and calls the sinks. sinksLock_ guards
-// sinks_, packetizer_ and header_.
+// sinks_, packetizer_ and header_. archiveLock_ guards archive_, closing_
+// and the segment's fields; the video input's streaming thread rotates.
 #include "platform/AsfInterfaces.h"
 #include "platform/AsfPacketizer.h"
 #include "platform/AsfProfiles.h"
@@ -24,6 +34,7 @@
 class TGstAsfInputPin;
 
 class TGstAsfWriter : public TGstFilter,
+                      public IAsfArchive,
                       public IConfigAsfWriter2,
                       public IFileSinkFilter,
                       public IServiceProvider,
@@ -37,7 +48,7 @@ class TGstAsfWriter : public TGstFilter,
     ULONG AddRef() override { return TGstFilter::AddRef(); }
     ULONG Release() override { return TGstFilter::Release(); }
 
-    bool NeedsEndOfStream() override { return !outputElements_.empty(); }
+    bool NeedsEndOfStream() override { return !stream_.Elements.empty(); }
 
     // IConfigAsfWriter / IConfigAsfWriter2. Reconfiguring replaces the pins
     // (their connections are undone); VFW_E_NOT_STOPPED while running.
@@ -52,6 +63,11 @@ class TGstAsfWriter : public TGstFilter,
     // (the stream still works, without the file).
     HRESULT SetFileName(const std::string& fileName, const AM_MEDIA_TYPE* type) override;
     HRESULT GetCurFile(std::string& fileName, AM_MEDIA_TYPE* type) override;
+
+    // IAsfArchive. The duration and retention are taken when the graph runs.
+    HRESULT SetSegmentDuration(REFERENCE_TIME duration) override;
+    HRESULT SetRetention(const TArchiveRetention& retention) override;
+    HRESULT SetSegmentHandler(TSegmentHandler handler) override;
 
     // IServiceProvider: the writer's IWMWriterAdvanced(2).
     HRESULT QueryService(REFGUID service, REFIID iid, void** out) override;
@@ -82,7 +98,24 @@ class TGstAsfWriter : public TGstFilter,
     // False when an element of the stream or file output is missing.
     bool RebuildOutputs();
     void TearDownOutputs();
-    GstElement* AddMuxChain(bool streamable, GstElement* sink);
+    // The elements of one multiplexer's output and the tee pads feeding it.
+    struct TOutputChain {
+        std::vector<TGstRef<GstElement>> Elements; // queues, the multiplexer, the sink
+        std::vector<TGstRef<GstPad>> TeePads;
+        std::string Kept; // a closing archive: the name it is kept under
+    };
+    // A multiplexer into sink fed from every connected input, into chain;
+    // with live, its elements play before a tee feeds them.
+    GstElement* AddMuxChain(bool streamable, GstElement* sink, TOutputChain& chain, bool live);
+    static void DropChain(GstBin* bin, TOutputChain& chain);
+
+    friend struct TAsfArchiveGlue;
+    // Video streaming thread, archiveLock_ held: the boundary reached at a
+    // key frame. The segment handler is called with the lock held (it must
+    // not call the writer).
+    void RotateArchive();
+    // A GStreamer thread: the closing archive's file is finished.
+    void FinishClosing(TOutputChain* chain);
 
     friend struct TAsfAppSinkGlue;
     // Streaming thread: bytes of the streamable multiplexer, its end, a new run.
@@ -94,8 +127,19 @@ class TGstAsfWriter : public TGstFilter,
     std::string fileName_;
     bool autoIndex_ = true, multiPass_ = false, dontCompress_ = false;
 
-    std::vector<TGstRef<GstElement>> outputElements_; // queues, muxes and sinks of the outputs
-    std::vector<TGstRef<GstPad>> teePads_;            // requested tee pads
+    TOutputChain stream_; // the live stream's multiplexer into the appsink
+
+    std::mutex archiveLock_;
+    TOutputChain archive_;                               // the running archive's
+    std::vector<std::unique_ptr<TOutputChain>> closing_; // finishing their files
+    GstClockTime segmentDuration_ = 0;                   // 0: one file
+    GstClockTime segmentStart_ = GST_CLOCK_TIME_NONE;    // of the running file
+    bool keyAsked_ = false;
+    TArchiveRetention retention_;
+    TSegmentHandler segmentHandler_;
+    TGstRef<GstPad> clockPad_; // the tee sink pad whose buffers time the segments
+    gulong clockProbe_ = 0;
+    bool clockIsVideo_ = false;
 
     std::mutex sinksLock_;
     std::vector<ComPtr<IWMWriterSink>> sinks_;

@@ -283,3 +283,63 @@ TEST(AsfWriter, ProfileAndFileStayWhileRunning) {
     EXPECT_EQ(WMProfile_V80_56VideoOnly, current);
     EXPECT_EQ(1u, rig.Pins().size());
 }
+
+// A long broadcast's archive in segments: each finished file is kept under
+// its start with its own index and duration, begins with a key frame, and
+// the live stream goes on without a new header.
+TEST(AsfWriter, TheArchiveIsClosedAndKeptEverySegmentWhileTheStreamGoesOn) {
+    TScratchDir dir;
+    TWriterRig rig;
+    ASSERT_EQ(S_OK, rig.config->ConfigureFilterUsingProfileGuid(WMProfile_V80_56Video));
+    auto archive = rig.writer.Query<IAsfArchive>();
+    ASSERT_TRUE(archive);
+    std::mutex lock;
+    std::vector<std::string> kept;
+    archive->SetSegmentDuration(2 * 10'000'000);
+    archive->SetSegmentHandler([&](const std::string& name, const std::string& error) {
+        std::lock_guard g(lock);
+        kept.push_back(name.empty() ? "error: " + error : name);
+    });
+    const std::string file = dir.File("brim.asf");
+    ASSERT_EQ(S_OK, rig.writer.Query<IFileSinkFilter>()->SetFileName(file, nullptr));
+    auto sink = MakeComObject<TCollectSink>();
+    rig.advanced->AddSink(sink.Get());
+    auto pins = rig.Pins();
+    ASSERT_TRUE(rig.Feed(pins[0].Get(),
+                         "audiotestsrc is-live=true num-buffers=270 samplesperbuffer=441 ! "
+                         "audioconvert ! audioresample",
+                         "audio/x-raw"));
+    ASSERT_TRUE(rig.Feed(pins[1].Get(),
+                         "videotestsrc is-live=true num-buffers=81 ! "
+                         "video/x-raw,width=176,height=144,framerate=15/1 ! videoconvert",
+                         "video/x-raw"));
+    ASSERT_TRUE(rig.RunToEnd()); // 5.4 s
+    std::lock_guard g(lock);
+    ASSERT_EQ(kept.size(), 2u) << (kept.empty() ? "" : kept.back());
+    for (const std::string& name : kept) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(name.find("/brim-"), std::string::npos);
+        const std::string probe = Probe(name);
+        EXPECT_NEAR(ProbeDuration(probe), 2.0, 0.5) << probe;
+        EXPECT_NE(probe.find("codec_name=wmv2"), std::string::npos);
+        EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos);
+        int code = 0;
+        const std::string first = RunCommand("ffprobe -v error -select_streams v -show_entries "
+                                             "frame=key_frame -of csv \"" +
+                                                 name + "\" | head -1",
+                                             code);
+        EXPECT_EQ(first, "frame,1\n");
+    }
+    EXPECT_GT(ProbeDuration(Probe(file)), 0.8); // the rest, under the file name
+    // Every file reads to its end without a complaint.
+    kept.push_back(file);
+    for (const std::string& name : kept) {
+        int code = 0;
+        EXPECT_EQ("", RunCommand("ffmpeg -nostdin -v error -i '" + name + "' -f null - 2>&1", code))
+            << name;
+        EXPECT_EQ(0, code);
+    }
+    std::lock_guard s(sink->lock);
+    EXPECT_EQ(sink->headers, 1);
+    EXPECT_TRUE(sink->ended);
+}
