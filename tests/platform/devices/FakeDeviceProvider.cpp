@@ -10,7 +10,7 @@
 namespace fakedev {
 namespace {
 
-struct TSpec {
+struct TFakeShape {
     const char* Name;
     bool Video;
     const char* Caps;
@@ -22,7 +22,7 @@ struct TSpec {
     bool Hotplug = false; // listed only while plugged
 };
 
-const TSpec kSpecs[] = {
+const TFakeShape kShapes[] = {
     {kMjpegCamera, true, "image/jpeg,width=1280,height=720,framerate=30/1",
      "pci-0000:00:14.0-usb-0:1:1.0", "/dev/video0"},
     {kUvcCamera, true,
@@ -56,7 +56,7 @@ std::atomic<bool> wireRunning{false};
 std::mutex stateLock;
 std::vector<std::string> vanished, plugged; // guarded by stateLock
 
-bool Listed(const TSpec& s) {
+bool Listed(const TFakeShape& s) {
     std::lock_guard lock(stateLock);
     for (auto& v : vanished)
         if (v == s.Name) return false;
@@ -72,7 +72,7 @@ bool Listed(const TSpec& s) {
 // pictures or sound as they are, MJPEG or H.264 encoded from a test picture.
 struct KxFakeSource {
     GstBin parent;
-    const TSpec* spec;
+    const TFakeShape* shape;
     GstPad* ghost;
     bool built;
     int64_t firstMs;
@@ -97,14 +97,14 @@ GstPadProbeReturn VanishProbe(GstPad*, GstPadProbeInfo*, gpointer self) {
     const int64_t now = NowMs();
     if (!src->firstMs) src->firstMs = now;
     if (src->gone) return GST_PAD_PROBE_DROP;
-    if (now - src->firstMs < src->spec->VanishMs) return GST_PAD_PROBE_OK;
+    if (now - src->firstMs < src->shape->VanishMs) return GST_PAD_PROBE_OK;
     // As a PipeWire camera that is pulled out: nothing more, and no message.
     src->gone = true;
     {
         std::lock_guard lock(stateLock);
-        vanished.emplace_back(src->spec->Name);
+        vanished.emplace_back(src->shape->Name);
     }
-    RemoveFromProviders(src->spec->Name);
+    RemoveFromProviders(src->shape->Name);
     return GST_PAD_PROBE_DROP;
 }
 
@@ -114,7 +114,7 @@ GstElement* Make(const char* factory) {
 
 void Build(KxFakeSource* self) {
     GstCaps* wanted = gst_pad_peer_query_caps(self->ghost, nullptr);
-    GstCaps* device = gst_caps_from_string(self->spec->Caps);
+    GstCaps* device = gst_caps_from_string(self->shape->Caps);
     GstCaps* both = wanted ? gst_caps_intersect(wanted, device) : gst_caps_ref(device);
     if (gst_caps_is_empty(both)) gst_caps_replace(&both, device);
     both = gst_caps_fixate(both);
@@ -162,7 +162,7 @@ void Build(KxFakeSource* self) {
     }
     GstPad* last = gst_element_get_static_pad(chain.back(), "src");
     gst_ghost_pad_set_target(GST_GHOST_PAD(self->ghost), last);
-    if (self->spec->VanishMs)
+    if (self->shape->VanishMs)
         gst_pad_add_probe(last, GST_PAD_PROBE_TYPE_BUFFER, &VanishProbe, self, nullptr);
     gst_object_unref(last);
     gst_caps_unref(both);
@@ -182,7 +182,7 @@ void kx_fake_source_class_init(KxFakeSourceClass* klass) {
 }
 
 void kx_fake_source_init(KxFakeSource* self) {
-    self->spec = nullptr;
+    self->shape = nullptr;
     self->built = false;
     self->firstMs = 0;
     self->gone = false;
@@ -195,7 +195,7 @@ void kx_fake_source_init(KxFakeSource* self) {
 
 struct KxFakeDevice {
     GstDevice parent;
-    const TSpec* spec;
+    const TFakeShape* shape;
 };
 struct KxFakeDeviceClass {
     GstDeviceClass parent_class;
@@ -205,7 +205,7 @@ G_DEFINE_TYPE(KxFakeDevice, kx_fake_device, GST_TYPE_DEVICE)
 GstElement* FakeCreateElement(GstDevice* device, const gchar* name) {
     auto* self = reinterpret_cast<KxFakeSource*>(
         g_object_new(kx_fake_source_get_type(), "name", name, nullptr));
-    self->spec = reinterpret_cast<KxFakeDevice*>(device)->spec;
+    self->shape = reinterpret_cast<KxFakeDevice*>(device)->shape;
     return GST_ELEMENT(self);
 }
 
@@ -214,7 +214,7 @@ void kx_fake_device_class_init(KxFakeDeviceClass* klass) {
 }
 void kx_fake_device_init(KxFakeDevice*) {}
 
-GstDevice* NewDevice(const TSpec& s, bool wire) {
+GstDevice* NewDevice(const TFakeShape& s, bool wire) {
     GstCaps* caps = gst_caps_from_string(s.Caps);
     GstStructure* props = gst_structure_new_empty("properties");
     if (wire) {
@@ -233,7 +233,7 @@ GstDevice* NewDevice(const TSpec& s, bool wire) {
     auto* d = reinterpret_cast<KxFakeDevice*>(g_object_new(
         kx_fake_device_get_type(), "display-name", s.Name, "caps", caps, "device-class",
         s.Video ? "Video/Source" : "Audio/Source", "properties", props, nullptr));
-    d->spec = &s;
+    d->shape = &s;
     gst_caps_unref(caps);
     gst_structure_free(props);
     return GST_DEVICE(d);
@@ -251,14 +251,14 @@ G_DEFINE_TYPE(KxFakeProvider, kx_fake_provider, GST_TYPE_DEVICE_PROVIDER)
 
 GList* CamProbe(GstDeviceProvider*) {
     GList* out = nullptr;
-    for (const auto& s : kSpecs)
+    for (const auto& s : kShapes)
         if (Listed(s)) out = g_list_append(out, gst_object_ref_sink(NewDevice(s, false)));
     return out;
 }
 
 // Devices announced by a started provider, so that they can be removed.
 gboolean CamStart(GstDeviceProvider* provider) {
-    for (const auto& s : kSpecs)
+    for (const auto& s : kShapes)
         if (Listed(s)) gst_device_provider_device_add(provider, NewDevice(s, false));
     return TRUE;
 }
@@ -289,7 +289,7 @@ GList* WireProbe(GstDeviceProvider* provider) {
     }
     gst_device_provider_hide_provider(provider, "kxfakecamprovider");
     GList* out = nullptr;
-    for (const auto& s : kSpecs)
+    for (const auto& s : kShapes)
         if (s.Video && Listed(s)) out = g_list_append(out, gst_object_ref_sink(NewDevice(s, true)));
     return out;
 }
@@ -313,7 +313,7 @@ void RemoveFromProviders(const char* name) {
     if (gst_device_provider_is_started(provider))
         for (GList* l = devices; l; l = l->next) {
             auto* d = reinterpret_cast<KxFakeDevice*>(l->data);
-            if (std::string(d->spec->Name) == name)
+            if (std::string(d->shape->Name) == name)
                 gst_device_provider_device_remove(provider, GST_DEVICE(d));
         }
     g_list_free_full(devices, gst_object_unref);
@@ -343,7 +343,7 @@ void ResetVanished() {
 }
 
 void PlugCamera(const std::string& name) {
-    for (const auto& s : kSpecs)
+    for (const auto& s : kShapes)
         if (name == s.Name) {
             {
                 std::lock_guard lock(stateLock);
