@@ -32,6 +32,12 @@ std::string NewSessionId() {
     return id;
 }
 
+// An SSRC for one of the encode's streams: random, as RTP asks.
+unsigned NewSsrc() {
+    std::random_device random;
+    return std::max(1u, unsigned(random()));
+}
+
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -103,12 +109,14 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
     g_object_set(profile, "caps", h264.get(), nullptr);
     // Parameter sets before every keyframe: a viewer may start at any of them.
     g_object_set(parse, "config-interval", -1, nullptr);
-    g_object_set(pay, "config-interval", -1, "pt", 96u, "mtu", 1200u, nullptr);
+    const unsigned videoSsrc = NewSsrc();
+    g_object_set(pay, "config-interval", -1, "pt", 96u, "mtu", 1200u, "ssrc", videoSsrc, nullptr);
     gst_util_set_object_arg(G_OBJECT(pay), "aggregate-mode", "zero-latency");
     g_object_set(vtee, "allow-not-linked", TRUE, nullptr);
     if (!LinkChain(pipeline, {venc, profile, parse, pay, vtee}) || !gst_element_link(last, venc))
         return nullptr;
     GstElement* atee = nullptr;
+    unsigned audioSsrc = 0;
     if (audio) {
         GstElement *convert, *resample, *rate, *aenc, *apay;
         if (!MakeGstElements({{&convert, "audioconvert"},
@@ -121,7 +129,8 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
         TGstCapsRef raw(gst_caps_from_string("audio/x-raw,rate=48000"));
         g_object_set(rate, "caps", raw.get(), nullptr);
         g_object_set(aenc, "bitrate", kAudioBitRate, nullptr);
-        g_object_set(apay, "pt", 111u, nullptr);
+        audioSsrc = NewSsrc();
+        g_object_set(apay, "pt", 111u, "ssrc", audioSsrc, nullptr);
         g_object_set(atee, "allow-not-linked", TRUE, nullptr);
         if (!LinkChain(pipeline, {convert, resample, rate, aenc, apay, atee}) ||
             !gst_element_link(audio, convert))
@@ -135,7 +144,7 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                       &FirstPacket, this, nullptr);
     std::lock_guard lock(lock_);
-    run_ = {pipeline, vtee, atee, venc, false, ++generations_};
+    run_ = {pipeline, vtee, atee, venc, videoSsrc, audioSsrc, false, ++generations_};
     return vtee;
 }
 
@@ -302,7 +311,8 @@ TWhepOfferResult TGstWebRtcOutput::Offer(const std::string& sdp, const std::stri
     v.SilenceTimeout = network.SilenceTimeout;
     v.Generation = generation;
     v.Branch = std::make_shared<TGstWebRtcViewer>(
-        run_.Pipeline, run_.VideoTee, run_.AudioTee,
+        run_.Pipeline, TGstWebRtcViewer::TSource{run_.VideoTee, run_.VideoSsrc},
+        TGstWebRtcViewer::TSource{run_.AudioTee, run_.AudioSsrc},
         [this, id](bool connected, bool failed) { OnViewerState(id, connected, failed); });
     std::shared_ptr<TGstWebRtcViewer> branch = v.Branch;
     result.SessionId = v.SessionId;

@@ -76,7 +76,8 @@ class TGstWebRtcOutput : public TGstSideOutput<IWhepEndpoint> {
     struct TRun {
         GstElement* Pipeline = nullptr; // not held: the runner holds it while it runs
         GstElement *VideoTee = nullptr, *AudioTee = nullptr, *Encoder = nullptr;
-        bool Flowing = false; // its first packet reached the tee
+        unsigned VideoSsrc = 0, AudioSsrc = 0; // what the payloaders stamp
+        bool Flowing = false;                  // its first packet reached the tee
         uint64_t Generation = 0;
     };
 

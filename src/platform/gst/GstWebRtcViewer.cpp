@@ -116,12 +116,14 @@ GstPad* SinkPadFor(GstElement* webrtc, unsigned mline) {
 
 } // namespace
 
-TGstWebRtcViewer::TGstWebRtcViewer(GstElement* pipeline, GstElement* videoTee, GstElement* audioTee,
+TGstWebRtcViewer::TGstWebRtcViewer(GstElement* pipeline, TSource video, TSource audio,
                                    StateHook hook)
     : pipeline_(GST_ELEMENT(gst_object_ref(pipeline))), hook_(std::move(hook)) {
     video_.Owner = audio_.Owner = this;
-    video_.Tee = videoTee;
-    audio_.Tee = audioTee;
+    video_.Tee = video.Tee;
+    video_.Ssrc = video.Ssrc;
+    audio_.Tee = audio.Tee;
+    audio_.Ssrc = audio.Ssrc;
     if ((webrtc_ = MakeGstElement("webrtcbin"))) gst_object_ref_sink(webrtc_);
 }
 
@@ -250,6 +252,10 @@ bool TGstWebRtcViewer::Negotiate(GstWebRTCSessionDescription* offer, int videoPt
             continue;
         branch->Pt = std::atoi(gst_sdp_media_get_format(media, 0));
         branch->MLine = i;
+        // The answer is our own copy.
+        if (branch->Ssrc)
+            gst_sdp_media_add_attribute(const_cast<GstSDPMedia*>(media), "ssrc",
+                                        (std::to_string(branch->Ssrc) + " cname:kavaroxp").c_str());
     }
     if (video_.Pt < 0) {
         gst_webrtc_session_description_free(answer);

@@ -7,7 +7,10 @@
 // The viewer's offer is answered before the branch is linked, so that
 // nothing reaches webrtcbin before it knows the payload types the viewer
 // chose; the queues' output is stamped with those (the encode is shared,
-// each browser numbers its formats its own way).
+// each browser numbers its formats its own way). The answer names the
+// encode's SSRCs: a browser that cannot tell the streams apart by payload
+// type (Chromium, when the sound section is inactive) drops what it cannot
+// place.
 //
 // Threads: Answer, Link, AddCandidate and Remove from the owner's threads,
 // one at a time per viewer; state changes are reported from webrtcbin's
@@ -29,10 +32,14 @@ class TGstWebRtcViewer {
     // The peer connection's state changed (webrtcbin's threads; must not block).
     using StateHook = std::function<void(bool connected, bool failed)>;
 
-    // audioTee may be null (no sound). Holds a reference to the pipeline;
+    // What the viewer is fed from: a tee and the SSRC its packets carry.
+    struct TSource {
+        GstElement* Tee = nullptr;
+        unsigned Ssrc = 0;
+    };
+    // audio.Tee may be null (no sound). Holds a reference to the pipeline;
     // the tees live as long as it.
-    TGstWebRtcViewer(GstElement* pipeline, GstElement* videoTee, GstElement* audioTee,
-                     StateHook hook);
+    TGstWebRtcViewer(GstElement* pipeline, TSource video, TSource audio, StateHook hook);
     ~TGstWebRtcViewer();
     TGstWebRtcViewer(const TGstWebRtcViewer&) = delete;
     TGstWebRtcViewer& operator=(const TGstWebRtcViewer&) = delete;
@@ -70,6 +77,7 @@ class TGstWebRtcViewer {
         GstPad* TeePad = nullptr; // requested
         int Pt = -1;              // what the viewer chose; -1: not answered
         unsigned MLine = 0;
+        unsigned Ssrc = 0;
     };
     bool Negotiate(GstWebRTCSessionDescription* offer, int videoPt, std::string& reason);
     bool LinkBranch(TBranch& branch);

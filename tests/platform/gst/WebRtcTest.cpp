@@ -220,6 +220,12 @@ TEST(WebRtcOutput, BroadcastWithoutSoundAnswersAnOfferForBoth) {
     TBrowserPeer peer;
     TWhepAnswer a = rig.Join(peer);
     ASSERT_EQ(201, a.Status) << a.Body;
+    // The sound section refused, the pictures' SSRC named: what a browser
+    // needs to place packets it cannot match by payload type.
+    const size_t sound = a.Body.find("m=audio");
+    ASSERT_NE(std::string::npos, sound) << a.Body;
+    EXPECT_NE(std::string::npos, a.Body.find("a=inactive", sound)) << a.Body;
+    EXPECT_NE(std::string::npos, a.Body.substr(0, sound).find("a=ssrc:")) << a.Body;
     EXPECT_TRUE(WaitFor([&] { return peer.Frames >= 10; }, 8000)) << peer.Frames;
     EXPECT_EQ(0, peer.AudioBuffers.load());
 }
