@@ -14,6 +14,17 @@ int ReadPort(const std::string& text, int def) {
 
 } // namespace
 
+bool ParseWebRtcPorts(const std::string& text, TBroadcastSettings& settings) {
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) return false;
+    const int min = StrToIntDef(Trim(text.substr(0, dash)), -1);
+    const int max = StrToIntDef(Trim(text.substr(dash + 1)), -1);
+    if (min < 1024 || max > 65535 || min > max) return false;
+    settings.WebRtcMinPort = min;
+    settings.WebRtcMaxPort = max;
+    return true;
+}
+
 TBroadcastSettings BroadcastSettingsFromTexts(const std::string& streamPort,
                                               const std::string& httpPort) {
     TBroadcastSettings settings;

@@ -52,6 +52,11 @@ struct TBroadcastSettings {
 TBroadcastSettings BroadcastSettingsFromTexts(const std::string& streamPort,
                                               const std::string& httpPort);
 
+// "MIN-MAX" (1024 to 65535, MIN <= MAX) into the WebRTC ports; false, and
+// the settings untouched, for anything else.
+bool ParseWebRtcPorts(const std::string& text, TBroadcastSettings& settings);
+inline constexpr char kWebRtcPortsWanted[] = "a UDP port range (A-B, 1024 to 65535)";
+
 // What a running broadcast actually serves on: the port the stream server
 // bound and the port the HTTP server listens on (a free one for port 0).
 struct TBroadcastPorts {

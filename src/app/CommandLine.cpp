@@ -76,22 +76,6 @@ int IntValue(const QCommandLineParser& parser, const char* name, int min, int ma
     return value;
 }
 
-// "MIN-MAX" into min and max (1024..65535, min <= max); sets error otherwise.
-void PortRange(const QString& text, int& min, int& max, std::string& error) {
-    const QStringList parts = text.split('-');
-    bool okMin = false, okMax = false;
-    const int a = parts.size() == 2 ? parts[0].trimmed().toInt(&okMin) : 0;
-    const int b = parts.size() == 2 ? parts[1].trimmed().toInt(&okMax) : 0;
-    if (!okMin || !okMax || a < 1024 || b > 65535 || a > b) {
-        if (error.empty())
-            error = "--webrtc-ports: \"" + text.toStdString() +
-                    "\" is not a UDP port range (A-B, 1024 to 65535)";
-        return;
-    }
-    min = a;
-    max = b;
-}
-
 // Every address in text with its secret masked, as the status line shows
 // it: a mistyped argument must not put a stream key into the journal.
 std::string MaskUrls(const std::string& text) {
@@ -319,8 +303,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments,
     line.Width = IntValue(parser, "width", 1, 9999, "a width", error);
     line.Height = IntValue(parser, "height", 1, 9999, "a height", error);
     line.Address = parser.value("address").toStdString();
-    PortRange(parser.value("webrtc-ports"), line.Ports.WebRtcMinPort, line.Ports.WebRtcMaxPort,
-              error);
+    if (const std::string ports = parser.value("webrtc-ports").toStdString();
+        !ParseWebRtcPorts(ports, line.Ports) && error.empty())
+        error = "--webrtc-ports: \"" + ports + "\" is not " + kWebRtcPortsWanted;
     if (parser.isSet("relay") && parser.isSet("relay-url-file"))
         refuse("give the relay either with --relay or with --relay-url-file");
     const char* relayFrom = "--relay";

@@ -299,6 +299,7 @@ void TMainForm::StartBroadcast() {
     capture_->LandingTexts().SetAddress(AnnouncedAddress());
     if (asked.Relay) KeepSecretsOutOfCoreDumps();
     asked.Archive.Folder = LoadArchiveFolder();
+    LoadWebRtcPorts(asked);
     TBroadcastPorts served;
     try {
         served = capture_->StartBroadcast(asked);

@@ -1,5 +1,6 @@
 #include "app/SettingsFile.h"
 
+#include "app/BroadcastSettings.h"
 #include "common/Exception.h"
 
 #include <QDir>
@@ -42,6 +43,16 @@ void MakeSettingsFilePrivate(const std::string& path, const std::string& what) {
 std::string LoadArchiveFolder(const std::string& path) {
     QSettings file(QString::fromStdString(path), QSettings::IniFormat);
     return file.value("archive/dir").toString().trimmed().toStdString();
+}
+
+void LoadWebRtcPorts(TBroadcastSettings& settings, const std::string& path) {
+    QSettings file(QString::fromStdString(path), QSettings::IniFormat);
+    const QVariant value = file.value("webrtc/ports");
+    if (!value.isValid()) return;
+    const std::string text = value.toString().toStdString();
+    if (!ParseWebRtcPorts(text, settings))
+        throw Exception("The WebRTC ports \"" + text + "\" in \"" + path + "\" are not " +
+                        kWebRtcPortsWanted + ". Correct or remove webrtc/ports there.");
 }
 
 TRememberedDevices LoadRememberedDevices(const std::string& path) {

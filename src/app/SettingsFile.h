@@ -2,9 +2,9 @@
 // The program's settings file (QSettings, INI format,
 // $XDG_CONFIG_HOME/kavaroxp/kavaroxp.conf, ~/.config when the variable is
 // unset) and the keys besides the relay's: the archive's folder
-// (archive/dir) and the devices the last mode started with (devices/video,
-// devices/audio). The file may hold a stream key: whatever writes to it
-// first makes it readable by its owner alone.
+// (archive/dir), the WebRTC viewers' UDP ports (webrtc/ports) and the devices the last mode started
+// with (devices/video, devices/audio). The file may hold a stream key: whatever writes to it first
+// makes it readable by its owner alone.
 #include <string>
 
 std::string SettingsFilePath();
@@ -14,6 +14,11 @@ void MakeSettingsFilePrivate(const std::string& path, const std::string& what);
 
 // archive/dir; empty: the working folder.
 std::string LoadArchiveFolder(const std::string& path = SettingsFilePath());
+
+struct TBroadcastSettings;
+// webrtc/ports ("MIN-MAX", for a firewall rule) into settings; left alone
+// when unset; raises Exception naming the file when it is not a range.
+void LoadWebRtcPorts(TBroadcastSettings& settings, const std::string& path = SettingsFilePath());
 
 // The devices' names as the menus list them; an empty audio name: none.
 struct TRememberedDevices {

@@ -167,6 +167,23 @@ TEST_F(Broadcast, TheArchiveGoesToTheSettingsFilesFolderAndIsKept) {
     std::filesystem::remove_all(folder);
 }
 
+// webrtc/ports that is no range stops the start, naming the file and the key.
+TEST_F(Broadcast, WebRtcPortsInTheSettingsFileMustBeARange) {
+    {
+        QSettings file(QString::fromStdString(SettingsFilePath()), QSettings::IniFormat);
+        file.setValue("webrtc/ports", "50100-50000");
+    }
+    form.bt_broadcast->click();
+    QSettings(QString::fromStdString(SettingsFilePath()), QSettings::IniFormat)
+        .remove("webrtc/ports");
+    ASSERT_EQ(desktop.Errors().size(), 1u);
+    EXPECT_NE(desktop.Errors()[0].find("\"50100-50000\" in \"" + SettingsFilePath() + "\""),
+              std::string::npos)
+        << desktop.Errors()[0];
+    EXPECT_NE(desktop.Errors()[0].find("webrtc/ports"), std::string::npos);
+    EXPECT_FALSE(form.Capture().Broadcasting());
+}
+
 TEST_F(Broadcast, CurlGetsTheWholeLandingPage) {
     Start();
     int status = 0;

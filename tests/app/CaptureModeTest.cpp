@@ -10,7 +10,7 @@ TEST(CaptureMode, EachModeIsNamedWithItsOwnData) {
     const TCaptureFailure lost{"Device lost", "reconnect it and start again"};
     EXPECT_EQ(FailureMessage(TPreviewMode{}, lost),
               "Device lost: the preview stopped; reconnect it and start again.");
-    EXPECT_EQ(FailureMessage(TBroadcastMode{{8000, 8081}}, lost),
+    EXPECT_EQ(FailureMessage(TBroadcastMode{{8000, 8081}, {}}, lost),
               "Device lost: the broadcast stopped; reconnect it and start again.");
     EXPECT_EQ(FailureMessage(TRecordMode{"/tmp/a b.avi"}, lost),
               "Device lost: the recording to \"/tmp/a b.avi\" stopped; reconnect it and start "

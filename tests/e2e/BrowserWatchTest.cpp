@@ -1,8 +1,10 @@
 // A real browser watches a broadcast: headless Chromium opens the watch page
 // of the real program broadcasting the Test Pattern and Test Tone without a
 // window, over WebRTC and over the WebM stream; what it serves is followed
-// through the viewer lines it logs.
+// through the viewer lines it logs. With the window, the viewers list lets
+// a WebRTC viewer go.
 #include "ChromiumSession.h"
+#include "ProgramSupport.h"
 #include "support/RealProgram.h"
 #include "support/TestPorts.h"
 
@@ -167,11 +169,14 @@ std::string FetchFromPage(TChromiumSession& browser, const std::string& url) {
     return got;
 }
 
-// The page's status line once it says something (empty after the time).
-std::string WaitStatus(TChromiumSession& browser, std::chrono::seconds limit = 20s) {
+// The page's status line once it says something (or, given one, that
+// text); what it says when the time is up otherwise.
+std::string WaitStatus(TChromiumSession& browser, std::chrono::seconds limit = 20s,
+                       const std::string& wanted = {}) {
     const auto end = std::chrono::steady_clock::now() + limit;
     TPageState s;
-    while (std::chrono::steady_clock::now() < end && (s = Read(browser)).status.empty())
+    while (std::chrono::steady_clock::now() < end &&
+           ((s = Read(browser)).status.empty() || (!wanted.empty() && s.status != wanted)))
         std::this_thread::sleep_for(200ms);
     return s.status;
 }
@@ -350,4 +355,52 @@ TEST(BrowserWatch, ChromiumPlaysOverWebRtcOrTheWebmStreamAndSeesAFullHouse) {
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(), 0) << program.Log();
     EXPECT_EQ(program.Output().find("failure:"), std::string::npos) << program.Output();
+}
+
+TEST(BrowserWatch, DisconnectingAWebRtcViewerFromTheListStopsItsPictures) {
+    TWorkDir dir;
+    const int httpPort = FreePort(), asfPort = FreePort(), udp = FreePort();
+    std::filesystem::create_directories(dir.Path() / ".config/kavaroxp");
+    std::ofstream(dir.Path() / ".config/kavaroxp/kavaroxp.conf")
+        << "[webrtc]\nports=" << udp << "-" << udp + 9 << "\n";
+    TProgram program(dir.Path());
+    program.WaitReady();
+    program.Do("menu video/connect/test pattern");
+    program.Do("menu audio/connect/test tone");
+    program.Do("type ed_asfport " + std::to_string(asfPort));
+    program.Do("type ed_internalport " + std::to_string(httpPort));
+    program.Do("type cb_ip 127.0.0.1");
+    program.Do("click bt_broadcast", 90s);
+    ASSERT_TRUE(program.ErrorBoxes().empty()) << program.ErrorBoxes()[0];
+
+    TChromiumSession browser;
+    ASSERT_TRUE(browser.Ok()) << browser.Error();
+    ASSERT_TRUE(browser.AddScriptOnNewDocument(kKeepPeerConnections));
+    ASSERT_TRUE(browser.Navigate("http://127.0.0.1:" + std::to_string(httpPort) + "/watch"));
+    auto start = std::chrono::steady_clock::now();
+    TInbound in;
+    while (std::chrono::steady_clock::now() - start < 15s && (in = Inbound(browser)).Frames < 10)
+        std::this_thread::sleep_for(200ms);
+    ASSERT_GE(in.Frames, 10) << Read(browser).status;
+
+    program.Do("menu file/viewers");
+    start = std::chrono::steady_clock::now();
+    std::string rows;
+    while (std::chrono::steady_clock::now() - start < 5s &&
+           (rows = program.Do("rows viewerList")).find(",WebRTC,") == std::string::npos)
+        std::this_thread::sleep_for(200ms);
+    ASSERT_NE(rows.find(",WebRTC,"), std::string::npos) << rows;
+    program.Do("select viewerList WebRTC");
+    program.Do("click disconnectViewer");
+
+    // The page sees its connection go and says so; no picture comes after.
+    EXPECT_EQ(WaitStatus(browser, 20s, "the stream is not running"), "the stream is not running");
+    const int after = Inbound(browser).Frames;
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Inbound(browser).Frames, after);
+    EXPECT_EQ(program.Do("rows viewerList"), "");
+
+    program.Do("click bt_broadcast", 90s);
+    program.Do("menu file/exit");
+    EXPECT_EQ(program.WaitExit(), 0) << program.Log();
 }

@@ -21,6 +21,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -143,6 +144,25 @@ class TDriver : public QObject {
                 throw TFailure{"\"" + arg + "\" cannot be clicked now"};
             button->click();
             return {};
+        }
+        if (verb == "rows" || verb == "select") {
+            // A table's rows as it shows them ("cell,cell|cell,cell"), or the
+            // first row with a cell of the given text chosen, as a click would.
+            const qsizetype at = arg.indexOf(' ');
+            auto* table = Named<QTableWidget>(at < 0 ? arg : arg.left(at));
+            QStringList rows;
+            for (int r = 0; r < table->rowCount(); ++r) {
+                QStringList cells;
+                for (int c = 0; c < table->columnCount(); ++c)
+                    cells << (table->item(r, c) ? table->item(r, c)->text() : QString());
+                if (verb == "select" && cells.contains(arg.mid(at + 1))) {
+                    table->selectRow(r);
+                    return {};
+                }
+                rows << cells.join(',');
+            }
+            if (verb == "select") throw TFailure{"no row shows \"" + arg.mid(at + 1) + "\""};
+            return rows.join('|');
         }
         if (verb == "enabled") return QString::number(int(Named<QWidget>(arg)->isEnabled()));
         if (verb == "text") return Text(Named<QWidget>(arg));
