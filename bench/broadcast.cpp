@@ -851,11 +851,19 @@ double BroadcastPlainPipeline(const TOptions& o, bool withWebm, bool withRelay =
                            "! vorbisenc quality=0.1 ! queue ! wmux.";
     }
     if (withWebRtc) {
-        // The WebRTC output's shared encode from the same tees, up to RTP.
+        // The WebRTC output's shared encode from the same tees, up to RTP,
+        // at the output's size for the capture.
+        int width = 0, height = 0;
+        FitPictureSize(o.mjpeg ? 1280 : 320, o.mjpeg ? 720 : 240, TGstWebRtcOutput::kMaxWidth,
+                       TGstWebRtcOutput::kMaxHeight, width, height);
         description +=
             " vt. ! queue leaky=2 max-size-buffers=3 ! videorate ! videoscale ! videoconvert ! "
-            "video/x-raw,format=I420,width=320,height=240,framerate=30/1,pixel-aspect-ratio=1/1 ! "
-            "x264enc tune=zerolatency speed-preset=veryfast bitrate=900 key-int-max=60 bframes=0 ! "
+            "video/x-raw,format=I420,width=" +
+            std::to_string(width) + ",height=" + std::to_string(height) +
+            ",framerate=30/1,pixel-aspect-ratio=1/1 ! "
+            "x264enc tune=zerolatency speed-preset=veryfast bitrate=" +
+            std::to_string(TGstWebRtcOutput::kVideoKbps) +
+            " key-int-max=60 bframes=0 ! "
             "video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 ! "
             "rtph264pay config-interval=-1 mtu=1200 aggregate-mode=zero-latency ! "
             "fakesink sync=false";
