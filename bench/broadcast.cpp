@@ -37,8 +37,8 @@
 // run with one WebRTC viewer and one WebM viewer, both decoding as pictures
 // come (no playout buffer), gives webrtc_glass_ms and webm_glass_ms: the
 // median delay from a picture leaving the Test Pattern (which stamps the
-// time into it) to its decoding (-1 with --mjpeg: the stamp does not
-// survive the camera's JPEG).
+// time into it) to its decoding (-1 with --mjpeg: only the Test Pattern's
+// YUY2 pictures are stamped).
 //
 // With --relay URL (rtmp://... or icecast://..., a server that is running)
 // the broadcast runs once more relaying to URL at the capture's size, with a
