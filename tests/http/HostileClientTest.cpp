@@ -38,9 +38,11 @@ TEST(HostileClient, AtTheLimitIdleConnectionsGiveWayAndBusyOnesRefuse) {
     std::mutex lock;
     std::condition_variable cv;
     bool release = false;
+    std::atomic<int> holding{0};
     fx.server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& rq,
                                  TNetHTTPResponseInfo& rs) {
         if (rq.Target == "/hold") {
+            ++holding;
             std::unique_lock g(lock);
             cv.wait(g, [&] { return release; });
         }
@@ -60,8 +62,8 @@ TEST(HostileClient, AtTheLimitIdleConnectionsGiveWayAndBusyOnesRefuse) {
     RawClient busy1(fx.port), busy2(fx.port);
     busy1.Send("GET /hold HTTP/1.0\r\n\r\n");
     busy2.Send("GET /hold HTTP/1.0\r\n\r\n");
-    ASSERT_TRUE(WaitFor([&] { return fx.server.PeerThreadCount() == 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Both requests read and being answered: neither is idle any more.
+    ASSERT_TRUE(WaitFor([&] { return holding == 2; }));
     const std::string refused = Exchange(fx.port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_NE(refused.find("503 Service Unavailable"), std::string::npos) << refused;
     EXPECT_GE(fx.server.ConnectionsRefused(), 2u);
