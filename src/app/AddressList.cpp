@@ -98,6 +98,16 @@ std::vector<std::string> MergeAddressLists(const std::vector<std::string>& looku
     return reachable;
 }
 
+std::vector<std::string> WebRtcAddresses(const std::string& announced,
+                                         const std::string& listenAddress) {
+    std::vector<std::string> out{announced};
+    if (!listenAddress.empty()) return out;
+    const TInterfaceSource source = gInterfaceSource.Get();
+    for (const std::string& a : source ? source() : SystemInterfaces())
+        if (!IsLoopback(a) && std::find(out.begin(), out.end(), a) == out.end()) out.push_back(a);
+    return out;
+}
+
 TStringList& LocalAddressList() {
     static TStringList shared;
     shared.Clear();

@@ -30,6 +30,12 @@ std::vector<std::string> HostEntryByName(const std::string& name);
 // yields only 127.0.1.1, which no viewer can reach, hence the interfaces.
 TStringList& LocalAddressList();
 
+// Where WebRTC viewers are offered to connect: the announced address first;
+// when the servers listen on every interface (listenAddress empty), then
+// the other addresses of the interfaces that are up, loopback left out.
+std::vector<std::string> WebRtcAddresses(const std::string& announced,
+                                         const std::string& listenAddress);
+
 // The merge rule of LocalAddressList: lookup order first, then interface
 // order, each address once, every 127.x.x.x address moved to the end (in the
 // order met).

@@ -1,6 +1,7 @@
 #include "app/Broadcast.h"
 
 #include "app/AccessSettings.h"
+#include "app/AddressList.h"
 #include "app/CaptureMode.h"
 #include "app/CaptureSteps.h"
 #include "common/Text.h"
@@ -68,9 +69,13 @@ void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
     writer_.SetPort(static_cast<uint32_t>(settings.StreamPort));
     SetRelay(settings.Relay);
     // WebRTC viewers reach us at the announced address (the one the pages
-    // and the QR code give), from the given UDP ports.
+    // and the QR code give) or, listening everywhere, at our others, from
+    // the given UDP ports.
     TWhepNetwork network;
-    network.Address = site_.Texts().Snapshot().Address;
+    std::vector<std::string> addresses =
+        WebRtcAddresses(site_.Texts().Snapshot().Address, settings.ListenAddress);
+    network.Address = addresses.front();
+    network.MoreAddresses.assign(addresses.begin() + 1, addresses.end());
     network.MinPort = settings.WebRtcMinPort;
     network.MaxPort = settings.WebRtcMaxPort;
     outputs_.SetWebRtcNetwork(network);

@@ -12,11 +12,15 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Where viewers' media goes out: host candidates on Address only (empty:
 // every address of the host), from UDP ports MinPort..MaxPort.
 struct TWhepNetwork {
     std::string Address;
+    // Also offered, after Address: the machine's other addresses when the
+    // servers listen on all of them.
+    std::vector<std::string> MoreAddresses;
     int MinPort = 50000;
     int MaxPort = 50100;
     // A viewer whose ICE and DTLS are not up by then is dropped.

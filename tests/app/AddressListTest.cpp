@@ -89,4 +89,17 @@ TEST_F(AddressSources, UnknownHostLeavesOnlyInterfaces) {
     EXPECT_EQ(LocalAddressList().Count(), 0);
 }
 
+// WebRTC candidates: the announced address first; the others only when
+// the servers listen everywhere, never loopback ones no viewer reaches.
+TEST_F(AddressSources, WebRtcOffersTheAnnouncedAddressFirstAndOthersOnlyListeningEverywhere) {
+    SetInterfaceSource([] {
+        return std::vector<std::string>{"127.0.0.1", "10.9.8.7", "192.168.1.5"};
+    });
+    EXPECT_EQ(WebRtcAddresses("192.168.1.5", ""),
+              (std::vector<std::string>{"192.168.1.5", "10.9.8.7"}));
+    EXPECT_EQ(WebRtcAddresses("192.168.1.5", "192.168.1.5"),
+              std::vector<std::string>{"192.168.1.5"});
+    EXPECT_EQ(WebRtcAddresses("127.0.0.1", "127.0.0.1"), std::vector<std::string>{"127.0.0.1"});
+}
+
 } // namespace

@@ -282,9 +282,9 @@ TEST(BrowserWatch, ChromiumPlaysOverWebRtcOrTheWebmStreamAndSeesAFullHouse) {
     TWorkDir dir; // the archive brim.asf goes there
     const int httpPort = FreePort(), asfPort = FreePort(), udp = FreePort();
     TRealProgram program(dir.Path(),
-                         {"--broadcast", "--address", "127.0.0.1", "--asf-port",
-                          std::to_string(asfPort), "--http-port", std::to_string(httpPort),
-                          "--video", "Test Pattern", "--audio", "Test Tone", "--webrtc-ports",
+                         {"--broadcast", "--listen", "local", "--asf-port", std::to_string(asfPort),
+                          "--http-port", std::to_string(httpPort), "--video", "Test Pattern",
+                          "--audio", "Test Tone", "--webrtc-ports",
                           std::to_string(udp) + "-" + std::to_string(udp + 9)});
     program.WaitOutput("broadcasting");
     TViewerLog viewers;
@@ -362,7 +362,7 @@ TEST(BrowserWatch, DisconnectingAWebRtcViewerFromTheListStopsItsPictures) {
     const int httpPort = FreePort(), asfPort = FreePort(), udp = FreePort();
     std::filesystem::create_directories(dir.Path() / ".config/kavaroxp");
     std::ofstream(dir.Path() / ".config/kavaroxp/kavaroxp.conf")
-        << "[webrtc]\nports=" << udp << "-" << udp + 9 << "\n";
+        << "[webrtc]\nports=" << udp << "-" << udp + 9 << "\n[access]\nlisten=local\n";
     TProgram program(dir.Path());
     program.WaitReady();
     program.Do("menu video/connect/test pattern");

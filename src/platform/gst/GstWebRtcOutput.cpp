@@ -240,8 +240,9 @@ bool TGstWebRtcOutput::Reserve(std::string& reason) {
     std::function<bool()> mayAdmit;
     {
         std::lock_guard lock(lock_);
-        // One UDP port a viewer (bundled, RTCP muxed).
-        const int ports = std::max(0, network_.MaxPort - network_.MinPort + 1);
+        // One UDP port a viewer and address (bundled, RTCP muxed).
+        const int ports = std::max(0, network_.MaxPort - network_.MinPort + 1) /
+                          int(1 + network_.MoreAddresses.size());
         if (int(viewers_.size()) + pending_ >= ports) {
             reason = "no more WebRTC viewers can be taken";
             return false;

@@ -161,10 +161,12 @@ bool TGstWebRtcViewer::Answer(const std::string& offerText, const TWhepNetwork& 
         QuietAgent(ice);
         g_object_set(ice, "min-rtp-port", guint(network.MinPort), "max-rtp-port",
                      guint(network.MaxPort), nullptr);
-        // Candidates for that address only (otherwise every interface's).
+        // Candidates for those addresses only (otherwise every interface's).
         gboolean added = FALSE;
         if (!network.Address.empty())
             g_signal_emit_by_name(ice, "add-local-ip-address", network.Address.c_str(), &added);
+        for (const std::string& more : network.MoreAddresses)
+            g_signal_emit_by_name(ice, "add-local-ip-address", more.c_str(), &added);
         gst_object_unref(ice);
     }
     g_signal_connect(webrtc_, "notify::ice-gathering-state", G_CALLBACK(&OnGathering), this);
