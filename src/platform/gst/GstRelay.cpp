@@ -127,10 +127,8 @@ GstElement* TGstRelay::AddRtmpOutput(GstElement* pipeline, GstElement* video, Gs
     int width = 0, height = 0;
     FitPictureSize(capture.Width, capture.Height, settings.Width, settings.Height, width, height);
     // The capture's own rate, 29.97 included; a keyframe every 2 s of it.
-    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
-    const int fpsNum = known ? capture.FpsNum : 30, fpsDen = known ? capture.FpsDen : 1;
-    const int fps = std::max(1, (fpsNum + fpsDen - 1) / fpsDen);
-    GstElement* last = AddPictureChain(pipeline, video, width, height, fpsNum, fpsDen);
+    const TFrameRate frames = EncodeRate(capture);
+    GstElement* last = AddPictureChain(pipeline, video, width, height, frames.Num, frames.Den);
     GstElement *venc, *profile, *parse, *vqueue, *mux, *sink;
     if (!last || !MakeGstElements({{&venc, "x264enc"},
                                    {&profile, "capsfilter"},
@@ -142,7 +140,7 @@ GstElement* TGstRelay::AddRtmpOutput(GstElement* pipeline, GstElement* video, Gs
     // The picture is I420 already (8-bit 4:2:0); Main profile and a keyframe
     // every 2 s, so that a joining viewer waits at most that long.
     g_object_set(venc, "tune", 0x4 /* zerolatency */, "bitrate", guint(settings.VideoKbps),
-                 "key-int-max", guint(2 * fps), nullptr);
+                 "key-int-max", guint(frames.FramesIn(2)), nullptr);
     gst_util_set_object_arg(G_OBJECT(venc), "speed-preset", "veryfast");
     TGstCapsRef h264(gst_caps_from_string("video/x-h264,profile=main"));
     g_object_set(profile, "caps", h264.get(), nullptr);
@@ -188,9 +186,9 @@ GstElement* TGstRelay::AddIcecastOutput(GstElement* pipeline, GstElement* video,
     TSideEncoding encoding;
     FitPictureSize(capture.Width, capture.Height, settings.Width, settings.Height, encoding.Width,
                    encoding.Height);
-    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
-    encoding.Fps = known ? capture.FpsNum : 30;
-    encoding.FpsDen = known ? capture.FpsDen : 1;
+    const TFrameRate rate = EncodeRate(capture);
+    encoding.Fps = rate.Num;
+    encoding.FpsDen = rate.Den;
     encoding.VideoBitRate = settings.VideoKbps * 1000;
     GstElement* mux = AddWebmEncoding(pipeline, video, audio, encoding);
     GstElement* sink = mux ? MakeGstElement("shout2send") : nullptr;

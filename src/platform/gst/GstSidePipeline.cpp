@@ -75,6 +75,15 @@ TTapVideo TapVideo(TGstSideTap& tap) {
     return v;
 }
 
+TFrameRate EncodeRate(const TTapVideo& capture) {
+    if (capture.FpsNum > 0 && capture.FpsDen > 0) return {capture.FpsNum, capture.FpsDen};
+    return {};
+}
+
+int TFrameRate::FramesIn(int seconds) const {
+    return std::max(1, int((int64_t(seconds) * Num + Den - 1) / Den));
+}
+
 void FitPictureSize(int width, int height, int maxWidth, int maxHeight, int& outWidth,
                     int& outHeight) {
     if (width <= 0 || height <= 0) {

@@ -62,6 +62,14 @@ struct TTapVideo {
     int FpsNum = 0, FpsDen = 1; // the exact rate (29.97 is 30000/1001)
 };
 TTapVideo TapVideo(TGstSideTap& tap);
+// The rate an output encodes a capture at: the capture's own (15/2 stays
+// 15/2), 30/1 when it is unknown.
+struct TFrameRate {
+    int Num = 30, Den = 1;
+    // Frames in that many seconds, rounded up, at least one: keyframe spacing.
+    int FramesIn(int seconds) const;
+};
+TFrameRate EncodeRate(const TTapVideo& capture);
 // The size sent for a capture of width x height: within maxWidth x maxHeight,
 // the capture's aspect kept, never larger than the capture, even sizes (the
 // encoders' 4:2:0 planes need them). An unknown capture gets the bound.

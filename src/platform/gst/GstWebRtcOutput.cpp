@@ -87,12 +87,9 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
     const TTapVideo capture = TapVideo(*taps.Video);
     int width = 0, height = 0;
     FitPictureSize(capture.Width, capture.Height, kMaxWidth, kMaxHeight, width, height);
-    // The capture's exact rate (15/2 stays 15/2); the keyframe spacing in whole frames.
-    const bool known = capture.FpsNum > 0 && capture.FpsDen > 0;
-    const int fpsNum = known ? capture.FpsNum : 30, fpsDen = known ? capture.FpsDen : 1;
-    const int fps = std::max(1, (fpsNum + fpsDen - 1) / fpsDen);
+    const TFrameRate rate = EncodeRate(capture);
     if (audio) gst_bin_add(GST_BIN(pipeline), audio);
-    GstElement* last = AddPictureChain(pipeline, video, width, height, fpsNum, fpsDen);
+    GstElement* last = AddPictureChain(pipeline, video, width, height, rate.Num, rate.Den);
     GstElement *venc, *profile, *parse, *pay, *vtee;
     if (!last || !MakeGstElements({{&venc, "x264enc"},
                                    {&profile, "capsfilter"},
@@ -103,7 +100,7 @@ GstElement* TGstWebRtcOutput::AddChain(GstElement* pipeline, GstElement* video, 
     // Nothing held back (no B-frames, no lookahead); a keyframe every two
     // seconds besides those viewers ask for.
     g_object_set(venc, "tune", 0x4 /* zerolatency */, "bitrate", guint(kVideoKbps), "key-int-max",
-                 guint(2 * fps), "bframes", 0u, nullptr);
+                 guint(rate.FramesIn(2)), "bframes", 0u, nullptr);
     gst_util_set_object_arg(G_OBJECT(venc), "speed-preset", "veryfast");
     TGstCapsRef h264(gst_caps_from_string("video/x-h264,profile=constrained-baseline"));
     g_object_set(profile, "caps", h264.get(), nullptr);

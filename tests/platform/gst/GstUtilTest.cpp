@@ -1,5 +1,6 @@
 #include "platform/gst/GstUtil.h"
 #include "GstTestSupport.h"
+#include "platform/gst/GstSidePipeline.h"
 
 #include <gst/gst.h>
 
@@ -58,4 +59,23 @@ TEST(GstUtil, AMissingTestSourceIsReportedNotDereferenced) {
               E_MISSING_COMPONENT);
     EXPECT_FALSE(filter);
     EXPECT_NE(ErrorTextOf(E_MISSING_COMPONENT).find("videotestsrc"), std::string::npos);
+}
+
+// Side outputs encode at the capture's exact rate and space keyframes by it.
+TEST(SidePipeline, EncodesAtTheCapturesRateAndSizeWithinTheBound) {
+    const TFrameRate uvc = EncodeRate({640, 480, 15, 2});
+    EXPECT_EQ(15, uvc.Num);
+    EXPECT_EQ(2, uvc.Den);
+    EXPECT_EQ(15, uvc.FramesIn(2));
+    EXPECT_EQ(60, EncodeRate({640, 480, 30000, 1001}).FramesIn(2));
+    const TFrameRate unknown = EncodeRate({640, 480, 0, 1});
+    EXPECT_EQ(30, unknown.Num);
+    EXPECT_EQ(1, unknown.Den);
+    int width = 0, height = 0;
+    FitPictureSize(1280, 720, 640, 480, width, height);
+    EXPECT_EQ(640, width);
+    EXPECT_EQ(360, height);
+    FitPictureSize(320, 240, 640, 480, width, height);
+    EXPECT_EQ(320, width);
+    EXPECT_EQ(240, height);
 }
