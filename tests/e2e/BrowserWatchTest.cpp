@@ -74,14 +74,23 @@ struct TPageState {
     std::string status;
 };
 
+// "a|b|c" as the page's probes answer, the last field taking any further bars;
+// false for fewer than three fields.
+bool ThreeFields(const std::string& v, std::string& a, std::string& b, std::string& c) {
+    const size_t one = v.find('|'), two = one == std::string::npos ? one : v.find('|', one + 1);
+    if (two == std::string::npos) return false;
+    a = v.substr(0, one);
+    b = v.substr(one + 1, two - one - 1);
+    c = v.substr(two + 1);
+    return true;
+}
+
 TPageState Read(TChromiumSession& browser) {
     TPageState s;
-    const std::string v = browser.Evaluate(kProbe);
-    const size_t a = v.find('|'), b = a == std::string::npos ? a : v.find('|', a + 1);
-    if (b == std::string::npos) return s;
-    s.time = std::atof(v.substr(0, a).c_str());
-    s.width = std::atoi(v.substr(a + 1, b - a - 1).c_str());
-    s.status = v.substr(b + 1);
+    std::string time, width;
+    if (!ThreeFields(browser.Evaluate(kProbe), time, width, s.status)) return s;
+    s.time = std::atof(time.c_str());
+    s.width = std::atoi(width.c_str());
     return s;
 }
 
@@ -203,12 +212,9 @@ struct TInbound {
 
 TInbound Inbound(TChromiumSession& browser) {
     TInbound in;
-    const std::string v = browser.Evaluate(kInboundStats);
-    const size_t a = v.find('|'), b = a == std::string::npos ? a : v.find('|', a + 1);
-    if (b == std::string::npos) return in;
-    in.Frames = std::atoi(v.substr(0, a).c_str());
-    in.Video = v.substr(a + 1, b - a - 1);
-    in.Audio = v.substr(b + 1);
+    std::string frames;
+    if (ThreeFields(browser.Evaluate(kInboundStats), frames, in.Video, in.Audio))
+        in.Frames = std::atoi(frames.c_str());
     return in;
 }
 
