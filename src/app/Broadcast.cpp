@@ -72,7 +72,7 @@ void TBroadcast::Prepare(const TBroadcastSettings& settings, bool withAudio) {
     // and the QR code give) or, listening everywhere, at our others, from
     // the given UDP ports.
     TWhepNetwork network;
-    std::vector<std::string> addresses =
+    const std::vector<std::string> addresses =
         WebRtcAddresses(site_.Texts().Snapshot().Address, settings.ListenAddress);
     network.Address = addresses.front();
     network.MoreAddresses.assign(addresses.begin() + 1, addresses.end());

@@ -2,9 +2,10 @@
 // The program's settings file (QSettings, INI format,
 // $XDG_CONFIG_HOME/kavaroxp/kavaroxp.conf, ~/.config when the variable is
 // unset) and the keys besides the relay's: the archive's folder
-// (archive/dir), the WebRTC viewers' UDP ports (webrtc/ports) and the devices the last mode started
-// with (devices/video, devices/audio). The file may hold a stream key: whatever writes to it first
-// makes it readable by its owner alone.
+// (archive/dir), the WebRTC viewers' UDP ports (webrtc/ports) and the
+// devices the last mode started with (devices/video, devices/audio). The
+// file may hold a stream key: whatever writes to it first makes it
+// readable by its owner alone.
 #include <string>
 
 std::string SettingsFilePath();

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-// Where viewers' media goes out: host candidates on Address only (empty:
-// every address of the host), from UDP ports MinPort..MaxPort.
+// Where viewers' media goes out: host candidates on Address, then on
+// MoreAddresses (Address empty and none more: every address of the host),
+// from UDP ports MinPort..MaxPort.
 struct TWhepNetwork {
     std::string Address;
     // Also offered, after Address: the machine's other addresses when the
