@@ -145,24 +145,24 @@ class TDriver : public QObject {
             button->click();
             return {};
         }
-        if (verb == "rows" || verb == "select") {
-            // A table's rows as it shows them ("cell,cell|cell,cell"), or the
-            // first row with a cell of the given text chosen, as a click would.
-            const qsizetype at = arg.indexOf(' ');
-            auto* table = Named<QTableWidget>(at < 0 ? arg : arg.left(at));
+        if (verb == "rows") {
+            // A table's rows as it shows them: "cell,cell|cell,cell".
             QStringList rows;
-            for (int r = 0; r < table->rowCount(); ++r) {
-                QStringList cells;
-                for (int c = 0; c < table->columnCount(); ++c)
-                    cells << (table->item(r, c) ? table->item(r, c)->text() : QString());
-                if (verb == "select" && cells.contains(arg.mid(at + 1))) {
+            for (const QStringList& cells : Rows(Named<QTableWidget>(arg)))
+                rows << cells.join(',');
+            return rows.join('|');
+        }
+        if (verb == "select") {
+            // The first row with a cell of the given text, chosen as a click would.
+            const qsizetype at = arg.indexOf(' ');
+            auto* table = Named<QTableWidget>(arg.left(at));
+            const QList<QStringList> rows = Rows(table);
+            for (int r = 0; r < rows.size(); ++r)
+                if (rows[r].contains(arg.mid(at + 1))) {
                     table->selectRow(r);
                     return {};
                 }
-                rows << cells.join(',');
-            }
-            if (verb == "select") throw TFailure{"no row shows \"" + arg.mid(at + 1) + "\""};
-            return rows.join('|');
+            throw TFailure{"no row shows \"" + arg.mid(at + 1) + "\""};
         }
         if (verb == "enabled") return QString::number(int(Named<QWidget>(arg)->isEnabled()));
         if (verb == "text") return Text(Named<QWidget>(arg));
@@ -189,6 +189,17 @@ class TDriver : public QObject {
         W* w = window_->findChild<W*>(name);
         if (!w) throw TFailure{"no control named \"" + name + "\""};
         return w;
+    }
+
+    static QList<QStringList> Rows(QTableWidget* table) {
+        QList<QStringList> rows;
+        for (int r = 0; r < table->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < table->columnCount(); ++c)
+                cells << (table->item(r, c) ? table->item(r, c)->text() : QString());
+            rows << cells;
+        }
+        return rows;
     }
 
     static QString Text(QWidget* w) {
