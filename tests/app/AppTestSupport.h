@@ -2,6 +2,7 @@
 // Shared helpers of the application tests: the error box and browser
 // captured, a small HTTP client; event pumping and ports come from support/.
 #include "app/DesktopServices.h"
+#include "app/SkinMenu.h"
 #include "support/EventPump.h"
 #include "support/TestPorts.h"
 
@@ -67,3 +68,18 @@ class TDesktopCapture {
 std::string HttpExchange(int port, const std::string& request, int timeoutMs = 5000);
 // Runs a shell command and returns its standard output (and exit status).
 std::string RunCommand(const std::string& command, int* status = nullptr);
+
+// Where a submenu lists the caption; -1 when it does not.
+inline int IndexOfCaption(TSkinMenuItem* submenu, const std::string& caption) {
+    for (int i = 0; i < submenu->Count(); ++i)
+        if (submenu->Items(i)->Caption() == caption) return i;
+    return -1;
+}
+
+// Which of a submenu's items are ticked.
+inline std::vector<int> CheckedIndices(TSkinMenuItem* submenu) {
+    std::vector<int> out;
+    for (int i = 0; i < submenu->Count(); ++i)
+        if (submenu->Items(i)->Checked()) out.push_back(i);
+    return out;
+}

@@ -22,19 +22,6 @@ std::vector<std::string> Captions(TSkinMenuItem* submenu) {
     return out;
 }
 
-int IndexOfCaption(TSkinMenuItem* submenu, const std::string& caption) {
-    for (int i = 0; i < submenu->Count(); ++i)
-        if (submenu->Items(i)->Caption() == caption) return i;
-    return -1;
-}
-
-std::vector<int> CheckedIndices(TSkinMenuItem* submenu) {
-    std::vector<int> out;
-    for (int i = 0; i < submenu->Count(); ++i)
-        if (submenu->Items(i)->Checked()) out.push_back(i);
-    return out;
-}
-
 // Asks the device itself which of its input lines report enabled.
 int LastEnabledLine(int device) {
     TSysDevEnum devices(CLSID_AudioInputDeviceCategory);

@@ -23,19 +23,6 @@ namespace {
 
 const char* kPlugged = "Fake Plugged Camera";
 
-int IndexOfCaption(TSkinMenuItem* submenu, const std::string& caption) {
-    for (int i = 0; i < submenu->Count(); ++i)
-        if (submenu->Items(i)->Caption() == caption) return i;
-    return -1;
-}
-
-std::vector<int> CheckedIndices(TSkinMenuItem* submenu) {
-    std::vector<int> out;
-    for (int i = 0; i < submenu->Count(); ++i)
-        if (submenu->Items(i)->Checked()) out.push_back(i);
-    return out;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
