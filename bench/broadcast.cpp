@@ -67,6 +67,7 @@
 #include "platform/stream/WebmSplitter.h"
 #include "support/EventPump.h"
 #include "support/GstSanitizerSuppressions.h"
+#include "support/TestPorts.h"
 #include "support/WebRtcTestPeer.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,21 @@
 #include <vector>
 
 namespace {
+
+// A connection to the stream port on loopback with the request sent; -1
+// when either fails.
+int OpenRequest(uint32_t port, const char* request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = testports::Loopback(int(port));
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
+        ::send(fd, request, std::strlen(request), MSG_NOSIGNAL) < 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+constexpr char kWebmRequest[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -171,17 +187,8 @@ struct TViewers {
 
     // A plain HTTP viewer that times every data packet it receives.
     void Run(uint32_t port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const char request[] = "GET / HTTP/1.0\r\nUser-Agent: kx-bench\r\n\r\n";
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0) {
-            ::close(fd);
-            return;
-        }
+        const int fd = OpenRequest(port, "GET / HTTP/1.0\r\nUser-Agent: kx-bench\r\n\r\n");
+        if (fd < 0) return;
         std::vector<uint8_t> buf;
         size_t bodyAt = 0, packetsAt = 0;
         uint32_t packetSize = 0;
@@ -281,18 +288,9 @@ struct TBrowserViewers : TViewers {
     }
 
     void RunWebm(uint32_t port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const char request[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
         const auto asked = Clock::now();
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0) {
-            ::close(fd);
-            return;
-        }
+        const int fd = OpenRequest(port, kWebmRequest);
+        if (fd < 0) return;
         WebmSplitter split;
         bool first = true;
         int64_t cluster = 0;
@@ -501,15 +499,8 @@ int RunWebmViewer(int port) {
                      &glass);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     std::thread reader([&] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const char request[] = "GET /live.webm HTTP/1.1\r\nHost: bench\r\n\r\n";
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) < 0)
-            return;
+        const int fd = OpenRequest(port, kWebmRequest);
+        if (fd < 0) return;
         std::string head;
         uint8_t chunk[16384];
         ssize_t n;
